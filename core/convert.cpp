@@ -1,0 +1,150 @@
+#include "convert.hpp"
+
+#include <array>
+#include <exception>
+#include <fstream>
+#include <stdexcept>
+
+#include "shapefile_writer.hpp"
+#include "text.hpp"
+#include "yield_log.hpp"
+
+namespace vornakite {
+namespace {
+
+bool isAllowedNameChar(wchar_t c) {
+    return c == L'-' || c == L'.' || c == L'_' || (c >= L'0' && c <= L'9') ||
+           (c >= L'A' && c <= L'Z') || (c >= L'a' && c <= L'z');
+}
+
+wchar_t asciiLower(wchar_t c) {
+    return (c >= L'A' && c <= L'Z') ? c + (L'a' - L'A') : c;
+}
+
+std::wstring asciiLower(std::wstring_view text) {
+    std::wstring out(text);
+    for (auto& c : out) {
+        c = asciiLower(c);
+    }
+    return out;
+}
+
+// Each byte becomes one character, taken as a signed 8-bit value, so bytes from 0x80 up are
+// never ASCII and the name never depends on an encoding guess.
+void appendBytesAsChars(std::wstring& out, std::string_view bytes) {
+    for (char b : bytes) {
+        out += static_cast<wchar_t>(static_cast<signed char>(b));
+    }
+}
+
+// Windows opens a device instead of a file for these names, with any extension.
+bool isDeviceName(std::wstring_view name) {
+    const std::wstring stem = asciiLower(name.substr(0, name.find(L'.')));
+    static constexpr std::array<std::wstring_view, 4> kPlain = {L"con", L"prn", L"aux", L"nul"};
+    for (auto device : kPlain) {
+        if (stem == device) {
+            return true;
+        }
+    }
+    return stem.size() == 4 && (stem.starts_with(L"com") || stem.starts_with(L"lpt")) &&
+           stem[3] >= L'1' && stem[3] <= L'9';
+}
+
+// The file name without its last extension; a leading full stop alone is no extension.
+std::wstring stemOf(const std::wstring& name) {
+    const std::size_t dot = name.rfind(L'.');
+    if (dot == std::wstring::npos || dot == 0 || name == L"..") {
+        return name;
+    }
+    return name.substr(0, dot);
+}
+
+// Writes one side file whole; false when it cannot be written.
+bool writeSideFile(std::filesystem::path path, std::string_view content) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(content.data(), static_cast<std::streamsize>(content.size()));
+    out.close();
+    return !out.fail();
+}
+
+void createOutputFolder(const std::filesystem::path& folder) {
+    try {
+        std::filesystem::create_directories(folder);
+    } catch (const std::filesystem::filesystem_error& e) {
+        // Name the operation and the folder in UTF-8, the same on every platform.
+        const auto folderText = toUtf8(pathText(folder));
+        throw std::runtime_error("create_directories: " + e.code().message() + " [" + folderText +
+                                 "]");
+    }
+}
+
+}  // namespace
+
+std::wstring sanitizeFileName(std::wstring_view text) {
+    std::wstring out;
+    out.reserve(text.size());
+    for (wchar_t c : text) {
+        out += isAllowedNameChar(c) ? c : L'_';
+    }
+    const std::size_t first = out.find_first_not_of(L"_.");
+    return first == std::wstring::npos ? std::wstring() : out.substr(first);
+}
+
+std::wstring BatchNames::claim(const std::wstring& name) {
+    std::wstring candidate = name;
+    for (int suffix = 2; taken_.contains(asciiLower(candidate)); ++suffix) {
+        candidate = name + L"_" + std::to_wstring(suffix);
+    }
+    taken_.insert(asciiLower(candidate));
+    return candidate;
+}
+
+std::wstring outputBaseName(std::string_view field6, std::string_view field7,
+                            std::string_view field8, const std::filesystem::path& inputPath) {
+    std::wstring joined;
+    appendBytesAsChars(joined, field6);
+    joined += L'_';
+    appendBytesAsChars(joined, field7);
+    joined += L'_';
+    appendBytesAsChars(joined, field8);
+    std::wstring name = sanitizeFileName(joined);
+    if (name.empty()) {
+        name = sanitizeFileName(stemOf(fileNameOf(pathText(inputPath))));
+    }
+    if (name.empty()) {
+        name = L"yield";
+    }
+    if (isDeviceName(name)) {
+        name += L'_';
+    }
+    return name;
+}
+
+bool convertFile(const std::filesystem::path& inputPath, const std::filesystem::path& outputFolder,
+                 ProgressSink& sink, BatchNames& names) {
+    try {
+        const YieldLog log = readYieldLog(inputPath);
+        const auto& h = log.headerFields;
+        const std::wstring name = outputBaseName(h[6], h[7], h[8], inputPath);
+
+        createOutputFolder(outputFolder);
+        const std::filesystem::path basePath = outputFolder / names.claim(name);
+        writeShapefileSet(basePath, log.points);
+
+        std::filesystem::path prj = basePath;
+        prj += L".prj";
+        std::filesystem::path cpg = basePath;
+        cpg += L".cpg";
+        const bool prjWritten = writeSideFile(prj, kWgs84Prj);
+        const bool cpgWritten = writeSideFile(cpg, kCodePage);
+        if (!prjWritten || !cpgWritten) {
+            throw std::runtime_error("Failed to write projection or code page file");
+        }
+        return true;
+    } catch (const std::exception& e) {
+        sink.postLine(L"Error: " + widenText(e.what()));
+        return false;
+    }
+}
+
+}  // namespace vornakite

@@ -1,0 +1,194 @@
+#include "yield_log.hpp"
+
+#include <cmath>
+#include <cstring>
+#include <fstream>
+#include <stdexcept>
+
+#include "number.hpp"
+
+namespace vornakite {
+namespace {
+
+constexpr std::size_t kReadChunk = 1 << 20;
+constexpr std::size_t kHeaderFieldsMin = 9;
+constexpr std::size_t kSampleFieldsMin = 16;
+constexpr char kSeparator = '@';
+constexpr char kEndOfText = 0x1A;  // text mode ends the input here
+
+// Parses the DY records of a log after its header.
+class SampleParser {
+  public:
+    explicit SampleParser(std::vector<YieldPoint>& points) : points_(points) {}
+
+    void onLine(std::string_view line) {
+        if (line.size() < 2 || line[0] != 'D' || line[1] != 'Y') {
+            return;
+        }
+        // Start offsets of fields 0..15; field k ends one byte before field k + 1 starts.
+        std::size_t start[kSampleFieldsMin];
+        start[0] = 0;
+        std::size_t found = 1;
+        const char* const base = line.data();
+        const char* p = base;
+        const char* const end = base + line.size();
+        while (found < kSampleFieldsMin) {
+            p = static_cast<const char*>(
+                std::memchr(p, kSeparator, static_cast<std::size_t>(end - p)));
+            if (p == nullptr) {
+                return;  // fewer than 16 fields: not a sample
+            }
+            ++p;
+            start[found++] = static_cast<std::size_t>(p - base);
+        }
+        auto field = [&](std::size_t k) {
+            return line.substr(start[k], start[k + 1] - 1 - start[k]);
+        };
+        // Converted in this order so that the earliest bad field decides the error.
+        const double lat = parseDouble(field(7));
+        const double lon = parseDouble(field(8));
+        const double yld = parseDouble(field(6));
+        const double moist = parseDouble(field(5));
+        const double weight = parseDouble(field(4));
+        const double dens = parseDouble(field(14));
+        const double speed = parseDouble(field(1));
+
+        YieldPoint point{lon / 10000000.0, lat / 10000000.0, yld / 10.0,  moist / 10.0,
+                         weight / 100.0,   dens / 10.0,      speed / 10.0};
+        if (!std::isfinite(point.longitude) || !std::isfinite(point.latitude)) {
+            throw std::runtime_error("Non-finite coordinate in yield data");
+        }
+        points_.push_back(point);
+    }
+
+  private:
+    std::vector<YieldPoint>& points_;
+};
+
+// Splits the byte stream into lines by the text-mode rules and hands each on.
+template <typename OnLine>
+class LineSplitter {
+  public:
+    explicit LineSplitter(OnLine onLine) : onLine_(std::move(onLine)) {}
+
+    void feed(const char* data, std::size_t size) {
+        const char* p = data;
+        const char* const end = data + size;
+        while (p < end) {
+            const auto* lf =
+                static_cast<const char*>(std::memchr(p, '\n', static_cast<std::size_t>(end - p)));
+            if (lf == nullptr) {
+                carry_.append(p, end);
+                return;
+            }
+            if (carry_.empty()) {
+                emit(std::string_view(p, static_cast<std::size_t>(lf - p)));
+            } else {
+                carry_.append(p, lf);
+                emit(carry_);
+                carry_.clear();
+            }
+            p = lf + 1;
+        }
+    }
+
+    // The last line needs no line end; it keeps a trailing CR.
+    void finish() {
+        if (!carry_.empty()) {
+            onLine_(std::string_view(carry_));
+            carry_.clear();
+        }
+    }
+
+  private:
+    void emit(std::string_view line) {
+        if (!line.empty() && line.back() == '\r') {
+            line.remove_suffix(1);
+        }
+        onLine_(line);
+    }
+
+    OnLine onLine_;
+    std::string carry_;
+};
+
+}  // namespace
+
+std::vector<std::string> splitFields(std::string_view line) {
+    std::vector<std::string> fields;
+    std::size_t begin = 0;
+    for (;;) {
+        const std::size_t at = line.find(kSeparator, begin);
+        if (at == std::string_view::npos) {
+            fields.emplace_back(line.substr(begin));
+            return fields;
+        }
+        fields.emplace_back(line.substr(begin, at - begin));
+        begin = at + 1;
+    }
+}
+
+YieldLog readYieldLog(const std::filesystem::path& inputPath) {
+    std::error_code ec;
+    if (std::filesystem::is_directory(inputPath, ec)) {
+        throw std::runtime_error("Cannot open file");
+    }
+    std::ifstream in(inputPath, std::ios::binary);
+    if (!in.is_open()) {
+        throw std::runtime_error("Cannot open file");
+    }
+
+    YieldLog log;
+    const auto size = std::filesystem::file_size(inputPath, ec);
+    if (!ec) {
+        // A sample line is rarely shorter than 64 bytes; reserving avoids most regrowth.
+        log.points.reserve(static_cast<std::size_t>(size / 64));
+    }
+
+    bool haveHeader = false;
+    SampleParser samples(log.points);
+    LineSplitter splitter([&](std::string_view line) {
+        if (haveHeader) {
+            samples.onLine(line);
+            return;
+        }
+        log.headerFields = splitFields(line);
+        if (log.headerFields.size() < kHeaderFieldsMin) {
+            throw std::runtime_error("Invalid header format");
+        }
+        haveHeader = true;
+    });
+
+    std::vector<char> chunk(kReadChunk);
+    bool anyByte = false;
+    for (;;) {
+        in.read(chunk.data(), static_cast<std::streamsize>(chunk.size()));
+        if (in.bad()) {
+            throw std::runtime_error("Cannot read file");
+        }
+        auto got = static_cast<std::size_t>(in.gcount());
+        if (got == 0) {
+            break;
+        }
+        const void* eot = std::memchr(chunk.data(), kEndOfText, got);
+        if (eot != nullptr) {
+            got = static_cast<std::size_t>(static_cast<const char*>(eot) - chunk.data());
+        }
+        anyByte = anyByte || got > 0;
+        splitter.feed(chunk.data(), got);
+        if (eot != nullptr) {
+            break;
+        }
+    }
+    splitter.finish();
+
+    if (!anyByte) {
+        throw std::runtime_error("Empty file");
+    }
+    if (log.points.empty()) {
+        throw std::runtime_error("No yield data (DY) lines found");
+    }
+    return log;
+}
+
+}  // namespace vornakite

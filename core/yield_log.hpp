@@ -1,0 +1,39 @@
+// Reading yield-monitor logs: one '@'-separated header line, then records of
+// which those tagged "DY" are yield samples.
+#pragma once
+
+#include <filesystem>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace vornakite {
+
+// One yield sample. Members are read by position by the writers: keep the order.
+struct YieldPoint {
+    double longitude;  // decimal degrees, WGS 84 (shapefile X)
+    double latitude;   // decimal degrees, WGS 84 (shapefile Y)
+    double yield;      // bushels
+    double moisture;   // percent
+    double weight;
+    double density;  // pounds per bushel
+    double speed;    // miles per hour
+};
+
+struct YieldLog {
+    std::vector<std::string> headerFields;  // at least 9
+    std::vector<YieldPoint> points;         // at least 1, in file order
+};
+
+// Splits one line on '@' with no quoting or trimming; n separators give n + 1 fields.
+std::vector<std::string> splitFields(std::string_view line);
+
+// Reads a log as bytes with Windows text-mode line rules applied on every
+// platform: LF ends a line, a CR directly before it is dropped, the first
+// 0x1A byte ends the input. Throws std::runtime_error ("Cannot open file",
+// "Cannot read file", "Empty file", "Invalid header format",
+// "Non-finite coordinate in yield data", "No yield data (DY) lines found")
+// or the errors of parseDouble for a sample field that is not a number.
+YieldLog readYieldLog(const std::filesystem::path& inputPath);
+
+}  // namespace vornakite
