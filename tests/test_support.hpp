@@ -11,6 +11,9 @@
 #include <iterator>
 #include <string>
 #include <string_view>
+#include <vector>
+
+#include "progress_sink.hpp"
 
 namespace testsupport {
 
@@ -78,5 +81,15 @@ inline double leDouble(const std::string& b, std::size_t at) {
     std::memcpy(&d, &v, sizeof d);
     return d;
 }
+
+// Records what a conversion posts, in order.
+class RecordingSink : public vornakite::ProgressSink {
+public:
+    void postLine(std::wstring text) override { lines.push_back(std::move(text)); }
+    void postBatchDone(int successCount) override { doneCounts.push_back(successCount); }
+
+    std::vector<std::wstring> lines;
+    std::vector<int> doneCounts;
+};
 
 }  // namespace testsupport

@@ -1,0 +1,176 @@
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+
+#include "convert.hpp"
+#include "test_support.hpp"
+
+namespace fs = std::filesystem;
+using testsupport::readFile;
+using testsupport::RecordingSink;
+using testsupport::ScratchDir;
+using testsupport::writeFile;
+using vornakite::BatchNames;
+using vornakite::convertFile;
+using vornakite::outputBaseName;
+using vornakite::sanitizeFileName;
+
+namespace {
+
+const std::string kSample = "DY@45@x@x@123456@153@1875@415000000@-975000000@a@b@c@d@e@562@z\r\n";
+
+std::string logWithNames(const std::string& farm, const std::string& field,
+                         const std::string& crop) {
+    return "VK@1@2@3@4@5@" + farm + "@" + field + "@" + crop + "\r\n" + kSample + kSample;
+}
+
+const char* const kExtensions[] = {".shp", ".shx", ".dbf", ".prj", ".cpg"};
+
+}  // namespace
+
+TEST(SanitizeFileName, KeepsSafeCharactersAndReplacesEveryOtherOne) {
+    EXPECT_EQ(sanitizeFileName(L"North Farm_Field 12/B_Corn"), L"North_Farm_Field_12_B_Corn");
+    EXPECT_EQ(sanitizeFileName(L"a-b.c_D9"), L"a-b.c_D9");
+    EXPECT_EQ(sanitizeFileName(L"C:\\x\t\u00E9"), L"C__x__");
+    EXPECT_EQ(sanitizeFileName(L"__.._x_."), L"x_.");
+    EXPECT_EQ(sanitizeFileName(L"_._"), L"");
+    EXPECT_EQ(sanitizeFileName(L""), L"");
+}
+
+TEST(OutputBaseName, JoinsHeaderFieldsSixToEight) {
+    const fs::path log = "/logs/2026-10-01.Vornakite";
+    EXPECT_EQ(outputBaseName("North Farm", "Field 12/B", "Corn", log), L"North_Farm_Field_12_B_Corn");
+    EXPECT_EQ(outputBaseName("", "Field 7", "Soy", log), L"Field_7_Soy");
+    EXPECT_EQ(outputBaseName("", "", "Soy", log), L"Soy");
+    EXPECT_EQ(outputBaseName("Gr\xC3\xBCn", "F", "C", log), L"Gr__n_F_C");  // two UTF-8 bytes
+    EXPECT_EQ(outputBaseName("A", "B", "Corn.", log), L"A_B_Corn.");
+}
+
+TEST(OutputBaseName, FallsBackToTheLogsFileNameWhenTheHeaderGivesNone) {
+    EXPECT_EQ(outputBaseName("", "", "", "/logs/2026-10-01.Vornakite"), L"2026-10-01");
+    EXPECT_EQ(outputBaseName("\xE5\x8C\x97", "//", "..", "C:\\logs\\east.field.txt"), L"east.field");
+    EXPECT_EQ(outputBaseName("", "", "", "/logs/\xE5\x8C\x97.txt"), L"yield");
+    EXPECT_EQ(outputBaseName("", "", "", "/logs/.Vornakite"), L"Vornakite");
+}
+
+TEST(OutputBaseName, NeverNamesAWindowsDevice) {
+    const fs::path log = "/logs/a.txt";
+    EXPECT_EQ(outputBaseName("", "", "CON", log), L"CON_");
+    EXPECT_EQ(outputBaseName("", "", "nul.x", log), L"nul.x_");
+    EXPECT_EQ(outputBaseName("", "", "Com7", log), L"Com7_");
+    EXPECT_EQ(outputBaseName("", "", "LPT0", log), L"LPT0");
+    EXPECT_EQ(outputBaseName("", "", "CONSOLE", log), L"CONSOLE");
+    EXPECT_EQ(outputBaseName("", "", "", "/logs/aux.log"), L"aux_");
+}
+
+TEST(BatchNames, GivesLaterLogsTheSmallestFreeNumberIgnoringCase) {
+    BatchNames names;
+    EXPECT_EQ(names.claim(L"Farm_F_Corn"), L"Farm_F_Corn");
+    EXPECT_EQ(names.claim(L"farm_f_CORN"), L"farm_f_CORN_2");
+    EXPECT_EQ(names.claim(L"Farm_F_Corn"), L"Farm_F_Corn_3");
+    EXPECT_EQ(names.claim(L"Other"), L"Other");
+    EXPECT_EQ(names.claim(L"Farm_F_Corn_2"), L"Farm_F_Corn_2_2");
+}
+
+TEST(ConvertFile, WritesTheFiveFilesOfALogAndPostsNothing) {
+    ScratchDir dir;
+    writeFile(dir / "a.Vornakite", logWithNames("North Farm", "Field 12/B", "Corn"));
+    RecordingSink sink;
+    BatchNames names;
+    const fs::path out = dir / "nested" / "Rx";
+    ASSERT_TRUE(convertFile(dir / "a.Vornakite", out, sink, names));
+    EXPECT_TRUE(sink.lines.empty());
+
+    const fs::path base = out / "North_Farm_Field_12_B_Corn";
+    EXPECT_EQ(fs::file_size(base.string() + ".shp"), 100u + 28 * 2);
+    EXPECT_EQ(fs::file_size(base.string() + ".shx"), 100u + 8 * 2);
+    EXPECT_EQ(fs::file_size(base.string() + ".dbf"), 194u + 41 * 2);
+    EXPECT_EQ(readFile(base.string() + ".prj"), std::string(vornakite::kWgs84Prj));
+    EXPECT_EQ(fs::file_size(base.string() + ".prj"), 131u);
+    EXPECT_EQ(readFile(base.string() + ".cpg"), "UTF-8");
+}
+
+TEST(ConvertFile, AppendsExtensionsToANameEndingInAFullStop) {
+    ScratchDir dir;
+    writeFile(dir / "a.log", logWithNames("A", "B", "Corn."));
+    RecordingSink sink;
+    BatchNames names;
+    ASSERT_TRUE(convertFile(dir / "a.log", dir / "Rx", sink, names));
+    EXPECT_TRUE(fs::exists(dir / "Rx" / "A_B_Corn..prj"));
+    EXPECT_TRUE(fs::exists(dir / "Rx" / "A_B_Corn..shp"));
+}
+
+TEST(ConvertFile, ALogThatFailsToReadLeavesNothingAndCreatesNoFolder) {
+    ScratchDir dir;
+    writeFile(dir / "bad.log", "VK@1@2@3@4@5@F@G@H\nDY@1@2@3@4@5@6@@8@9@10@11@12@13@14@15\n");
+    RecordingSink sink;
+    BatchNames names;
+    EXPECT_FALSE(convertFile(dir / "bad.log", dir / "Rx", sink, names));
+    EXPECT_EQ(sink.lines, std::vector<std::wstring>{L"Error: invalid stod argument"});
+    EXPECT_FALSE(fs::exists(dir / "Rx"));
+    EXPECT_EQ(names.claim(L"F_G_H"), L"F_G_H");  // the failed log claimed no name
+
+    EXPECT_FALSE(convertFile(dir / "missing.log", dir / "Rx", sink, names));
+    EXPECT_EQ(sink.lines.back(), L"Error: Cannot open file");
+}
+
+TEST(ConvertFile, ReportsAnOutputFolderThatIsAFile) {
+    ScratchDir dir;
+    writeFile(dir / "a.log", logWithNames("F", "G", "H"));
+    writeFile(dir / "Rx", "not a folder");
+    RecordingSink sink;
+    BatchNames names;
+    EXPECT_FALSE(convertFile(dir / "a.log", dir / "Rx" / "sub", sink, names));
+    ASSERT_EQ(sink.lines.size(), 1u);
+    EXPECT_EQ(sink.lines[0].rfind(L"Error: create_directories: ", 0), 0u);
+    EXPECT_NE(sink.lines[0].find(L"Rx"), std::wstring::npos);
+    EXPECT_EQ(readFile(dir / "Rx"), "not a folder");
+}
+
+TEST(ConvertFile, ReportsASideFileThatCannotBeWrittenAndStillWritesTheOther) {
+    ScratchDir dir;
+    writeFile(dir / "a.log", logWithNames("F", "G", "H"));
+    fs::create_directories(dir / "Rx" / "F_G_H.prj");
+    RecordingSink sink;
+    BatchNames names;
+    EXPECT_FALSE(convertFile(dir / "a.log", dir / "Rx", sink, names));
+    EXPECT_EQ(sink.lines,
+              std::vector<std::wstring>{L"Error: Failed to write projection or code page file"});
+    EXPECT_EQ(readFile(dir / "Rx" / "F_G_H.cpg"), "UTF-8");
+    EXPECT_TRUE(fs::is_directory(dir / "Rx" / "F_G_H.prj"));
+}
+
+#ifndef _WIN32
+TEST(ConvertFile, ReportsAFullDiskForEachOutput) {
+    for (const char* ext : kExtensions) {
+        ScratchDir dir;
+        writeFile(dir / "a.log", logWithNames("F", "G", "H"));
+        fs::create_directories(dir / "Rx");
+        fs::create_symlink("/dev/full", dir / "Rx" / (std::string("F_G_H") + ext));
+        RecordingSink sink;
+        BatchNames names;
+        EXPECT_FALSE(convertFile(dir / "a.log", dir / "Rx", sink, names)) << ext;
+        const std::wstring expected = std::string(ext) == ".prj" || std::string(ext) == ".cpg"
+                                          ? L"Error: Failed to write projection or code page file"
+                                          : L"Error: Failed to write shapefile outputs";
+        EXPECT_EQ(sink.lines, std::vector<std::wstring>{expected}) << ext;
+    }
+}
+#endif
+
+TEST(ConvertFile, ReplacesTheOutputsOfAnEarlierConversion) {
+    ScratchDir dir;
+    writeFile(dir / "a.log", logWithNames("F", "G", "H"));
+    RecordingSink sink;
+    {
+        BatchNames names;
+        ASSERT_TRUE(convertFile(dir / "a.log", dir / "Rx", sink, names));
+    }
+    writeFile(dir / "a.log", "VK@1@2@3@4@5@F@G@H\n" + kSample);
+    BatchNames names;
+    ASSERT_TRUE(convertFile(dir / "a.log", dir / "Rx", sink, names));
+    EXPECT_EQ(fs::file_size(dir / "Rx" / "F_G_H.shp"), 128u);
+    EXPECT_EQ(fs::file_size(dir / "Rx" / "F_G_H.dbf"), 235u);
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir / "Rx"), fs::directory_iterator()), 5);
+}
