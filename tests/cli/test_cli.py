@@ -1,0 +1,326 @@
+#!/usr/bin/python3
+"""End-to-end tests of vornakite-convert: printed lines, exit status and the files it writes.
+
+Usage: test_cli.py PATH_TO_VORNAKITE_CONVERT SAMPLES_DIR [unittest options]
+"""
+
+import os
+import re
+import subprocess
+import sys
+import tempfile
+import unittest
+from pathlib import Path
+
+CONVERTER = None
+SAMPLES = None
+
+LOG_EXTENSIONS = (".vornakite", ".txt", ".csv")
+SET_EXTENSIONS = (".shp", ".shx", ".dbf", ".prj", ".cpg")
+WGS84_PRJ = (b'GEOGCS["WGS 84",DATUM["WGS_1984",SPHEROID["WGS 84",6378137,298.257223563]],'
+             b'PRIMEM["Greenwich",0],UNIT["degree",0.0174532925199433]]')
+
+
+def summary(ok, total, folder="Rx"):
+    return "Conversion complete: %d/%d files processed successfully. Outputs in %s." % (
+        ok, total, folder)
+
+
+def sample_logs():
+    return sorted(p for p in Path(SAMPLES).iterdir() if p.suffix.lower() in LOG_EXTENSIONS)
+
+
+def log_lines(data):
+    """The lines of a log as the converter reads them: LF ends a line, CR before LF dropped."""
+    data = data.split(b"\x1a", 1)[0]
+    lines = data.split(b"\n")
+    if lines and lines[-1] == b"" and data.endswith(b"\n"):
+        lines.pop()
+    return [line[:-1] if line.endswith(b"\r") else line for line in lines]
+
+
+def sample_count(data):
+    count = 0
+    for line in log_lines(data)[1:]:
+        if line.startswith(b"DY") and len(line.split(b"@")) >= 16:
+            count += 1
+    return count
+
+
+def base_name(data):
+    """Header fields 6, 7, 8 joined by '_', other than A-Z a-z 0-9 - . _ replaced by '_'."""
+    fields = log_lines(data)[0].split(b"@")
+    joined = b"_".join(fields[6:9])
+    name = "".join(chr(b) if re.match(rb"[-.0-9A-Za-z_]", bytes([b])) else "_" for b in joined)
+    return name.lstrip("_.")
+
+
+def dy(speed=45, weight=531, moisture=184, yld=1854, lat=420313255, lon=-936391289, density=556):
+    """One sample record of 16 fields; unused fields hold what a monitor writes there."""
+    return "DY@%s@08:13:17@30@%s@%s@%s@%s@%s@2702@2887@4@17@2@%s@1" % (
+        speed, weight, moisture, yld, lat, lon, density)
+
+
+def log_text(farm, field, crop, samples=2, line_end="\n", records=None):
+    header = "VKLOG@3.2@SN 40417-K@2026-10-01@08:12:05@J. Olsen@%s@%s@%s@P1197AM" % (
+        farm, field, crop)
+    if records is None:
+        records = [dy(lat=420313255 + 11 * i, lon=-936391289 - 7 * i) for i in range(samples)]
+    return line_end.join([header, "GP@08:13:00@420312428@-936392128@0.9@12@4"] + records) + line_end
+
+
+class ConverterTestCase(unittest.TestCase):
+    def setUp(self):
+        self._tmp = tempfile.TemporaryDirectory(prefix="vornakite_cli_")
+        self.tmp = Path(self._tmp.name)
+        self.cwd = self.tmp / "work"
+        self.cwd.mkdir()
+        self.logs = self.tmp / "logs"
+        self.logs.mkdir()
+
+    def tearDown(self):
+        self._tmp.cleanup()
+
+    def write_log(self, name, content):
+        path = self.logs / name
+        path.write_bytes(content.encode("utf-8") if isinstance(content, str) else content)
+        return path
+
+    def run_converter(self, *args):
+        proc = subprocess.run([CONVERTER, *map(str, args)], cwd=self.cwd, capture_output=True,
+                              timeout=120)
+        return proc.returncode, proc.stdout.decode("utf-8"), proc.stderr.decode("utf-8")
+
+    def assert_lines(self, stdout, expected):
+        self.assertTrue(stdout.endswith("\n"), repr(stdout[-80:]))
+        self.assertEqual(stdout.split("\n")[:-1], expected)
+
+    def assert_set(self, folder, name, points):
+        """The five files of one set, with the sizes n points give."""
+        for ext in SET_EXTENSIONS:
+            self.assertTrue((folder / (name + ext)).is_file(), "%s%s missing" % (name, ext))
+        self.assertEqual((folder / (name + ".shp")).stat().st_size, 100 + 28 * points, name)
+        self.assertEqual((folder / (name + ".shx")).stat().st_size, 100 + 8 * points, name)
+        self.assertEqual((folder / (name + ".dbf")).stat().st_size, 194 + 41 * points, name)
+        self.assertEqual((folder / (name + ".prj")).read_bytes(), WGS84_PRJ, name)
+        self.assertEqual((folder / (name + ".cpg")).read_bytes(), b"UTF-8", name)
+
+    def set_names(self, folder):
+        return sorted(p.name for p in folder.iterdir())
+
+
+class SampleBatch(ConverterTestCase):
+    def test_converts_every_sample_into_rx_under_the_current_directory(self):
+        logs = sample_logs()
+        self.assertGreaterEqual(len(logs), 2, "no sample logs in %s" % SAMPLES)
+        rc, out, err = self.run_converter(*logs)
+        self.assertEqual(rc, 0, err)
+        self.assertEqual(err, "")
+        self.assert_lines(out, ["Processing %s..." % p.name for p in logs] +
+                          [summary(len(logs), len(logs))])
+        rx = self.cwd / "Rx"
+        expected = []
+        for log in logs:
+            data = log.read_bytes()
+            self.assert_set(rx, base_name(data), sample_count(data))
+            expected += [base_name(data) + ext for ext in SET_EXTENSIONS]
+        self.assertEqual(self.set_names(rx), sorted(expected))
+
+    def test_prj_and_cpg_are_exact_without_line_end(self):
+        rc, _, err = self.run_converter(sample_logs()[0])
+        self.assertEqual(rc, 0, err)
+        name = base_name(sample_logs()[0].read_bytes())
+        prj = (self.cwd / "Rx" / (name + ".prj")).read_bytes()
+        self.assertEqual(len(prj), 131)
+        self.assertEqual(prj, WGS84_PRJ)
+        self.assertEqual((self.cwd / "Rx" / (name + ".cpg")).read_bytes(), b"UTF-8")
+
+    def test_a_second_run_overwrites_the_set_of_the_first(self):
+        log = self.write_log("a.Vornakite", log_text("North Farm", "Field 12/B", "Corn", 5))
+        self.assertEqual(self.run_converter(log)[0], 0)
+        self.write_log("a.Vornakite", log_text("North Farm", "Field 12/B", "Corn", 3))
+        rc, out, _ = self.run_converter(log)
+        self.assertEqual(rc, 0)
+        self.assert_lines(out, ["Processing a.Vornakite...", summary(1, 1)])
+        rx = self.cwd / "Rx"
+        self.assert_set(rx, "North_Farm_Field_12_B_Corn", 3)
+        self.assertEqual(len(self.set_names(rx)), 5, self.set_names(rx))
+
+    def test_processing_line_names_the_file_without_its_folder(self):
+        sub = self.cwd / "season 2026"
+        sub.mkdir()
+        (sub / "east.csv").write_text(log_text("A", "B", "C"))
+        rc, out, _ = self.run_converter(Path("season 2026") / "east.csv", sub / "east.csv")
+        self.assertEqual(rc, 0)
+        self.assert_lines(out, ["Processing east.csv...", "Processing east.csv...",
+                                summary(2, 2)])
+
+    def test_option_o_writes_into_the_folder_and_names_it_as_given(self):
+        log = self.write_log("a.Vornakite", log_text("North Farm", "Field 12/B", "Corn"))
+        for folder in ["out/nested sets", str(self.tmp / "abs out"), "./dot/"]:
+            with self.subTest(folder=folder):
+                rc, out, err = self.run_converter("-o", folder, log)
+                self.assertEqual(rc, 0, err)
+                self.assert_lines(out, ["Processing a.Vornakite...", summary(1, 1, folder)])
+                self.assert_set(self.cwd / folder, "North_Farm_Field_12_B_Corn", 2)
+        self.assertFalse((self.cwd / "Rx").exists())
+
+    def test_output_folder_that_is_a_file_fails_every_log(self):
+        (self.cwd / "Rx").write_text("not a folder")
+        log = self.write_log("a.Vornakite", log_text("A", "B", "C"))
+        rc, out, _ = self.run_converter(log, log)
+        self.assertEqual(rc, 1)
+        lines = out.split("\n")[:-1]
+        self.assertEqual(len(lines), 5, lines)
+        self.assertEqual(lines[0], "Processing a.Vornakite...")
+        self.assertRegex(lines[1], r"^Error: .*create_directories")
+        self.assertEqual(lines[2], "Processing a.Vornakite...")
+        self.assertRegex(lines[3], r"^Error: .*create_directories")
+        self.assertEqual(lines[4], summary(0, 2))
+        self.assertEqual((self.cwd / "Rx").read_text(), "not a folder")
+
+
+class FailingLogs(ConverterTestCase):
+    def test_each_failure_follows_its_processing_line_and_the_batch_goes_on(self):
+        good = self.write_log("first.Vornakite", log_text("North Farm", "Field 12/B", "Corn", 4))
+        # A bad log with the same header names as the last one, so it must not claim the name.
+        last = ("Oak Creek", "Home Quarter", "Soybeans")
+        cases = [
+            ("missing.Vornakite", None, "Cannot open file"),
+            ("folder.Vornakite", "DIR", "Cannot open file"),
+            ("empty.txt", b"", "Empty file"),
+            ("short.csv", "VKLOG@3.2@SN@2026-10-01@x@y@A@B\n" + dy() + "\n",
+             "Invalid header format"),
+            ("nodata.Vornakite", "VKLOG@1@2@3@4@5@A@B@C\nGP@1@2\nEV@x@HEADER_UP\n",
+             "No yield data (DY) lines found"),
+            ("letters.Vornakite", log_text(*last, records=[dy(), dy(density="abc")]),
+             "invalid stod argument"),
+            ("huge.Vornakite", log_text(*last, records=[dy(yld="1e999")]),
+             "stod argument out of range"),
+            ("nan.Vornakite", log_text(*last, records=[dy(), dy(lat="nan")]),
+             "Non-finite coordinate in yield data"),
+        ]
+        paths = [good]
+        expected = ["Processing first.Vornakite..."]
+        for name, content, message in cases:
+            path = self.logs / name
+            if content == "DIR":
+                path.mkdir()
+            elif content is not None:
+                self.write_log(name, content)
+            paths.append(path)
+            expected += ["Processing %s..." % name, "Error: " + message]
+        paths.append(self.write_log("last.txt", log_text(*last, samples=3)))
+        expected += ["Processing last.txt...", summary(2, len(paths))]
+
+        rc, out, _ = self.run_converter(*paths)
+        self.assertEqual(rc, 1)
+        self.assert_lines(out, expected)
+        rx = self.cwd / "Rx"
+        self.assert_set(rx, "North_Farm_Field_12_B_Corn", 4)
+        self.assert_set(rx, "Oak_Creek_Home_Quarter_Soybeans", 3)
+        self.assertEqual(len(self.set_names(rx)), 10, self.set_names(rx))
+
+    def test_a_batch_where_every_log_fails_still_ends_with_the_summary(self):
+        bad = self.write_log("bad.txt", "only@a@header\n")
+        rc, out, _ = self.run_converter(self.logs / "gone.Vornakite", bad)
+        self.assertEqual(rc, 1)
+        self.assert_lines(out, ["Processing gone.Vornakite...", "Error: Cannot open file",
+                                "Processing bad.txt...", "Error: Invalid header format",
+                                summary(0, 2)])
+        self.assertFalse((self.cwd / "Rx").exists(), "a log failing in reading made Rx")
+
+
+class Usage(ConverterTestCase):
+    def test_usage_errors_exit_2_with_usage_on_stderr(self):
+        log = self.write_log("a.Vornakite", log_text("A", "B", "C"))
+        for args in [[], ["--frobnicate", log], ["-x", log], ["-o"], [log, "-o"], ["-o", "out"]]:
+            with self.subTest(args=args):
+                rc, out, err = self.run_converter(*args)
+                self.assertEqual(rc, 2)
+                self.assertEqual(out, "")
+                self.assertIn("usage", err.lower())
+                self.assertIn("-o", err)
+        self.assertEqual(os.listdir(self.cwd), [])
+
+    def test_help_prints_usage_on_stdout(self):
+        rc, out, err = self.run_converter("--help")
+        self.assertEqual((rc, err), (0, ""))
+        self.assertIn("usage", out.lower())
+        self.assertIn("-o", out)
+        self.assertIn("LOG", out)
+        self.assertEqual(os.listdir(self.cwd), [])
+
+    def test_version_prints_one_line(self):
+        rc, out, err = self.run_converter("--version")
+        self.assertEqual((rc, err), (0, ""))
+        self.assertRegex(out, r"^[^\n]*\d+\.\d+(\.\d+)?[^\n]*\n$")
+
+
+class Naming(ConverterTestCase):
+    def test_header_fields_six_to_eight_name_the_set(self):
+        cases = [
+            (("North Farm", "Field 12/B", "Corn"), "North_Farm_Field_12_B_Corn"),
+            (("", "Field 7", "Soy"), "Field_7_Soy"),
+            (("", "", "Wheat"), "Wheat"),
+            (("Gr\u00fcn", "F", "C"), "Gr__n_F_C"),  # two UTF-8 bytes, two underscores
+            (("._Lake", "x:y\\z", "Corn."), "Lake_x_y_z_Corn."),
+            (("", "", "CON"), "CON_"),
+            (("", "", "nul.x"), "nul.x_"),
+        ]
+        paths = [self.write_log("log%d.txt" % i, log_text(*fields, samples=i + 1))
+                 for i, (fields, _) in enumerate(cases)]
+        rc, out, err = self.run_converter(*paths)
+        self.assertEqual(rc, 0, out + err)
+        for i, (_, name) in enumerate(cases):
+            self.assert_set(self.cwd / "Rx", name, i + 1)
+        self.assertTrue((self.cwd / "Rx" / "Lake_x_y_z_Corn..prj").is_file())
+
+    def test_same_names_in_one_batch_get_the_smallest_free_suffix(self):
+        logs = [
+            ("a.Vornakite", ("North Farm", "Field 12/B", "Corn"), 2, "North_Farm_Field_12_B_Corn"),
+            ("b.Vornakite", ("North Farm", "Field 12/B", "Corn"), 3,
+             "North_Farm_Field_12_B_Corn_2"),
+            ("c.Vornakite", ("NORTH FARM", "FIELD 12/B", "CORN"), 4,
+             "NORTH_FARM_FIELD_12_B_CORN_3"),
+            ("d.Vornakite", ("North", "Farm Field", "12 B Corn 2"), 5,
+             "North_Farm_Field_12_B_Corn_2_2"),
+        ]
+        paths = [self.write_log(f, log_text(*fields, samples=n)) for f, fields, n, _ in logs]
+        rc, out, _ = self.run_converter(*paths)
+        self.assertEqual(rc, 0)
+        self.assert_lines(out, ["Processing %s..." % f for f, _, _, _ in logs] + [summary(4, 4)])
+        rx = self.cwd / "Rx"
+        for _, _, n, name in logs:
+            self.assert_set(rx, name, n)
+        self.assertEqual(len(self.set_names(rx)), 20, self.set_names(rx))
+
+    def test_empty_header_names_fall_back_to_the_file_name(self):
+        logs = [
+            ("2026-10-05.Vornakite", ("", "", ""), "2026-10-05"),
+            ("east.field.txt", ("\u5317", "//", ".."), "east.field"),
+            ("2026-10-05.csv", ("___", "", ""), "2026-10-05_2"),
+            ("\u00e9\u00e9.csv", ("", "", ""), "yield"),
+        ]
+        paths = [self.write_log(f, log_text(*fields, samples=i + 2))
+                 for i, (f, fields, _) in enumerate(logs)]
+        rc, out, _ = self.run_converter(*paths)
+        self.assertEqual(rc, 0)
+        self.assert_lines(out, ["Processing %s..." % f for f, _, _ in logs] + [summary(4, 4)])
+        for i, (_, _, name) in enumerate(logs):
+            self.assert_set(self.cwd / "Rx", name, i + 2)
+
+    def test_crlf_logs_leave_no_carriage_return_in_the_name(self):
+        text = "VKLOG@1@2@3@4@5@North Farm@Field 12/B@Corn\r\n" + dy() + "\r\n" + dy() + "\r\n"
+        rc, out, _ = self.run_converter(self.write_log("crlf.Vornakite", text))
+        self.assertEqual(rc, 0, out)
+        self.assert_set(self.cwd / "Rx", "North_Farm_Field_12_B_Corn", 2)
+
+
+if __name__ == "__main__":
+    if len(sys.argv) < 3:
+        sys.exit("usage: test_cli.py PATH_TO_VORNAKITE_CONVERT SAMPLES_DIR [unittest options]")
+    CONVERTER = os.path.abspath(sys.argv[1])
+    SAMPLES = os.path.abspath(sys.argv[2])
+    del sys.argv[1:3]
+    unittest.main(verbosity=2)

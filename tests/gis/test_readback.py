@@ -1,0 +1,208 @@
+#!/usr/bin/python3
+"""Converts the sample logs and reads every set back with the programs GIS users use:
+GDAL's ogrinfo, pyshp and shapelib's shpdump/dbfdump. Each reading is compared with the
+values parsed here, independently, from the log's DY records.
+
+Usage: test_readback.py PATH_TO_VORNAKITE_CONVERT SAMPLES_DIR [unittest options]
+"""
+
+import datetime
+import os
+import re
+import shutil
+import subprocess
+import sys
+import tempfile
+import unittest
+from pathlib import Path
+
+CONVERTER = None
+SAMPLES = None
+
+LOG_EXTENSIONS = (".vornakite", ".txt", ".csv")
+# Column name, dBASE width, decimals, DY field, divisor.
+COLUMNS = [
+    ("Yield_bu", 10, 2, 6, 10),
+    ("Moist_pct", 6, 1, 5, 10),
+    ("Weight_ta", 10, 2, 4, 100),
+    ("Dens_lbbu", 8, 1, 14, 10),
+    ("Speed_MPH", 6, 1, 1, 10),
+]
+
+
+class ParsedLog:
+    """A sample log as the converter should see it: header name and the DY samples."""
+
+    def __init__(self, path):
+        data = Path(path).read_bytes().split(b"\x1a", 1)[0]
+        lines = [l[:-1] if l.endswith(b"\r") else l for l in data.split(b"\n")]
+        header = lines[0].split(b"@")
+        joined = b"_".join(header[6:9]).decode("latin-1")
+        self.name = re.sub(r"[^-.0-9A-Za-z_]", "_", joined).lstrip("_.")
+        self.points = []  # (lon, lat)
+        self.values = []  # one tuple per point, in COLUMNS order
+        for line in lines[1:]:
+            fields = line.split(b"@")
+            if not line.startswith(b"DY") or len(fields) < 16:
+                continue
+            self.points.append((float(fields[8]) / 1e7, float(fields[7]) / 1e7))
+            self.values.append(tuple(float(fields[f]) / d for _, _, _, f, d in COLUMNS))
+        xs = [p[0] for p in self.points]
+        ys = [p[1] for p in self.points]
+        self.bbox = [min(xs), min(ys), max(xs), max(ys)]
+
+    def dbf_text(self, row, column):
+        """The text a dBASE field of the column holds for the value: '%.*f' rounding."""
+        return "%.*f" % (COLUMNS[column][2], self.values[row][column])
+
+
+def run(*args):
+    proc = subprocess.run(list(args), capture_output=True, timeout=300)
+    return proc.returncode, proc.stdout.decode("utf-8", "replace"), proc.stderr.decode(
+        "utf-8", "replace")
+
+
+class ReadBack(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls._tmp = tempfile.TemporaryDirectory(prefix="vornakite_gis_")
+        cls.out = Path(cls._tmp.name) / "sets"
+        paths = [p for p in sorted(Path(SAMPLES).iterdir()) if p.suffix.lower() in LOG_EXTENSIONS]
+        cls.logs = [ParsedLog(p) for p in paths]
+        cls.convert = run(CONVERTER, "-o", str(cls.out), *map(str, paths))
+
+    @classmethod
+    def tearDownClass(cls):
+        cls._tmp.cleanup()
+
+    def setUp(self):
+        rc, out, err = self.convert
+        self.assertEqual(rc, 0, "conversion failed:\n" + out + err)
+        self.assertGreaterEqual(len(self.logs), 2)
+
+    def need(self, program, package):
+        path = shutil.which(program)
+        if path is None:
+            self.skipTest("%s not found (Debian package %s)" % (program, package))
+        return path
+
+    def shp(self, log):
+        return str(self.out / (log.name + ".shp"))
+
+    def test_ogrinfo_summary_shows_point_layer_with_extent_fields_and_wgs84(self):
+        ogrinfo = self.need("ogrinfo", "gdal-bin")
+        today = datetime.date.today()
+        dates = {str(today), str(today - datetime.timedelta(days=1))}
+        for log in self.logs:
+            with self.subTest(log=log.name):
+                rc, out, err = run(ogrinfo, "-al", "-so", self.shp(log))
+                self.assertEqual((rc, err), (0, ""))
+                self.assertIn("Layer name: %s\n" % log.name, out)
+                self.assertIn("Geometry: Point\n", out)
+                self.assertIn("Feature Count: %d\n" % len(log.points), out)
+                self.assertIn("Extent: (%f, %f) - (%f, %f)\n" % tuple(log.bbox), out)
+                for name, width, decimals, _, _ in COLUMNS:
+                    self.assertIn("%s: Real (%d.%d)\n" % (name, width, decimals), out)
+                self.assertRegex(out, r'GEOG(CRS|CS)\["WGS 84"')
+                self.assertRegex(out, r'(ELLIPSOID|SPHEROID)\["WGS 84",6378137,298\.257223563')
+                date = re.search(r"DBF_DATE_LAST_UPDATE=(\S+)", out)
+                self.assertIsNotNone(date, "no last-update date in the .dbf")
+                self.assertIn(date.group(1), dates)
+
+    def test_ogrinfo_features_match_the_log(self):
+        ogrinfo = self.need("ogrinfo", "gdal-bin")
+        for log in self.logs:
+            with self.subTest(log=log.name):
+                rc, out, err = run(ogrinfo, "-al", "-q", self.shp(log))
+                self.assertEqual((rc, err), (0, ""))
+                features = re.split(r"\nOGRFeature\([^)]*\):(\d+)\n", out)[1:]
+                self.assertEqual(len(features), 2 * len(log.points))
+                for k in range(0, len(features), 2):
+                    row = int(features[k])
+                    self.assertEqual(row, k // 2)
+                    body = features[k + 1]
+                    for c, (name, _, _, _, _) in enumerate(COLUMNS):
+                        value = re.search(r"  %s \(Real\) = (\S+)" % name, body)
+                        self.assertIsNotNone(value, "%s missing in feature %d" % (name, row))
+                        self.assertAlmostEqual(float(value.group(1)),
+                                               float(log.dbf_text(row, c)), places=9,
+                                               msg="%s of feature %d" % (name, row))
+                    point = re.search(r"POINT \((\S+) (\S+)\)", body)
+                    self.assertIsNotNone(point, "no point in feature %d" % row)
+                    x, y = log.points[row]
+                    self.assertAlmostEqual(float(point.group(1)), x, delta=1e-12)
+                    self.assertAlmostEqual(float(point.group(2)), y, delta=1e-12)
+
+    def test_pyshp_reads_exact_points_and_rounded_records(self):
+        try:
+            import shapefile
+        except ImportError:
+            self.skipTest("pyshp not importable (Debian package python3-pyshp)")
+        for log in self.logs:
+            with self.subTest(log=log.name):
+                with shapefile.Reader(self.shp(log)) as sf:
+                    self.assertEqual(sf.shapeType, shapefile.POINT)
+                    self.assertEqual(len(sf), len(log.points))
+                    self.assertEqual(sf.numRecords, len(log.points))
+                    self.assertEqual(list(sf.bbox), log.bbox)
+                    self.assertEqual([list(f) for f in sf.fields[1:]],
+                                     [[n, "N", w, d] for n, w, d, _, _ in COLUMNS])
+                    for row, (shape, record) in enumerate(zip(sf.iterShapes(),
+                                                              sf.iterRecords())):
+                        self.assertEqual(shape.shapeType, shapefile.POINT)
+                        self.assertEqual([tuple(p) for p in shape.points], [log.points[row]],
+                                         "point %d" % row)
+                        for c, (name, _, decimals, _, _) in enumerate(COLUMNS):
+                            self.assertLessEqual(abs(record[c] - log.values[row][c]),
+                                                 0.5 * 10**-decimals + 1e-9,
+                                                 "%s of record %d" % (name, row))
+
+    def test_shpdump_lists_every_point(self):
+        shpdump = self.need("shpdump", "shapelib")
+        for log in self.logs:
+            with self.subTest(log=log.name):
+                rc, out, err = run(shpdump, self.shp(log))
+                self.assertEqual((rc, err), (0, ""))
+                self.assertRegex(out, r"Shapefile Type: Point\s+# of Shapes: %d\n" %
+                                 len(log.points))
+                shapes = re.findall(r"Shape:(\d+) \(Point\)\s+nVertices=1, nParts=0\n"
+                                    r"\s+Bounds:.*\n\s+to .*\n\s+\(([^,]+),([^,]+),", out)
+                self.assertEqual([int(s[0]) for s in shapes], list(range(len(log.points))))
+                for row in (0, 1, len(shapes) // 2, len(shapes) - 1):
+                    x, y = log.points[row]
+                    self.assertAlmostEqual(float(shapes[row][1]), x, delta=1e-9)
+                    self.assertAlmostEqual(float(shapes[row][2]), y, delta=1e-9)
+                bounds = re.search(r"File Bounds: \(([^,]+),([^,]+),.*\n\s+to\s+\(([^,]+),"
+                                   r"([^,]+),", out)
+                self.assertIsNotNone(bounds)
+                for got, want in zip(bounds.groups(), log.bbox):
+                    self.assertAlmostEqual(float(got), want, delta=1e-9)
+
+    def test_dbfdump_shows_the_columns_and_the_rounded_texts(self):
+        dbfdump = self.need("dbfdump", "shapelib")
+        for log in self.logs:
+            with self.subTest(log=log.name):
+                dbf = str(self.out / (log.name + ".dbf"))
+                rc, out, err = run(dbfdump, "-h", dbf)
+                self.assertEqual((rc, err), (0, ""))
+                for i, (name, width, decimals, _, _) in enumerate(COLUMNS):
+                    self.assertIn("Field %d: Type=N/Double, Title=`%s', Width=%d, Decimals=%d"
+                                  % (i, name, width, decimals), out)
+                rc, out, err = run(dbfdump, "-m", "-r", dbf)
+                self.assertEqual((rc, err), (0, ""))
+                records = re.split(r"\nRecord: \d+\n", "\n" + out.lstrip("\n"))[1:]
+                self.assertEqual(len(records), len(log.values))
+                for row, text in enumerate(records):
+                    got = dict(re.findall(r"^(\w+): *(\S*) *$", text, re.M))
+                    want = {name: log.dbf_text(row, c) for c, (name, *_) in enumerate(COLUMNS)}
+                    self.assertEqual(got, want, "record %d" % row)
+
+
+if __name__ == "__main__":
+    if len(sys.argv) < 3:
+        sys.exit("usage: test_readback.py PATH_TO_VORNAKITE_CONVERT SAMPLES_DIR "
+                 "[unittest options]")
+    CONVERTER = os.path.abspath(sys.argv[1])
+    SAMPLES = os.path.abspath(sys.argv[2])
+    del sys.argv[1:3]
+    unittest.main(verbosity=2)
