@@ -84,7 +84,7 @@ inline double leDouble(const std::string& b, std::size_t at) {
 
 // Records what a conversion posts, in order.
 class RecordingSink : public vornakite::ProgressSink {
-public:
+  public:
     void postLine(std::wstring text) override { lines.push_back(std::move(text)); }
     void postBatchDone(int successCount) override { doneCounts.push_back(successCount); }
 
