@@ -7,7 +7,7 @@ want=${1:-test}
 packages=(cmake g++ make libgtest-dev googletest)
 if [ "$want" = test ]; then
     # GIS programs that read the outputs back in the tests.
-    packages+=(gdal-bin python3 python3-pyshp shapelib clang-format)
+    packages+=(gdal-bin python3 python3-pyshp shapelib clang-format locales)
 fi
 
 missing=()
@@ -20,4 +20,9 @@ if [ ${#missing[@]} -gt 0 ]; then
     [ "$(id -u)" -eq 0 ] || sudo_cmd=(sudo)
     "${sudo_cmd[@]}" apt-get update -qq
     DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y -qq "${missing[@]}"
+fi
+
+# A locale with a decimal comma, to show that number formatting ignores the user's locale.
+if [ "$want" = test ] && ! locale -a 2>/dev/null | grep -qi '^de_DE\.utf-\?8$'; then
+    localedef -i de_DE -f UTF-8 de_DE.UTF-8 || echo "note: could not generate de_DE.UTF-8"
 fi
