@@ -15,7 +15,8 @@ using vornakite::runConversionBatch;
 namespace {
 
 std::string log(const std::string& names) {
-    return "VK@1@2@3@4@5@" + names + "\nDY@45@x@x@123456@153@1875@415000000@-975000000@a@b@c@d@e@562@z\n";
+    return "VK@1@2@3@4@5@" + names +
+           "\nDY@45@x@x@123456@153@1875@415000000@-975000000@a@b@c@d@e@562@z\n";
 }
 
 }  // namespace
@@ -30,13 +31,14 @@ TEST(ConversionBatch, PostsEachLogsLinesThenTheSummaryThenDone) {
     const int ok = runConversionBatch({dir / "one" / "a.Vornakite", dir / "b.txt", dir / "c.csv"},
                                       dir / "Rx", L"Rx", sink);
     EXPECT_EQ(ok, 2);
-    EXPECT_EQ(sink.lines, (std::vector<std::wstring>{
-                              L"Processing a.Vornakite...",
-                              L"Processing b.txt...",
-                              L"Error: Invalid header format",
-                              L"Processing c.csv...",
-                              L"Conversion complete: 2/3 files processed successfully. Outputs in Rx.",
-                          }));
+    EXPECT_EQ(sink.lines,
+              (std::vector<std::wstring>{
+                  L"Processing a.Vornakite...",
+                  L"Processing b.txt...",
+                  L"Error: Invalid header format",
+                  L"Processing c.csv...",
+                  L"Conversion complete: 2/3 files processed successfully. Outputs in Rx.",
+              }));
     EXPECT_EQ(sink.doneCounts, std::vector<int>{2});
     EXPECT_TRUE(fs::exists(dir / "Rx" / "F_G_A.shp"));
     EXPECT_TRUE(fs::exists(dir / "Rx" / "F_G_C.shp"));

@@ -40,7 +40,8 @@ TEST(SanitizeFileName, KeepsSafeCharactersAndReplacesEveryOtherOne) {
 
 TEST(OutputBaseName, JoinsHeaderFieldsSixToEight) {
     const fs::path log = "/logs/2026-10-01.Vornakite";
-    EXPECT_EQ(outputBaseName("North Farm", "Field 12/B", "Corn", log), L"North_Farm_Field_12_B_Corn");
+    EXPECT_EQ(outputBaseName("North Farm", "Field 12/B", "Corn", log),
+              L"North_Farm_Field_12_B_Corn");
     EXPECT_EQ(outputBaseName("", "Field 7", "Soy", log), L"Field_7_Soy");
     EXPECT_EQ(outputBaseName("", "", "Soy", log), L"Soy");
     EXPECT_EQ(outputBaseName("Gr\xC3\xBCn", "F", "C", log), L"Gr__n_F_C");  // two UTF-8 bytes
@@ -49,7 +50,8 @@ TEST(OutputBaseName, JoinsHeaderFieldsSixToEight) {
 
 TEST(OutputBaseName, FallsBackToTheLogsFileNameWhenTheHeaderGivesNone) {
     EXPECT_EQ(outputBaseName("", "", "", "/logs/2026-10-01.Vornakite"), L"2026-10-01");
-    EXPECT_EQ(outputBaseName("\xE5\x8C\x97", "//", "..", "C:\\logs\\east.field.txt"), L"east.field");
+    EXPECT_EQ(outputBaseName("\xE5\x8C\x97", "//", "..", "C:\\logs\\east.field.txt"),
+              L"east.field");
     EXPECT_EQ(outputBaseName("", "", "", "/logs/\xE5\x8C\x97.txt"), L"yield");
     EXPECT_EQ(outputBaseName("", "", "", "/logs/.Vornakite"), L"Vornakite");
 }

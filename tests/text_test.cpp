@@ -40,14 +40,16 @@ TEST(WidenText, DecodesValidUtf8) {
 TEST(WidenText, FallsBackToWindows1252ForInvalidUtf8) {
     EXPECT_EQ(widenText("Gr\xFCn"), L"Gr\u00FCn");
     EXPECT_EQ(widenText("\x80 \x9F \x81"), L"\u20AC \u0178 \u0081");
-    EXPECT_EQ(widenText("\xC0\xAF"), L"\u00C0\u00AF");          // overlong form
+    EXPECT_EQ(widenText("\xC0\xAF"), L"\u00C0\u00AF");            // overlong form
     EXPECT_EQ(widenText("\xED\xA0\x80"), L"\u00ED\u00A0\u20AC");  // encoded surrogate
-    EXPECT_EQ(widenText("ok \xC3"), L"ok \u00C3");              // cut-off sequence
+    EXPECT_EQ(widenText("ok \xC3"), L"ok \u00C3");                // cut-off sequence
 }
 
 TEST(PathText, ReadsNativeBytesAsUtf8AndReplacesInvalidBytes) {
     EXPECT_EQ(vornakite::pathText("/tmp/Gr\xC3\xBCn.log"), L"/tmp/Gr\u00FCn.log");
-    EXPECT_EQ(vornakite::pathText("/tmp/a\xFF" "b"), L"/tmp/a\uFFFDb");
+    EXPECT_EQ(vornakite::pathText("/tmp/a\xFF"
+                                  "b"),
+              L"/tmp/a\uFFFDb");
 }
 #endif
 
