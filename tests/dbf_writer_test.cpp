@@ -62,15 +62,14 @@ bool sameDate(const DbfDate& a, const DbfDate& b) {
     return a.year == b.year && a.month == b.month && a.day == b.day;
 }
 
+// The local date as strftime prints it, independent of the writer's own conversion.
 DbfDate localDateNow() {
     const std::time_t now = std::time(nullptr);
-    std::tm local{};
-#ifdef _WIN32
-    localtime_s(&local, &now);
-#else
-    localtime_r(&now, &local);
-#endif
-    return {local.tm_year + 1900, local.tm_mon + 1, local.tm_mday};
+    char text[16];
+    std::strftime(text, sizeof text, "%Y %m %d", std::localtime(&now));
+    DbfDate d{};
+    std::sscanf(text, "%d %d %d", &d.year, &d.month, &d.day);
+    return d;
 }
 
 bool headerCarriesDate(const std::string& b, const DbfDate& d) {
