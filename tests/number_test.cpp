@@ -1,0 +1,220 @@
+#include <gtest/gtest.h>
+
+#include <bit>
+#include <cfloat>
+#include <cstdint>
+#include <cstdio>
+#include <random>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "number.hpp"
+
+using vornakite::parseDouble;
+
+// glibc's strtod, behind std::stod here, is the reference the conversion must equal.
+#if defined(__GLIBC__)
+namespace {
+
+// Outcome of a conversion: the value's bits, or which exception it threw.
+std::string outcome(double (*convert)(const std::string&), const std::string& text) {
+    try {
+        const double v = convert(text);
+        if (v != v) {
+            return std::signbit(v) ? "-nan" : "nan";
+        }
+        char buf[40];
+        std::snprintf(buf, sizeof buf, "%016llx",
+                      static_cast<unsigned long long>(std::bit_cast<std::uint64_t>(v)));
+        return buf;
+    } catch (const std::invalid_argument&) {
+        return "invalid_argument";
+    } catch (const std::out_of_range&) {
+        return "out_of_range";
+    }
+}
+
+double viaStod(const std::string& text) {
+    return std::stod(text);
+}
+double viaParse(const std::string& text) {
+    return parseDouble(text);
+}
+
+// Same value (bit for bit) or the same exception type as std::stod.
+void expectLikeStod(const std::string& text) {
+    EXPECT_EQ(outcome(viaParse, text), outcome(viaStod, text)) << "input: \"" << text << "\"";
+}
+
+}  // namespace
+#endif
+
+TEST(Number, ThrowsTheFixedMessages) {
+    for (const char* text : {"", "abc", "-", ".", "+-1", " ", "e5", "\x1A"}) {
+        try {
+            parseDouble(text);
+            ADD_FAILURE() << "no exception for \"" << text << "\"";
+        } catch (const std::invalid_argument& e) {
+            EXPECT_STREQ(e.what(), "invalid stod argument");
+        }
+    }
+    for (const char* text : {"1e999", "-1e999", "1e-400", "2e-324"}) {
+        try {
+            parseDouble(text);
+            ADD_FAILURE() << "no exception for \"" << text << "\"";
+        } catch (const std::out_of_range& e) {
+            EXPECT_STREQ(e.what(), "stod argument out of range");
+        }
+    }
+}
+
+TEST(Number, ConvertsTheLongestNumericPrefix) {
+    EXPECT_EQ(parseDouble("12.5xyz"), 12.5);
+    EXPECT_EQ(parseDouble("1,5"), 1.0);
+    EXPECT_EQ(parseDouble("  42"), 42.0);
+    EXPECT_EQ(parseDouble("3e2"), 300.0);
+    EXPECT_EQ(parseDouble("0x10"), 16.0);
+    EXPECT_EQ(parseDouble("-975000000"), -975000000.0);
+    EXPECT_TRUE(std::signbit(parseDouble("-0")));
+}
+
+#if defined(__GLIBC__)
+TEST(Number, MatchesStodOnEveryFormItAccepts) {
+    const std::vector<std::string> cases = {
+        // white space, signs, plain forms
+        " \t\n\v\f\r7",
+        "+5",
+        "-5",
+        "5.",
+        ".5",
+        "-.5",
+        "+.5e-1x",
+        "007",
+        "0.000",
+        "1e",
+        "1e+",
+        "1e-",
+        "1E5",
+        "1e+05",
+        "1.5e-3junk",
+        "12.5.6",
+        "1..2",
+        "--1",
+        "+ 1",
+        "1 2",
+        // hexadecimal
+        "0x",
+        "0X1P3",
+        "0x1.8p1",
+        "0x.8",
+        "0x.p1",
+        "0x1p",
+        "0x1p+",
+        "0xg",
+        "-0x10",
+        "0x1.fffffffffffffp1023",
+        "0x1p1024",
+        "0xABCDEFabcdef",
+        "0x0.0000000000001p-1022",
+        // infinities and NaNs
+        "inf",
+        "-inf",
+        "INF",
+        "Infinity",
+        "infinityx",
+        "infin",
+        "in",
+        "nan",
+        "-nan",
+        "NaN(abc_1)",
+        "nan(",
+        "nan()",
+        "nan(!)",
+        "na",
+        // overflow and the largest values
+        "1e999",
+        "-1e999",
+        "1.7976931348623157e308",
+        "1.7976931348623158e308",
+        "1.7976931348623159e308",
+        "179769313486231580793728971405303415079934132710037826936173778"
+        "980444968292764750946649017977587207096330286416692887910946555547851940402630657488671505"
+        "820681908902000708383676273854845817711531764475730270069855571366959622842914819860834936"
+        "475292719074168444365510704342711559699508093042880177904174497791.9999",
+        // the tiny range
+        "1e-310",
+        "2e-324",
+        "3e-324",
+        "4.9e-324",
+        "2.4703282292062327e-324",
+        "2.4703282292062328e-324",
+        "0x1p-1074",
+        "0x1p-1075",
+        "0x1.8p-1075",
+        "0x1p-1076",
+        "0x1.fffffffffffffp-1023",
+        "0x1.fffffffffffff7p-1023",
+        "0x1.fffffffffffff8p-1023",
+        "0x1.fffffffffffff9p-1023",
+        "0x0.fffffffffffffp-1022",
+        "2.2250738585072011e-308",
+        "2.2250738585072014e-308",
+        "2.2250738585072009e-308",
+        "0e-99999",
+        "0x0p-99999",
+        "1e-99999999999999999999",
+        "0x1p-99999999999999999999",
+        "1e99999999999999999999",
+        // exact decimal expansions and halfway points, with a far-off digit after them
+        "4.940656458412465441765687928682213723650598026143247644255856825006755072702087518652998"
+        "36354e-324",
+        "2.470328229206232720882538037674917938763229447852e-324",
+        "2.4703282292062327208828439643411068618252990130716238221279284125033775363510437593264991"
+        "8181e-324",
+        "2.4703282292062327208828439643411068618252990130716238221279284125033775363510437593264991"
+        "8182e-324",
+        "9007199254740993",
+        "9007199254740993.0000000000000000000000000000000000000000000001",
+        "0.1000000000000000055511151231257827021181583404541015625",
+        "0.10000000000000000555111512312578270211815834045410156250000000000000000000001",
+    };
+    for (const auto& text : cases) {
+        expectLikeStod(text);
+    }
+}
+
+TEST(Number, MatchesStodOnGeneratedValues) {
+    std::mt19937_64 random(20261008);
+    char buf[128];
+    for (int i = 0; i < 60000; ++i) {
+        const auto bits = random();
+        const double d = std::bit_cast<double>(bits);
+        switch (i % 6) {
+            case 0:
+                std::snprintf(buf, sizeof buf, "%.17g", d);
+                break;
+            case 1:
+                std::snprintf(buf, sizeof buf, "%a", d);
+                break;
+            case 2:
+                std::snprintf(buf, sizeof buf, "%.3e", d);
+                break;
+            case 3:
+                std::snprintf(buf, sizeof buf, "%.25g", d * 1e-300);
+                break;
+            case 4:
+                std::snprintf(buf, sizeof buf, "%.16ge-%d",
+                              static_cast<double>(bits % 1000000) / 1000.0,
+                              static_cast<int>((bits >> 20) % 330));
+                break;
+            default:
+                // Realistic log fields: integers in tenths, hundredths or 1e-7 degrees.
+                std::snprintf(buf, sizeof buf, "%lld",
+                              static_cast<long long>(bits % 4000000000ULL) - 2000000000LL);
+                break;
+        }
+        expectLikeStod(buf);
+    }
+}
+#endif
