@@ -60,7 +60,7 @@ std::wstring stemOf(const std::wstring& name) {
 }
 
 // Writes one side file whole; false when it cannot be written.
-bool writeSideFile(std::filesystem::path path, std::string_view content) {
+bool writeSideFile(const std::filesystem::path& path, std::string_view content) {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     out.write(content.data(), static_cast<std::streamsize>(content.size()));
     out.close();
