@@ -116,7 +116,8 @@ TEST(Number, MatchesStodOnEveryFormItAccepts) {
         "0x1.fffffffffffffp1023",
         "0x1p1024",
         "0xABCDEFabcdef",
-        "0x0.0000000000001p-1022",
+        "0x0.0000000000001p-1022", "0x1.", "0x1.p3", "0x.8p-2", "0x1.P", "0xAp+2x", "0x1e5",
+        "1.e5", "1.e", "-0x0",
         // infinities and NaNs
         "inf",
         "-inf",
