@@ -2,8 +2,11 @@
 
 #include <bit>
 #include <cfloat>
+#include <clocale>
+#include <cmath>
 #include <cstdint>
 #include <cstdio>
+#include <limits>
 #include <random>
 #include <stdexcept>
 #include <string>
@@ -17,8 +20,11 @@ using vornakite::parseDouble;
 #if defined(__GLIBC__)
 namespace {
 
-// Outcome of a conversion: the value's bits, or which exception it threw.
-std::string outcome(double (*convert)(const std::string&), const std::string& text) {
+// Outcome of a conversion: the value's bits, or which exception it threw. libstdc++'s own
+// messages are just "stod", so only the exception type is compared; ours must carry the fixed
+// texts (checked when `ownMessages` is set).
+std::string outcome(double (*convert)(const std::string&), const std::string& text,
+                    bool ownMessages) {
     try {
         const double v = convert(text);
         if (v != v) {
@@ -28,9 +34,15 @@ std::string outcome(double (*convert)(const std::string&), const std::string& te
         std::snprintf(buf, sizeof buf, "%016llx",
                       static_cast<unsigned long long>(std::bit_cast<std::uint64_t>(v)));
         return buf;
-    } catch (const std::invalid_argument&) {
+    } catch (const std::invalid_argument& e) {
+        if (ownMessages) {
+            EXPECT_STREQ(e.what(), "invalid stod argument") << "input: \"" << text << "\"";
+        }
         return "invalid_argument";
-    } catch (const std::out_of_range&) {
+    } catch (const std::out_of_range& e) {
+        if (ownMessages) {
+            EXPECT_STREQ(e.what(), "stod argument out of range") << "input: \"" << text << "\"";
+        }
         return "out_of_range";
     }
 }
@@ -44,7 +56,8 @@ double viaParse(const std::string& text) {
 
 // Same value (bit for bit) or the same exception type as std::stod.
 void expectLikeStod(const std::string& text) {
-    EXPECT_EQ(outcome(viaParse, text), outcome(viaStod, text)) << "input: \"" << text << "\"";
+    EXPECT_EQ(outcome(viaParse, text, true), outcome(viaStod, text, false))
+        << "input: \"" << text << "\"";
 }
 
 }  // namespace
@@ -81,9 +94,26 @@ TEST(Number, ConvertsTheLongestNumericPrefix) {
 
 #if defined(__GLIBC__)
 TEST(Number, MatchesStodOnEveryFormItAccepts) {
+    // std::stod is only the reference while the C library uses the classic locale.
+    ASSERT_STREQ(std::setlocale(LC_NUMERIC, nullptr), "C");
     const std::vector<std::string> cases = {
         // white space, signs, plain forms
         " \t\n\v\f\r7",
+        " 1",
+        "\t1",
+        "\n1",
+        "\v1",
+        "\f1",
+        "\r1",
+        "\xA0"
+        "1",
+        "\x85"
+        "1",
+        "0",
+        "+0",
+        "-0",
+        "-0.0e5",
+        "-0x0p0",
         "+5",
         "-5",
         "5.",
@@ -116,6 +146,14 @@ TEST(Number, MatchesStodOnEveryFormItAccepts) {
         "0x1.fffffffffffffp1023",
         "0x1p1024",
         "0xABCDEFabcdef",
+        "0X1.8P1",
+        "0x1.00000000000008p0",
+        "0x1.000000000000080000000000000000000000000000000000000000001p0",
+        "0x1.00000000000018p0",
+        "0x0.00000000000000000000000000000000000000000000000001p+200",
+        "0x1p-1074junk",
+        "0x1.p1",
+        "0x.1",
         "0x0.0000000000001p-1022",
         "0x1.",
         "0x1.p3",
@@ -131,12 +169,18 @@ TEST(Number, MatchesStodOnEveryFormItAccepts) {
         "-inf",
         "INF",
         "Infinity",
+        "INFINITY",
+        "-infinity",
+        " +Inf",
         "infinityx",
         "infin",
         "in",
         "nan",
         "-nan",
+        "nan(abc_1)",
         "NaN(abc_1)",
+        "-nan(0x7)",
+        "nan(a b)",
         "nan(",
         "nan()",
         "nan(!)",
@@ -175,6 +219,10 @@ TEST(Number, MatchesStodOnEveryFormItAccepts) {
         "1e-99999999999999999999",
         "0x1p-99999999999999999999",
         "1e99999999999999999999",
+        "-1e-99999999999999999999",
+        "0.0000000000000000000000000000000000000000000000000000000000000000000000001e+73",
+        "10000000000000000000000000000000000000000000000000000000000000000000000000e-73",
+        "0e99999999999999999999",
         // exact decimal expansions and halfway points, with a far-off digit after them
         "4.940656458412465441765687928682213723650598026143247644255856825006755072702087518652998"
         "36354e-324",
@@ -193,13 +241,55 @@ TEST(Number, MatchesStodOnEveryFormItAccepts) {
     }
 }
 
+namespace {
+
+// Random text of number-like characters: digit runs, points, signs and exponents, sometimes
+// hundreds of digits long, often not a number at all.
+std::string randomNumberText(std::mt19937_64& random) {
+    auto pick = [&random](std::uint64_t n) { return random() % n; };
+    std::string text;
+    if (pick(4) == 0) {
+        text += "+- \t"[pick(4)];
+    }
+    const bool longMantissa = pick(16) == 0;
+    const auto intLen = longMantissa ? pick(400) : pick(22);
+    const auto fracLen = longMantissa ? pick(400) : pick(22);
+    for (std::uint64_t k = 0; k < intLen; ++k) {
+        text += static_cast<char>('0' + pick(pick(3) == 0 ? 2 : 10));
+    }
+    if (pick(3) != 0) {
+        text += '.';
+    }
+    for (std::uint64_t k = 0; k < fracLen; ++k) {
+        text += static_cast<char>('0' + pick(pick(3) == 0 ? 2 : 10));
+    }
+    if (pick(2) == 0) {
+        text += "eE"[pick(2)];
+        if (pick(2) == 0) {
+            text += "+-"[pick(2)];
+        }
+        if (pick(8) != 0) {
+            text += std::to_string(pick(pick(4) == 0 ? 100000 : 700));
+        }
+    }
+    if (pick(8) == 0) {
+        text += "x.e,"[pick(4)];
+    }
+    return text;
+}
+
+}  // namespace
+
 TEST(Number, MatchesStodOnGeneratedValues) {
+    ASSERT_STREQ(std::setlocale(LC_NUMERIC, nullptr), "C");
     std::mt19937_64 random(20261008);
-    char buf[128];
-    for (int i = 0; i < 60000; ++i) {
+    char buf[512];
+    for (int i = 0; i < 80000; ++i) {
         const auto bits = random();
         const double d = std::bit_cast<double>(bits);
-        switch (i % 6) {
+        // A value of moderate size, where fixed notation stays short.
+        const double moderate = static_cast<double>(static_cast<std::int64_t>(bits)) * 1e-12;
+        switch (i % 8) {
             case 0:
                 std::snprintf(buf, sizeof buf, "%.17g", d);
                 break;
@@ -207,23 +297,88 @@ TEST(Number, MatchesStodOnGeneratedValues) {
                 std::snprintf(buf, sizeof buf, "%a", d);
                 break;
             case 2:
-                std::snprintf(buf, sizeof buf, "%.3e", d);
+                std::snprintf(buf, sizeof buf, "%e", d);
                 break;
             case 3:
-                std::snprintf(buf, sizeof buf, "%.25g", d * 1e-300);
+                std::snprintf(buf, sizeof buf, "%.3f", i % 16 == 3 ? d : moderate);
                 break;
             case 4:
+                std::snprintf(buf, sizeof buf, "%.25g", d * 1e-300);
+                break;
+            case 5:
                 std::snprintf(buf, sizeof buf, "%.16ge-%d",
                               static_cast<double>(bits % 1000000) / 1000.0,
                               static_cast<int>((bits >> 20) % 330));
                 break;
-            default:
+            case 6:
                 // Realistic log fields: integers in tenths, hundredths or 1e-7 degrees.
                 std::snprintf(buf, sizeof buf, "%lld",
                               static_cast<long long>(bits % 4000000000ULL) - 2000000000LL);
                 break;
+            default:
+                expectLikeStod(randomNumberText(random));
+                continue;
         }
         expectLikeStod(buf);
+    }
+}
+
+// Exact decimal expansions of doubles and of the points halfway between two neighbours, exact
+// and nudged by a digit far behind: the hardest inputs for correct rounding and for telling an
+// exact tiny result from an inexact one. The x87 long double holds every such point exactly.
+TEST(Number, MatchesStodOnExactExpansionsAndHalfwayPoints) {
+    if (LDBL_MANT_DIG < 64 || LDBL_MAX_EXP < 16384) {
+        GTEST_SKIP() << "long double cannot hold halfway points exactly";
+    }
+    ASSERT_STREQ(std::setlocale(LC_NUMERIC, nullptr), "C");
+    std::vector<long double> points;
+    auto addAround = [&points](double d) {
+        points.push_back(d);
+        const double up = std::nextafter(d, INFINITY);
+        points.push_back(std::isinf(up) ? static_cast<long double>(d) + std::ldexp(1.0L, 970)
+                                        : (static_cast<long double>(d) + up) / 2);
+    };
+    const double denormMin = std::numeric_limits<double>::denorm_min();
+    for (double d : {0.0, denormMin, 2 * denormMin, 3 * denormMin, 1e-310, DBL_MIN,
+                     std::nextafter(DBL_MIN, 0.0), std::nextafter(DBL_MIN, 1.0), 0.1, 1.0,
+                     9007199254740992.0, DBL_MAX, std::nextafter(DBL_MAX, 0.0)}) {
+        addAround(d);
+    }
+    // Where rounding to 53 bits with an unbounded exponent reaches DBL_MIN.
+    points.push_back(std::ldexp(1.0L, -1022) - std::ldexp(1.0L, -1076));
+    std::mt19937_64 random(4711);
+    for (int i = 0; i < 300; ++i) {
+        const auto bits = random() & 0x7fffffffffffffffULL;
+        if ((bits >> 52) != 0x7ff) {
+            addAround(std::bit_cast<double>(bits));
+        }
+        if (i % 8 == 0) {
+            addAround(std::bit_cast<double>(bits & 0x000fffffffffffffULL));  // subnormal
+        }
+    }
+
+    std::vector<char> buf(1400);
+    for (const long double p : points) {
+        std::snprintf(buf.data(), buf.size(), "%.1100Le", p);
+        std::string text = buf.data();
+        const auto e = text.find('e');
+        std::string mantissa = text.substr(0, e);
+        const std::string exponent = text.substr(e);
+        mantissa.erase(mantissa.find_last_not_of('0') + 1);
+        expectLikeStod(mantissa + exponent);
+        expectLikeStod("-" + mantissa + exponent);
+        expectLikeStod(mantissa + std::string(300, '0') + "1" + exponent);
+        for (std::size_t digits : {18u, 20u, 40u, 120u}) {
+            if (digits < mantissa.size()) {
+                expectLikeStod(mantissa.substr(0, digits) + exponent);
+            }
+        }
+        if (p < 1) {
+            // Fixed notation: up to about 1080 digits after the point.
+            std::snprintf(buf.data(), buf.size(), "%.1080Lf", p);
+            expectLikeStod(buf.data());
+            expectLikeStod(std::string(buf.data()) + "00000000000000000000001");
+        }
     }
 }
 #endif
