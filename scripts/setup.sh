@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build and the tests need, when missing.
-# Usage: scripts/setup.sh [build|test]   (default: test, which includes build)
+# Usage: scripts/setup.sh [build|windows|test]   (default: test, which includes the others)
 set -euo pipefail
 
 want=${1:-test}
@@ -8,6 +8,11 @@ packages=(cmake g++ make libgtest-dev googletest)
 if [ "$want" = test ]; then
     # GIS programs that read the outputs back in the tests.
     packages+=(gdal-bin python3 python3-pyshp shapelib clang-format locales)
+    # The Windows build, and Wine on a virtual display to run its tests.
+    packages+=(g++-mingw-w64-x86-64-posix wine wine64 xvfb xdotool imagemagick x11-utils)
+fi
+if [ "$want" = windows ]; then
+    packages+=(g++-mingw-w64-x86-64-posix wine wine64 xvfb)
 fi
 
 missing=()

@@ -1,0 +1,34 @@
+// VornakiteConverter.exe: the desktop program's entry point.
+#include <commctrl.h>
+#include <objbase.h>
+#include <windows.h>
+
+#include "app_state.hpp"
+#include "conversion_worker.hpp"
+#include "main_window.hpp"
+
+using namespace vornakite::app;
+
+int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand) {
+    INITCOMMONCONTROLSEX controls{sizeof(INITCOMMONCONTROLSEX), ICC_WIN95_CLASSES};
+    InitCommonControlsEx(&controls);
+    CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+    registerMainWindowClass(instance);
+    if (createMainWindow(instance) != nullptr) {
+        ShowWindow(hwndMain, showCommand);
+        UpdateWindow(hwndMain);
+        MSG message;
+        while (GetMessageW(&message, nullptr, 0, 0) > 0) {
+            TranslateMessage(&message);
+            DispatchMessageW(&message);
+        }
+    }
+    // Without a window no quit message could ever come, so the program ends here too.
+    CoUninitialize();
+    if (runningWorkers() > 0) {
+        // A batch still runs: end the process now, so the worker is stopped
+        // before any of the program's data is torn down.
+        ExitProcess(0);
+    }
+    return 0;
+}
