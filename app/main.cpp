@@ -1,7 +1,8 @@
 // VornakiteConverter.exe: the desktop program's entry point.
+#include <windows.h>
+// After windows.h, which they rely on.
 #include <commctrl.h>
 #include <objbase.h>
-#include <windows.h>
 
 #include "app_state.hpp"
 #include "conversion_worker.hpp"

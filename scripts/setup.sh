@@ -12,7 +12,7 @@ if [ "$want" = test ]; then
     packages+=(g++-mingw-w64-x86-64-posix wine wine64 xvfb xdotool imagemagick x11-utils)
 fi
 if [ "$want" = windows ]; then
-    packages+=(g++-mingw-w64-x86-64-posix wine wine64 xvfb)
+    packages+=(g++-mingw-w64-x86-64-posix wine wine64 xvfb imagemagick)
 fi
 
 missing=()
