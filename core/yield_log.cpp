@@ -16,55 +16,6 @@ constexpr std::size_t kSampleFieldsMin = 16;
 constexpr char kSeparator = '@';
 constexpr char kEndOfText = 0x1A;  // text mode ends the input here
 
-// Parses the DY records of a log after its header.
-class SampleParser {
-  public:
-    explicit SampleParser(std::vector<YieldPoint>& points) : points_(points) {}
-
-    void onLine(std::string_view line) {
-        if (line.size() < 2 || line[0] != 'D' || line[1] != 'Y') {
-            return;
-        }
-        // Start offsets of fields 0..15; field k ends one byte before field k + 1 starts.
-        std::size_t start[kSampleFieldsMin];
-        start[0] = 0;
-        std::size_t found = 1;
-        const char* const base = line.data();
-        const char* p = base;
-        const char* const end = base + line.size();
-        while (found < kSampleFieldsMin) {
-            p = static_cast<const char*>(
-                std::memchr(p, kSeparator, static_cast<std::size_t>(end - p)));
-            if (p == nullptr) {
-                return;  // fewer than 16 fields: not a sample
-            }
-            ++p;
-            start[found++] = static_cast<std::size_t>(p - base);
-        }
-        auto field = [&](std::size_t k) {
-            return line.substr(start[k], start[k + 1] - 1 - start[k]);
-        };
-        // Converted in this order so that the earliest bad field decides the error.
-        const double lat = parseDouble(field(7));
-        const double lon = parseDouble(field(8));
-        const double yld = parseDouble(field(6));
-        const double moist = parseDouble(field(5));
-        const double weight = parseDouble(field(4));
-        const double dens = parseDouble(field(14));
-        const double speed = parseDouble(field(1));
-
-        YieldPoint point{lon / 10000000.0, lat / 10000000.0, yld / 10.0,  moist / 10.0,
-                         weight / 100.0,   dens / 10.0,      speed / 10.0};
-        if (!std::isfinite(point.longitude) || !std::isfinite(point.latitude)) {
-            throw std::runtime_error("Non-finite coordinate in yield data");
-        }
-        points_.push_back(point);
-    }
-
-  private:
-    std::vector<YieldPoint>& points_;
-};
-
 // Splits the byte stream into lines by the text-mode rules and hands each on.
 template <typename OnLine>
 class LineSplitter {
@@ -114,6 +65,44 @@ class LineSplitter {
 
 }  // namespace
 
+bool parseSampleLine(std::string_view line, YieldPoint& point) {
+    if (line.size() < 2 || line[0] != 'D' || line[1] != 'Y') {
+        return false;
+    }
+    // Start offsets of fields 0..15; field k ends one byte before field k + 1 starts. Fields
+    // are short, so a plain scan beats a memchr call per field.
+    std::size_t start[kSampleFieldsMin];
+    start[0] = 0;
+    std::size_t found = 1;
+    for (std::size_t i = 0; i < line.size(); ++i) {
+        if (line[i] == kSeparator) {
+            start[found++] = i + 1;
+            if (found == kSampleFieldsMin) {
+                break;
+            }
+        }
+    }
+    if (found < kSampleFieldsMin) {
+        return false;  // fewer than 16 fields: not a sample
+    }
+    auto field = [&](std::size_t k) { return line.substr(start[k], start[k + 1] - 1 - start[k]); };
+    // Converted in this order so that the earliest bad field decides the error.
+    const double lat = parseDouble(field(7));
+    const double lon = parseDouble(field(8));
+    const double yld = parseDouble(field(6));
+    const double moist = parseDouble(field(5));
+    const double weight = parseDouble(field(4));
+    const double dens = parseDouble(field(14));
+    const double speed = parseDouble(field(1));
+
+    point = {lon / 10000000.0, lat / 10000000.0, yld / 10.0,  moist / 10.0,
+             weight / 100.0,   dens / 10.0,      speed / 10.0};
+    if (!std::isfinite(point.longitude) || !std::isfinite(point.latitude)) {
+        throw std::runtime_error("Non-finite coordinate in yield data");
+    }
+    return true;
+}
+
 std::vector<std::string> splitFields(std::string_view line) {
     std::vector<std::string> fields;
     std::size_t begin = 0;
@@ -146,10 +135,12 @@ YieldLog readYieldLog(const std::filesystem::path& inputPath) {
     }
 
     bool haveHeader = false;
-    SampleParser samples(log.points);
     LineSplitter splitter([&](std::string_view line) {
         if (haveHeader) {
-            samples.onLine(line);
+            YieldPoint point;
+            if (parseSampleLine(line, point)) {
+                log.points.push_back(point);
+            }
             return;
         }
         log.headerFields = splitFields(line);
