@@ -286,6 +286,28 @@ TEST(LogReader, ReadsLinesAcrossReadBoundaries) {
     }
 }
 
+TEST(LogReader, ReservesRoomForTheSamplesWithLittleToSpare) {
+    // Logs of 10 MiB with short and with long sample lines, every 20th line another record:
+    // the points vector ends up close to the sample count, never grown by doubling (which would
+    // leave up to twice the room, and hold old and new storage at once while it copies).
+    const std::string shortest = "DY@1@@@1@1@1@1@1@@@@@@1@";
+    ASSERT_EQ(splitFields(shortest).size(), 16u);
+    for (const std::string& line : {shortest, sample(), sample() + std::string(60, 'f')}) {
+        std::string bytes = kHeader;
+        std::size_t samples = 0;
+        while (bytes.size() < 10 * (std::size_t{1} << 20)) {
+            bytes += line + "\n";
+            if (++samples % 20 == 0) {
+                bytes += "GP@08:12:35@420312428@-936405736@0.9@14@4\n";
+            }
+        }
+        const YieldLog log = readBytes(bytes);
+        SCOPED_TRACE(line);
+        ASSERT_EQ(log.points.size(), samples);
+        EXPECT_LE(log.points.capacity(), samples + samples / 10 + 1024);
+    }
+}
+
 TEST(LogReader, StopsAtACtrlZFarIntoTheFile) {
     // A 2.5 MB line that is not a sample pushes the Ctrl-Z beyond the first reads.
     const std::string filler = "GP@" + std::string(5 * (std::size_t{1} << 19), 'g') + "\n";
