@@ -8,6 +8,7 @@ packages=(cmake g++ make libgtest-dev googletest)
 if [ "$want" = test ]; then
     # GIS programs that read the outputs back in the tests.
     packages+=(gdal-bin python3 python3-pyshp shapelib clang-format locales)
+    packages+=(libbenchmark-dev)  # micro-benchmarks, run once each by the tests
 fi
 
 missing=()
