@@ -1,6 +1,7 @@
 #include "yield_log.hpp"
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
@@ -17,6 +18,16 @@ constexpr std::size_t kHeaderFieldsMin = 9;
 constexpr std::size_t kSampleFieldsMin = 16;
 constexpr char kSeparator = '@';
 constexpr char kEndOfText = 0x1A;  // text mode ends the input here
+
+// The high bit of each byte of `word` that is a separator, and no other bit. A byte b gives
+// (b & 0x7F) + 0x7F with the high bit set unless b & 0x7F is 0, without a carry into the next
+// byte; or-ing b in leaves the high bit clear only for b == 0, that is a separator in `word`.
+constexpr std::uint64_t separatorBytes(std::uint64_t word) {
+    constexpr std::uint64_t kLow7 = 0x7F7F7F7F7F7F7F7Full;
+    const std::uint64_t x = word ^ (0x0101010101010101ull * static_cast<unsigned char>(kSeparator));
+    return ~(((x & kLow7) + kLow7) | x) & ~kLow7;
+}
+static_assert(separatorBytes(0x4041'4000'C040'0140ull) == 0x8000'8000'0080'0080ull);
 
 // Splits the byte stream into lines by the text-mode rules and hands each on, with the number
 // of input bytes up to its end.
@@ -95,16 +106,25 @@ bool parseSampleLine(std::string_view line, YieldPoint& point) {
         return false;
     }
     // Start offsets of fields 0..15; field k ends one byte before field k + 1 starts. Fields
-    // are short, so a plain scan beats a memchr call per field.
+    // are short, so the separators are looked for eight bytes at a time rather than by a
+    // memchr call per field.
     std::size_t start[kSampleFieldsMin];
     start[0] = 0;
     std::size_t found = 1;
-    for (std::size_t i = 0; i < line.size(); ++i) {
+    std::size_t i = 0;
+    if constexpr (std::endian::native == std::endian::little) {
+        for (; i + 8 <= line.size() && found < kSampleFieldsMin; i += 8) {
+            std::uint64_t word;
+            std::memcpy(&word, line.data() + i, 8);
+            for (std::uint64_t hits = separatorBytes(word); hits != 0 && found < kSampleFieldsMin;
+                 hits &= hits - 1) {
+                start[found++] = i + static_cast<std::size_t>(std::countr_zero(hits) / 8) + 1;
+            }
+        }
+    }
+    for (; i < line.size() && found < kSampleFieldsMin; ++i) {
         if (line[i] == kSeparator) {
             start[found++] = i + 1;
-            if (found == kSampleFieldsMin) {
-                break;
-            }
         }
     }
     if (found < kSampleFieldsMin) {
