@@ -291,7 +291,13 @@ TEST(SampleLine, FindsTheFieldsWhereverTheSeparatorsFall) {
     // bytes are near-misses of '@' (0x40): 'A' (0x41) and '?' (0x3F) right after a separator,
     // 0xC0 (0x40 with the high bit), 0x00, and the digits that end a number.
     using vornakite::parseSampleLine;
-    const std::string nearMisses[] = {"", "A", "?", "\xC0", std::string(1, '\0'), "A?\xC0A"};
+    const std::string nearMisses[] = {"",
+                                      "A",
+                                      "?",
+                                      "\xC0",
+                                      std::string(1, '\0'),
+                                      "A?\xC0"
+                                      "A"};
     for (std::size_t pad = 0; pad < 24; ++pad) {
         for (const auto& filler : nearMisses) {
             const std::string unused = filler + std::string(pad, 'u');
