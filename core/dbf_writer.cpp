@@ -1,5 +1,6 @@
 #include "dbf_writer.hpp"
 
+#include <algorithm>
 #include <array>
 #include <charconv>
 #include <cmath>
@@ -57,6 +58,83 @@ void appendHeader(std::string& out, std::size_t recordCount, DbfDate date) {
     out += kHeaderTerminator;
 }
 
+constexpr double kPowersOfTen[] = {1e0, 1e1, 1e2, 1e3, 1e4, 1e5, 1e6, 1e7, 1e8};
+
+// "00" to "99", for writing two digits at a time.
+constexpr auto kDigitPairs = [] {
+    std::array<char, 200> pairs{};
+    for (int i = 0; i < 100; ++i) {
+        pairs[static_cast<std::size_t>(2 * i)] = static_cast<char>('0' + i / 10);
+        pairs[static_cast<std::size_t>(2 * i + 1)] = static_cast<char>('0' + i % 10);
+    }
+    return pairs;
+}();
+
+// Number of decimal digits of v (at least 1).
+int decimalDigits(std::uint64_t v) {
+    int n = 1;
+    for (; v >= 100; v /= 100) {
+        n += 2;
+    }
+    return v >= 10 ? n + 1 : n;
+}
+
+// Writes the "%.*f" text of a finite value right-aligned into `width` bytes (or asterisks when it
+// is longer), computed from |value| * 10^decimals in double precision when that settles the
+// rounding. Below 2^52 every tie k + 1/2 is a double, and rounding the product to a double is
+// monotonic, so the scaled double lies on the same side of a tie as the exact product, or on
+// the tie itself. Returns false, writing nothing, for a scaled value that is a tie or too large,
+// which are left to the exact formatter.
+bool formatFieldFast(char* out, double value, int width, int decimals) {
+    if (decimals < 0 || decimals >= static_cast<int>(std::size(kPowersOfTen))) {
+        return false;
+    }
+    const double scaled = std::fabs(value) * kPowersOfTen[decimals];
+    if (!(scaled < 1e15)) {
+        return false;
+    }
+    const auto whole = static_cast<std::int64_t>(scaled);  // scaled >= 0: truncation is floor
+    const double fraction = scaled - static_cast<double>(whole);  // exact
+    if (fraction == 0.5) {
+        return false;
+    }
+    auto rounded = static_cast<std::uint64_t>(whole) + (fraction > 0.5 ? 1u : 0u);
+    // At least one digit before the point; a sign also for a negative value rounding to zero.
+    const int digits = std::max(decimalDigits(rounded), decimals + 1);
+    const int length = (std::signbit(value) ? 1 : 0) + digits + (decimals > 0 ? 1 : 0);
+    const auto w = static_cast<std::size_t>(width);
+    if (length > width) {
+        std::memset(out, '*', w);
+        return true;
+    }
+    std::memset(out, ' ', w);
+    char* p = out + width;
+    int left = digits;  // digits still to write, the last ones first
+    auto writeDigits = [&](int count) {
+        for (; count >= 2; count -= 2, left -= 2) {
+            const auto pair = static_cast<std::size_t>(2 * (rounded % 100));
+            rounded /= 100;
+            p -= 2;
+            p[0] = kDigitPairs[pair];
+            p[1] = kDigitPairs[pair + 1];
+        }
+        if (count == 1) {
+            *--p = static_cast<char>('0' + rounded % 10);
+            rounded /= 10;
+            --left;
+        }
+    };
+    writeDigits(decimals);
+    if (decimals > 0) {
+        *--p = '.';
+    }
+    writeDigits(left);
+    if (std::signbit(value)) {
+        *--p = '-';
+    }
+    return true;
+}
+
 }  // namespace
 
 DbfDate todayLocalDate() {
@@ -72,13 +150,18 @@ DbfDate todayLocalDate() {
 
 void formatNumericField(char* out, double value, int width, int decimals) {
     const auto w = static_cast<std::size_t>(width);
-    char text[400];
-    std::to_chars_result result{};
-    if (std::isfinite(value)) {
-        result = std::to_chars(text, text + sizeof text, value, std::chars_format::fixed, decimals);
+    if (!std::isfinite(value)) {
+        std::memset(out, '*', w);
+        return;
     }
+    if (formatFieldFast(out, value, width, decimals)) {
+        return;
+    }
+    char text[400];
+    const auto result =
+        std::to_chars(text, text + sizeof text, value, std::chars_format::fixed, decimals);
     const auto length = static_cast<std::size_t>(result.ptr - text);
-    if (!std::isfinite(value) || result.ec != std::errc() || length > w) {
+    if (result.ec != std::errc() || length > w) {
         std::memset(out, '*', w);
         return;
     }

@@ -245,9 +245,61 @@ double convertScanned(std::string_view s, std::size_t begin, std::size_t end,
     return value;
 }
 
+// Exact powers of ten: every one up to 10^22 is a double.
+constexpr double kPowersOfTen[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8, 1e9,
+                                   1e10, 1e11, 1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18};
+
+// The form of nearly every field of a real log: [sign] digits [. digits] with at most 18 digits,
+// not followed by an exponent or a hexadecimal prefix. When the digits, read as one integer
+// M, stay within 2^53 and k digits follow the point, M and 10^k are exact doubles and M / 10^k is
+// one correctly rounded operation: the value strtod gives, never tiny, never out of range.
+// Returns false, leaving the text to the general path, for every other form.
+bool parsePlainDecimal(std::string_view s, double& value) {
+    constexpr int kMaxDigits = 18;
+    const char* p = s.data();
+    const char* const end = p + s.size();
+    bool negative = false;
+    if (p != end && (*p == '-' || *p == '+')) {
+        negative = *p == '-';
+        ++p;
+    }
+    std::uint64_t mantissa = 0;
+    int digits = 0;
+    for (; p != end && isDigit(*p); ++p) {
+        if (++digits > kMaxDigits) {
+            return false;
+        }
+        mantissa = mantissa * 10 + static_cast<std::uint64_t>(*p - '0');
+    }
+    int fractionDigits = 0;
+    if (p != end && *p == '.') {
+        for (++p; p != end && isDigit(*p); ++p) {
+            if (++digits > kMaxDigits) {
+                return false;
+            }
+            mantissa = mantissa * 10 + static_cast<std::uint64_t>(*p - '0');
+            ++fractionDigits;
+        }
+    }
+    if (digits == 0 || mantissa > (std::uint64_t{1} << 53)) {
+        return false;
+    }
+    // An exponent or a hexadecimal prefix ("0x") would continue the number: the general path.
+    if (p != end && ((*p | 0x20) == 'e' || (*p | 0x20) == 'x')) {
+        return false;
+    }
+    const double magnitude = static_cast<double>(mantissa) / kPowersOfTen[fractionDigits];
+    value = negative ? -magnitude : magnitude;
+    return true;
+}
+
 }  // namespace
 
 double parseDouble(std::string_view s) {
+    double plain = 0.0;
+    if (parsePlainDecimal(s, plain)) {
+        return plain;
+    }
     std::size_t i = 0;
     while (i < s.size() && isCSpace(s[i])) {
         ++i;

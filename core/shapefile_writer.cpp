@@ -59,7 +59,7 @@ void appendHeader(std::string& out, std::uint64_t fileBytes, const BoundingBox& 
     out.append(h.data(), h.size());
 }
 
-void flushTo(std::ofstream& out, std::string& buffer) {
+void flushTo(std::ostream& out, std::string& buffer) {
     out.write(buffer.data(), static_cast<std::streamsize>(buffer.size()));
     buffer.clear();
 }
@@ -70,30 +70,10 @@ bool fitsShapefile(std::uint64_t pointCount) {
     return pointCount <= kMaxShapefilePoints;
 }
 
-void writeShapefileSet(const std::filesystem::path& basePath,
-                       const std::vector<YieldPoint>& points) {
-    if (points.empty()) {
-        throw std::runtime_error("No records to write");
-    }
-    if (!fitsShapefile(points.size())) {
-        throw std::runtime_error("Too many records for a shapefile");
-    }
+void writeShapefileGeometry(std::ostream& shp, std::ostream& shx,
+                            const std::vector<YieldPoint>& points) {
     const std::uint64_t n = points.size();
     const BoundingBox box = boundsOf(points);
-
-    auto withExtension = [&](const wchar_t* ext) {
-        std::filesystem::path p = basePath;
-        p += ext;
-        return p;
-    };
-    const auto mode = std::ios::binary | std::ios::out | std::ios::trunc;
-    std::ofstream shp(withExtension(L".shp"), mode);
-    std::ofstream shx(withExtension(L".shx"), mode);
-    std::ofstream dbf(withExtension(L".dbf"), mode);
-    if (!shp.is_open() || !shx.is_open() || !dbf.is_open()) {
-        throw std::runtime_error("Failed to create shapefile outputs");
-    }
-
     std::string shpBuf;
     std::string shxBuf;
     shpBuf.reserve(kFlushAt + kShpRecordBytes);
@@ -126,7 +106,30 @@ void writeShapefileSet(const std::filesystem::path& basePath,
     }
     flushTo(shp, shpBuf);
     flushTo(shx, shxBuf);
+}
 
+void writeShapefileSet(const std::filesystem::path& basePath,
+                       const std::vector<YieldPoint>& points) {
+    if (points.empty()) {
+        throw std::runtime_error("No records to write");
+    }
+    if (!fitsShapefile(points.size())) {
+        throw std::runtime_error("Too many records for a shapefile");
+    }
+    auto withExtension = [&](const wchar_t* ext) {
+        std::filesystem::path p = basePath;
+        p += ext;
+        return p;
+    };
+    const auto mode = std::ios::binary | std::ios::out | std::ios::trunc;
+    std::ofstream shp(withExtension(L".shp"), mode);
+    std::ofstream shx(withExtension(L".shx"), mode);
+    std::ofstream dbf(withExtension(L".dbf"), mode);
+    if (!shp.is_open() || !shx.is_open() || !dbf.is_open()) {
+        throw std::runtime_error("Failed to create shapefile outputs");
+    }
+
+    writeShapefileGeometry(shp, shx, points);
     writeDbfTable(dbf, points);
 
     dbf.close();

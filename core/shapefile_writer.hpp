@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <ostream>
 #include <vector>
 
 #include "yield_log.hpp"
@@ -14,6 +15,10 @@ namespace vornakite {
 inline constexpr std::uint64_t kMaxShapefilePoints = (0x7FFFFFFFull - 50) / 14;
 
 bool fitsShapefile(std::uint64_t pointCount);
+
+// Writes the complete .shp and .shx of `points` (not empty) to the two streams, front to back.
+void writeShapefileGeometry(std::ostream& shp, std::ostream& shx,
+                            const std::vector<YieldPoint>& points);
 
 // Writes basePath + ".shp", ".shx" and ".dbf" (the extension appended as
 // text). Throws std::runtime_error: "No records to write", "Too many records

@@ -1,6 +1,9 @@
 #include "yield_log.hpp"
 
+#include <algorithm>
+#include <bit>
 #include <cmath>
+#include <cstdint>
 #include <cstring>
 #include <fstream>
 #include <stdexcept>
@@ -16,56 +19,18 @@ constexpr std::size_t kSampleFieldsMin = 16;
 constexpr char kSeparator = '@';
 constexpr char kEndOfText = 0x1A;  // text mode ends the input here
 
-// Parses the DY records of a log after its header.
-class SampleParser {
-  public:
-    explicit SampleParser(std::vector<YieldPoint>& points) : points_(points) {}
+// The high bit of each byte of `word` that is a separator, and no other bit. A byte b gives
+// (b & 0x7F) + 0x7F with the high bit set unless b & 0x7F is 0, without a carry into the next
+// byte; or-ing b in leaves the high bit clear only for b == 0, that is a separator in `word`.
+constexpr std::uint64_t separatorBytes(std::uint64_t word) {
+    constexpr std::uint64_t kLow7 = 0x7F7F7F7F7F7F7F7Full;
+    const std::uint64_t x = word ^ (0x0101010101010101ull * static_cast<unsigned char>(kSeparator));
+    return ~(((x & kLow7) + kLow7) | x) & ~kLow7;
+}
+static_assert(separatorBytes(0x4041'4000'C040'0140ull) == 0x8000'8000'0080'0080ull);
 
-    void onLine(std::string_view line) {
-        if (line.size() < 2 || line[0] != 'D' || line[1] != 'Y') {
-            return;
-        }
-        // Start offsets of fields 0..15; field k ends one byte before field k + 1 starts.
-        std::size_t start[kSampleFieldsMin];
-        start[0] = 0;
-        std::size_t found = 1;
-        const char* const base = line.data();
-        const char* p = base;
-        const char* const end = base + line.size();
-        while (found < kSampleFieldsMin) {
-            p = static_cast<const char*>(
-                std::memchr(p, kSeparator, static_cast<std::size_t>(end - p)));
-            if (p == nullptr) {
-                return;  // fewer than 16 fields: not a sample
-            }
-            ++p;
-            start[found++] = static_cast<std::size_t>(p - base);
-        }
-        auto field = [&](std::size_t k) {
-            return line.substr(start[k], start[k + 1] - 1 - start[k]);
-        };
-        // Converted in this order so that the earliest bad field decides the error.
-        const double lat = parseDouble(field(7));
-        const double lon = parseDouble(field(8));
-        const double yld = parseDouble(field(6));
-        const double moist = parseDouble(field(5));
-        const double weight = parseDouble(field(4));
-        const double dens = parseDouble(field(14));
-        const double speed = parseDouble(field(1));
-
-        YieldPoint point{lon / 10000000.0, lat / 10000000.0, yld / 10.0,  moist / 10.0,
-                         weight / 100.0,   dens / 10.0,      speed / 10.0};
-        if (!std::isfinite(point.longitude) || !std::isfinite(point.latitude)) {
-            throw std::runtime_error("Non-finite coordinate in yield data");
-        }
-        points_.push_back(point);
-    }
-
-  private:
-    std::vector<YieldPoint>& points_;
-};
-
-// Splits the byte stream into lines by the text-mode rules and hands each on.
+// Splits the byte stream into lines by the text-mode rules and hands each on, with the number
+// of input bytes up to its end.
 template <typename OnLine>
 class LineSplitter {
   public:
@@ -79,8 +44,9 @@ class LineSplitter {
                 static_cast<const char*>(std::memchr(p, '\n', static_cast<std::size_t>(end - p)));
             if (lf == nullptr) {
                 carry_.append(p, end);
-                return;
+                break;
             }
+            lineEnd_ = fedBefore_ + static_cast<std::uint64_t>(lf + 1 - data);
             if (carry_.empty()) {
                 emit(std::string_view(p, static_cast<std::size_t>(lf - p)));
             } else {
@@ -90,12 +56,14 @@ class LineSplitter {
             }
             p = lf + 1;
         }
+        fedBefore_ += size;
     }
 
     // The last line needs no line end; it keeps a trailing CR.
     void finish() {
+        lineEnd_ = fedBefore_;
         if (!carry_.empty()) {
-            onLine_(std::string_view(carry_));
+            onLine_(std::string_view(carry_), lineEnd_);
             carry_.clear();
         }
     }
@@ -105,14 +73,80 @@ class LineSplitter {
         if (!line.empty() && line.back() == '\r') {
             line.remove_suffix(1);
         }
-        onLine_(line);
+        onLine_(line, lineEnd_);
     }
 
     OnLine onLine_;
     std::string carry_;
+    std::uint64_t fedBefore_ = 0;
+    std::uint64_t lineEnd_ = 0;
 };
 
+// The points vector is sized from the file, which is read only once: at first for the samples
+// that the first mebibyte could hold, then, whenever it is full, for the count projected from
+// the samples per byte so far, with 1/16 to spare. In a log of even density that is one early,
+// small reallocation and little unused room, whatever the line length; capacity that is never
+// written costs address space only. A denser tail grows the vector by at least an eighth.
+constexpr std::uint64_t kShortestSampleLine = 24;  // "DY", 15 separators, 7 one-digit numbers
+constexpr std::uint64_t kFirstReserveBytes = 1 << 20;
+
+void reserveProjected(std::vector<YieldPoint>& points, std::uint64_t consumed,
+                      std::uint64_t fileSize) {
+    const double n = static_cast<double>(points.size());
+    const double projected = n * static_cast<double>(fileSize) /
+                             static_cast<double>(std::max<std::uint64_t>(consumed, 1));
+    const double wanted = std::max(projected + projected / 16 + 1024, n + n / 8 + 1);
+    points.reserve(static_cast<std::size_t>(wanted));
+}
+
 }  // namespace
+
+bool parseSampleLine(std::string_view line, YieldPoint& point) {
+    if (line.size() < 2 || line[0] != 'D' || line[1] != 'Y') {
+        return false;
+    }
+    // Start offsets of fields 0..15; field k ends one byte before field k + 1 starts. Fields
+    // are short, so the separators are looked for eight bytes at a time rather than by a
+    // memchr call per field.
+    std::size_t start[kSampleFieldsMin];
+    start[0] = 0;
+    std::size_t found = 1;
+    std::size_t i = 0;
+    if constexpr (std::endian::native == std::endian::little) {
+        for (; i + 8 <= line.size() && found < kSampleFieldsMin; i += 8) {
+            std::uint64_t word;
+            std::memcpy(&word, line.data() + i, 8);
+            for (std::uint64_t hits = separatorBytes(word); hits != 0 && found < kSampleFieldsMin;
+                 hits &= hits - 1) {
+                start[found++] = i + static_cast<std::size_t>(std::countr_zero(hits) / 8) + 1;
+            }
+        }
+    }
+    for (; i < line.size() && found < kSampleFieldsMin; ++i) {
+        if (line[i] == kSeparator) {
+            start[found++] = i + 1;
+        }
+    }
+    if (found < kSampleFieldsMin) {
+        return false;  // fewer than 16 fields: not a sample
+    }
+    auto field = [&](std::size_t k) { return line.substr(start[k], start[k + 1] - 1 - start[k]); };
+    // Converted in this order so that the earliest bad field decides the error.
+    const double lat = parseDouble(field(7));
+    const double lon = parseDouble(field(8));
+    const double yld = parseDouble(field(6));
+    const double moist = parseDouble(field(5));
+    const double weight = parseDouble(field(4));
+    const double dens = parseDouble(field(14));
+    const double speed = parseDouble(field(1));
+
+    point = {lon / 10000000.0, lat / 10000000.0, yld / 10.0,  moist / 10.0,
+             weight / 100.0,   dens / 10.0,      speed / 10.0};
+    if (!std::isfinite(point.longitude) || !std::isfinite(point.latitude)) {
+        throw std::runtime_error("Non-finite coordinate in yield data");
+    }
+    return true;
+}
 
 std::vector<std::string> splitFields(std::string_view line) {
     std::vector<std::string> fields;
@@ -139,17 +173,23 @@ YieldLog readYieldLog(const std::filesystem::path& inputPath) {
     }
 
     YieldLog log;
-    const auto size = std::filesystem::file_size(inputPath, ec);
-    if (!ec) {
-        // A sample line is rarely shorter than 64 bytes; reserving avoids most regrowth.
-        log.points.reserve(static_cast<std::size_t>(size / 64));
+    const std::uint64_t fileSize = std::filesystem::file_size(inputPath, ec);
+    const bool sizeKnown = !ec;
+    if (sizeKnown) {
+        log.points.reserve(
+            static_cast<std::size_t>(std::min(fileSize, kFirstReserveBytes) / kShortestSampleLine));
     }
 
     bool haveHeader = false;
-    SampleParser samples(log.points);
-    LineSplitter splitter([&](std::string_view line) {
+    LineSplitter splitter([&](std::string_view line, std::uint64_t consumed) {
         if (haveHeader) {
-            samples.onLine(line);
+            YieldPoint point;
+            if (parseSampleLine(line, point)) {
+                if (sizeKnown && log.points.size() == log.points.capacity()) {
+                    reserveProjected(log.points, consumed, fileSize);
+                }
+                log.points.push_back(point);
+            }
             return;
         }
         log.headerFields = splitFields(line);

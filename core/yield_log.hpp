@@ -28,6 +28,12 @@ struct YieldLog {
 // Splits one line on '@' with no quoting or trimming; n separators give n + 1 fields.
 std::vector<std::string> splitFields(std::string_view line);
 
+// Parses one record line (without its line end) into `point`. Returns false for a line that
+// is no sample: shorter than 2 bytes, not beginning with "DY", or of fewer than 16 fields.
+// Throws the errors of parseDouble for a field that is not a number, and std::runtime_error
+// "Non-finite coordinate in yield data" for an infinite or NaN position.
+bool parseSampleLine(std::string_view line, YieldPoint& point);
+
 // Reads a log as bytes with Windows text-mode line rules applied on every
 // platform: LF ends a line, a CR directly before it is dropped, the first
 // 0x1A byte ends the input. Throws std::runtime_error ("Cannot open file",

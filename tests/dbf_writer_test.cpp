@@ -486,6 +486,75 @@ TEST(NumericField, MatchesCFixedPointFormattingForGeneratedValues) {
     EXPECT_EQ(mismatches, 0) << "of " << values.size() * formats.size() << " fields";
 }
 
+// Values at and around every kind of rounding boundary of "%.*f": the quotients the log reader
+// makes (integers divided by 10 and 100, every one up to 100,000), the binary values nearest to
+// each decimal tie and their neighbours a few ulps away, and values around the size where the
+// scaled value stops being exact in a double. Compared in a wide field and in the columns.
+TEST(NumericField, MatchesCFixedPointFormattingAroundRoundingBoundaries) {
+    ASSERT_STREQ(std::setlocale(LC_NUMERIC, nullptr), "C");
+    std::vector<double> quotients;
+    for (int k = 0; k <= 100000; ++k) {
+        quotients.push_back(k / 10.0);
+        quotients.push_back(k / 100.0);
+        quotients.push_back(-k / 100.0);
+    }
+    std::vector<double> values;
+    std::mt19937_64 random(20261209);
+    auto around = [&values](double v) {
+        double up = v;
+        double down = v;
+        values.push_back(v);
+        for (int step = 0; step < 4; ++step) {
+            up = std::nextafter(up, HUGE_VAL);
+            down = std::nextafter(down, -HUGE_VAL);
+            values.push_back(up);
+            values.push_back(down);
+        }
+    };
+    for (int decimals = 0; decimals <= 9; ++decimals) {
+        const double scale = std::pow(10.0, decimals);
+        for (std::uint64_t limit : {10ull, 100000ull, 10000000000ull, 1000000000000000ull}) {
+            for (int i = 0; i < 150; ++i) {
+                const double k = static_cast<double>(random() % limit);
+                around((k + 0.5) / scale);  // nearest double to a decimal tie
+                around(-(k + 0.5) / scale);
+                around((k + 0.25) / scale);  // clear of any tie
+            }
+        }
+        around(1e15 / scale);  // where the scaled value runs out of exact integers
+        around(9007199254740992.0 / scale);
+    }
+
+    int mismatches = 0;
+    auto check = [&mismatches](double v, int width, int decimals) {
+        char buffer[40];
+        std::memset(buffer, '#', sizeof buffer);
+        formatNumericField(buffer, v, width, decimals);
+        const std::string got(buffer, static_cast<std::size_t>(width));
+        const std::string want = referenceField(v, width, decimals);
+        if ((got != want || buffer[width] != '#') && ++mismatches <= 20) {
+            char exact[64];
+            std::snprintf(exact, sizeof exact, "%a", v);
+            ADD_FAILURE() << exact << " width " << width << " decimals " << decimals << ": got \""
+                          << got << "\", want \"" << want << "\"";
+        }
+    };
+    for (double v : quotients) {
+        for (const auto& column : kDbfColumns) {
+            check(v, column.length, column.decimals);
+        }
+    }
+    for (double v : values) {
+        for (int decimals = 0; decimals <= 9; ++decimals) {
+            check(v, 32, decimals);
+        }
+        for (const auto& column : kDbfColumns) {
+            check(v, column.length, column.decimals);
+        }
+    }
+    EXPECT_EQ(mismatches, 0);
+}
+
 // ---------------------------------------------------------------------------
 // Locale independence
 

@@ -323,6 +323,47 @@ TEST(Number, MatchesStodOnGeneratedValues) {
     }
 }
 
+// Plain decimals, the form of nearly every log field, at every length and point position around
+// the limits of exact integer arithmetic (2^53, 18 and 19 digits), with signs, leading zeros and
+// whatever may follow them: end of text, characters that end a number, and ones that continue it.
+TEST(Number, MatchesStodOnPlainDecimalsOfEveryLength) {
+    ASSERT_STREQ(std::setlocale(LC_NUMERIC, nullptr), "C");
+    const char* const endings[] = {"",   "x",  "X1", "e",  "E5", "e-3", ".",  ".5",
+                                   ",5", " 1", "@",  "p3", "f",  "\r",  "0x1"};
+    std::mt19937_64 random(20261210);
+    std::vector<std::string> mantissas = {
+        "9007199254740991",  "9007199254740992",   "9007199254740993",    "9007199254740994",
+        "18014398509481985", "999999999999999999", "1000000000000000000", "0000000000000000000001"};
+    for (int length = 1; length <= 21; ++length) {
+        for (int i = 0; i < 12; ++i) {
+            std::string digits;
+            for (int k = 0; k < length; ++k) {
+                digits += static_cast<char>('0' + random() % (i % 3 == 0 ? 2 : 10));
+            }
+            if (i % 4 == 1) {
+                digits[0] = '0';  // leading zeros count as digits
+            }
+            mantissas.push_back(digits);
+        }
+    }
+    for (const auto& digits : mantissas) {
+        for (std::size_t point = 0; point <= digits.size() + 1; ++point) {
+            std::string number = digits;
+            if (point <= digits.size()) {
+                number.insert(point, ".");
+            }
+            for (const char* sign : {"", "-", "+"}) {
+                for (const char* ending : endings) {
+                    expectLikeStod(sign + number + ending);
+                }
+            }
+        }
+    }
+    for (const char* text : {"-", "+", ".", "-.", "+.e5", "-0", "+0", "-0.000", "0.", ".0"}) {
+        expectLikeStod(text);
+    }
+}
+
 // Exact decimal expansions of doubles and of the points halfway between two neighbours, exact
 // and nudged by a digit far behind: the hardest inputs for correct rounding and for telling an
 // exact tiny result from an inexact one. The x87 long double holds every such point exactly.

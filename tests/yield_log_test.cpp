@@ -286,6 +286,66 @@ TEST(LogReader, ReadsLinesAcrossReadBoundaries) {
     }
 }
 
+TEST(SampleLine, FindsTheFieldsWhereverTheSeparatorsFall) {
+    // Unused fields of every length shift the separators through every byte position; their
+    // bytes are near-misses of '@' (0x40): 'A' (0x41) and '?' (0x3F) right after a separator,
+    // 0xC0 (0x40 with the high bit), 0x00, and the digits that end a number.
+    using vornakite::parseSampleLine;
+    const std::string nearMisses[] = {"",
+                                      "A",
+                                      "?",
+                                      "\xC0",
+                                      std::string(1, '\0'),
+                                      "A?\xC0"
+                                      "A"};
+    for (std::size_t pad = 0; pad < 24; ++pad) {
+        for (const auto& filler : nearMisses) {
+            const std::string unused = filler + std::string(pad, 'u');
+            std::string line = "DY" + unused + "@45@" + unused + "@" + unused +
+                               "@123456@153@1875@" + "415000000@-975000000@" + unused + "@@@@" +
+                               unused + "@562@" + unused;
+            SCOPED_TRACE(testing::Message() << "pad " << pad << " filler " << filler.size());
+            vornakite::YieldPoint p{};
+            ASSERT_TRUE(parseSampleLine(line, p));
+            EXPECT_EQ(p.speed, 4.5);
+            EXPECT_EQ(p.weight, 1234.56);
+            EXPECT_EQ(p.moisture, 15.3);
+            EXPECT_EQ(p.yield, 187.5);
+            EXPECT_EQ(p.latitude, 41.5);
+            EXPECT_EQ(p.longitude, -97.5);
+            EXPECT_EQ(p.density, 56.2);
+            // The sixteenth field may be empty; without its separator the line is no sample.
+            line.resize(line.size() - unused.size());
+            EXPECT_TRUE(parseSampleLine(line, p));
+            line.pop_back();
+            EXPECT_FALSE(parseSampleLine(line, p));
+            EXPECT_FALSE(parseSampleLine(line + unused, p));
+        }
+    }
+}
+
+TEST(LogReader, ReservesRoomForTheSamplesWithLittleToSpare) {
+    // Logs of 10 MiB with short and with long sample lines, every 20th line another record:
+    // the points vector ends up close to the sample count, never grown by doubling (which would
+    // leave up to twice the room, and hold old and new storage at once while it copies).
+    const std::string shortest = "DY@1@@@1@1@1@1@1@@@@@@1@";
+    ASSERT_EQ(splitFields(shortest).size(), 16u);
+    for (const std::string& line : {shortest, sample(), sample() + std::string(60, 'f')}) {
+        std::string bytes = kHeader;
+        std::size_t samples = 0;
+        while (bytes.size() < 10 * (std::size_t{1} << 20)) {
+            bytes += line + "\n";
+            if (++samples % 20 == 0) {
+                bytes += "GP@08:12:35@420312428@-936405736@0.9@14@4\n";
+            }
+        }
+        const YieldLog log = readBytes(bytes);
+        SCOPED_TRACE(line);
+        ASSERT_EQ(log.points.size(), samples);
+        EXPECT_LE(log.points.capacity(), samples + samples / 10 + 1024);
+    }
+}
+
 TEST(LogReader, StopsAtACtrlZFarIntoTheFile) {
     // A 2.5 MB line that is not a sample pushes the Ctrl-Z beyond the first reads.
     const std::string filler = "GP@" + std::string(5 * (std::size_t{1} << 19), 'g') + "\n";
