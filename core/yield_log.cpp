@@ -199,7 +199,13 @@ YieldLog readYieldLog(const std::filesystem::path& inputPath) {
         haveHeader = true;
     });
 
-    std::vector<char> chunk(kReadChunk);
+    // A small log needs no 1 MiB buffer; a log still growing is read on in
+    // pieces of the same size.
+    const std::size_t chunkSize =
+        sizeKnown
+            ? static_cast<std::size_t>(std::clamp<std::uint64_t>(fileSize + 1, 4096, kReadChunk))
+            : kReadChunk;
+    std::vector<char> chunk(chunkSize);
     bool anyByte = false;
     for (;;) {
         in.read(chunk.data(), static_cast<std::streamsize>(chunk.size()));
