@@ -5,6 +5,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 #include <limits>
 #include <stdexcept>
 #include <vector>
@@ -293,6 +294,68 @@ bool parsePlainDecimal(std::string_view s, double& value) {
     return true;
 }
 
+bool isNanSequenceChar(char c) {
+    return (c >= '0' && c <= '9') || ((c | 0x20) >= 'a' && (c | 0x20) <= 'z') || c == '_';
+}
+
+// The NaN that "nan(chars)" gives, as glibc makes it: when the characters read
+// whole as an unsigned integer in C notation (decimal, 0x hexadecimal, 0
+// octal), its low 51 bits become the payload of the quiet NaN. An integer that
+// overflows is a range error, as strtoull reports it to strtod.
+double nanWithPayload(std::string_view s, std::size_t afterNan) {
+    double nan = std::numeric_limits<double>::quiet_NaN();
+    if (afterNan >= s.size() || s[afterNan] != '(') {
+        return nan;
+    }
+    const std::size_t begin = afterNan + 1;
+    std::size_t end = begin;
+    while (end < s.size() && isNanSequenceChar(s[end])) {
+        ++end;
+    }
+    if (end >= s.size() || s[end] != ')') {
+        return nan;
+    }
+    std::size_t i = begin;
+    unsigned base = 10;
+    if (end - i >= 3 && s[i] == '0' && (s[i + 1] | 0x20) == 'x' && isHexDigit(s[i + 2])) {
+        base = 16;
+        i += 2;
+    } else if (i < end && s[i] == '0') {
+        base = 8;
+    }
+    std::uint64_t mantissa = 0;
+    bool overflow = false;
+    for (; i < end; ++i) {
+        const char c = s[i];
+        unsigned digit;
+        if (c >= '0' && c <= '9') {
+            digit = static_cast<unsigned>(c - '0');
+        } else if ((c | 0x20) >= 'a' && (c | 0x20) <= 'f') {
+            digit = static_cast<unsigned>((c | 0x20) - 'a' + 10);
+        } else {
+            break;
+        }
+        if (digit >= base) {
+            break;
+        }
+        if (mantissa > (std::numeric_limits<std::uint64_t>::max() - digit) / base) {
+            overflow = true;
+        }
+        mantissa = mantissa * base + digit;
+    }
+    if (overflow) {
+        throw std::out_of_range("stod argument out of range");
+    }
+    const std::uint64_t payload = mantissa & ((std::uint64_t{1} << 51) - 1);
+    if (i == end && payload != 0) {
+        std::uint64_t bits;
+        std::memcpy(&bits, &nan, sizeof bits);
+        bits = (bits & ~((std::uint64_t{1} << 51) - 1)) | payload;
+        std::memcpy(&nan, &bits, sizeof nan);
+    }
+    return nan;
+}
+
 }  // namespace
 
 double parseDouble(std::string_view s) {
@@ -315,7 +378,7 @@ double parseDouble(std::string_view s) {
         return sign(std::numeric_limits<double>::infinity());
     }
     if (hasWordAt(s, i, "nan")) {
-        return sign(std::numeric_limits<double>::quiet_NaN());
+        return sign(nanWithPayload(s, i + 3));
     }
 
     ScannedNumber n;

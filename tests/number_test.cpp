@@ -93,6 +93,49 @@ TEST(Number, ConvertsTheLongestNumericPrefix) {
 }
 
 #if defined(__GLIBC__)
+TEST(Number, GivesNanPayloadsBitForBitAsStodDoes) {
+    // "nan(chars)" whose chars read whole as a C unsigned integer carries its low 51 bits;
+    // an integer that overflows is a range error.
+    for (const char* text : {"nan(9999949)",
+                             "nan(0x10)",
+                             "nan(0X1f)",
+                             "nan(010)",
+                             "nan(08)",
+                             "nan(0)",
+                             "nan()",
+                             "nan(0x)",
+                             "nan(0xg)",
+                             "nan(1x)",
+                             "nan(abc)",
+                             "nan(_1)",
+                             "-nan(5)",
+                             "+NaN(7)x",
+                             "nan(0x8000000000000)",
+                             "nan(0xFFFFFFFFFFFFFFFF)",
+                             "nan(18446744073709551615)",
+                             "nan(18446744073709551616)",
+                             "nan(99999999999999999999999x)",
+                             "nan(5",
+                             "nan(5 )",
+                             "nan(9999949)9p-1074",
+                             "  nan(0x7ffffffffffff)"}) {
+        const std::string input = text;
+        std::string want, got;
+        try {
+            want = std::to_string(std::bit_cast<std::uint64_t>(std::stod(input)));
+        } catch (const std::out_of_range&) {
+            want = "out_of_range";
+        }
+        try {
+            got = std::to_string(std::bit_cast<std::uint64_t>(parseDouble(input)));
+        } catch (const std::out_of_range& e) {
+            EXPECT_STREQ(e.what(), "stod argument out of range");
+            got = "out_of_range";
+        }
+        EXPECT_EQ(got, want) << input;
+    }
+}
+
 TEST(Number, MatchesStodOnEveryFormItAccepts) {
     // std::stod is only the reference while the C library uses the classic locale.
     ASSERT_STREQ(std::setlocale(LC_NUMERIC, nullptr), "C");
