@@ -92,8 +92,11 @@ std::wstring sanitizeFileName(std::wstring_view text) {
 
 std::wstring BatchNames::claim(const std::wstring& name) {
     std::wstring candidate = name;
-    for (int suffix = 2; taken_.contains(asciiLower(candidate)); ++suffix) {
-        candidate = name + L"_" + std::to_wstring(suffix);
+    // Suffixes below the remembered one are all taken already (names are never
+    // given back), so a season of logs of one field costs no quadratic search.
+    int& suffix = nextSuffix_.try_emplace(asciiLower(name), 2).first->second;
+    while (taken_.contains(asciiLower(candidate))) {
+        candidate = name + L"_" + std::to_wstring(suffix++);
     }
     taken_.insert(asciiLower(candidate));
     return candidate;

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <filesystem>
+#include <map>
 #include <set>
 #include <string>
 #include <string_view>
@@ -29,7 +30,8 @@ class BatchNames {
     std::wstring claim(const std::wstring& name);
 
   private:
-    std::set<std::wstring> taken_;  // lower-cased
+    std::set<std::wstring> taken_;            // lower-cased
+    std::map<std::wstring, int> nextSuffix_;  // lower-cased name: first suffix not yet tried
 };
 
 // The output base name of a log: header fields 6, 7 and 8 joined by '_' and

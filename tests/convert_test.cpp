@@ -73,6 +73,18 @@ TEST(BatchNames, GivesLaterLogsTheSmallestFreeNumberIgnoringCase) {
     EXPECT_EQ(names.claim(L"Farm_F_Corn"), L"Farm_F_Corn_3");
     EXPECT_EQ(names.claim(L"Other"), L"Other");
     EXPECT_EQ(names.claim(L"Farm_F_Corn_2"), L"Farm_F_Corn_2_2");
+
+    // A header that itself gives a suffixed name takes that number out of the sequence.
+    BatchNames season;
+    EXPECT_EQ(season.claim(L"X_3"), L"X_3");
+    std::vector<std::wstring> got;
+    for (int i = 0; i < 10000; ++i) {
+        got.push_back(season.claim(i % 2 ? L"x" : L"X"));
+    }
+    EXPECT_EQ(got[0], L"X");
+    EXPECT_EQ(got[1], L"x_2");
+    EXPECT_EQ(got[2], L"X_4");
+    EXPECT_EQ(got.back(), L"x_10001");
 }
 
 TEST(ConvertFile, WritesTheFiveFilesOfALogAndPostsNothing) {
