@@ -82,6 +82,15 @@ TEST(Number, ThrowsTheFixedMessages) {
     }
 }
 
+TEST(Number, RoundsHexadecimalSubnormalsCorrectlyWhereGlibcDoesNot) {
+    // glibc loses the 54th significant bit of a hexadecimal subnormal: it gives 0x1p-1050
+    // for the first text (no range error for the second). Correct rounding takes that bit
+    // into account, and a tiny inexact result is a range error.
+    EXPECT_THROW(parseDouble("0x1000200000000080p-1120"), std::out_of_range);
+    EXPECT_THROW(parseDouble("-0X94.Eaa120000004000p-1037"), std::out_of_range);
+    EXPECT_EQ(parseDouble("0x94.Eaa12p-1037"), std::ldexp(0x94EAA12, -1057));  // exact
+}
+
 TEST(Number, ConvertsTheLongestNumericPrefix) {
     EXPECT_EQ(parseDouble("12.5xyz"), 12.5);
     EXPECT_EQ(parseDouble("1,5"), 1.0);
