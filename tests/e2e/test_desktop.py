@@ -602,6 +602,33 @@ def second_session(s, d, r, samples_win, picked, other):
     s.close(close_box)
 
 
+class BigLog:
+    """A log long enough that a batch of a few takes seconds under Wine."""
+    SAMPLES = 600000
+
+    def __init__(self, folder, index):
+        self.name = "big%d.Vornakite" % index
+        line = b"DY@45@x@x@123456@153@1875@415000000@-975000000@a@b@c@d@e@562@z\r\n"
+        folder.mkdir(parents=True, exist_ok=True)
+        (folder / self.name).write_bytes(
+            b"VK@1@2@3@4@5@Big@Field@%d\r\n" % index + line * self.SAMPLES)
+
+
+def third_session(s, d, r, logs_win, logs):
+    """Logs selected, Convert, and the window closed while the batch still runs."""
+    s.wait_main_window()
+    s.select(logs_win, logs)
+    s.click_control(IDC_CONVERT, lambda: d.text(IDC_STATUS), "the Convert button")
+    running = wait_for(lambda: "Processing big0.Vornakite..." in d.log_text(), 30, 0.05)
+    r.require(running and d.text(IDC_STATUS) == "Converting files...",
+              'the batch runs: status "Converting files...", the first Processing line',
+              (d.text(IDC_STATUS), d.log_text()))
+    r.check(d.enabled(IDC_CONVERT) == "disabled", "Convert is disabled during the batch")
+    s.close(lambda: d.key("alt+F4"))
+    last = s.rx() / ("Big_Field_%d.cpg" % (len(logs) - 1))
+    r.check(not last.exists(), "the batch was cut short: the last log's set was never finished")
+
+
 def main(argv):
     if len(argv) != 5:
         print(__doc__, file=sys.stderr)
@@ -627,6 +654,13 @@ def main(argv):
         run_session("session 2: two logs selected, the dialog cancelled twice, close box",
                     desktop, report, exe, artefacts / "session-2",
                     lambda s, d, r: second_session(s, d, r, samples_win, picked, other))
+        big_folder = artefacts / "big-logs"
+        big = [BigLog(big_folder, i) for i in range(6)]
+        run_session("session 3: the window closed while a batch runs",
+                    desktop, report, exe, artefacts / "session-3",
+                    lambda s, d, r: third_session(s, d, r, desktop.windows_path(big_folder),
+                                                  big))
+        shutil.rmtree(big_folder, ignore_errors=True)
     finally:
         desktop.close()
 
