@@ -35,6 +35,12 @@ if [ ! -f "$WINEPREFIX/system.reg" ]; then
     wine wineboot -i >/dev/null 2>&1 || true
     wineserver -w
 fi
+# One wineserver for the whole run: a server that stops between two programs
+# resets the connection of the next one.
+# Its background programs start with the first Wine program and would hold on
+# to that program's output, so they are started here, away from any test's.
+wineserver -p
+wine cmd.exe /c exit </dev/null >/dev/null 2>&1 || true
 status=0
 "$@" || status=$?
 exit $status

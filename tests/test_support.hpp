@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <random>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -27,9 +28,10 @@ class ScratchDir {
         if (info != nullptr) {
             name += std::string(info->test_suite_name()) + "_" + info->name();
         }
-        name += "_" + std::to_string(counter++);
+        // A run that could not clean up (a crash) leaves nothing in the way of the next.
+        static const unsigned run = std::random_device{}();
+        name += "_" + std::to_string(run) + "_" + std::to_string(counter++);
         path_ = std::filesystem::temp_directory_path() / name;
-        std::filesystem::remove_all(path_);
         std::filesystem::create_directories(path_);
     }
     ~ScratchDir() {
