@@ -43,13 +43,13 @@ const std::array<ControlSpec, 5> kControls{{
 }};
 
 void onCreate(HWND window) {
-    for (const ControlSpec& spec : kControls) {
-        HWND control = CreateWindowExW(spec.exStyle, spec.className, spec.text, spec.style, spec.x,
-                                       spec.y, spec.width, spec.height, window,
-                                       reinterpret_cast<HMENU>(static_cast<INT_PTR>(spec.id)),
+    for (const ControlSpec& entry : kControls) {
+        HWND control = CreateWindowExW(entry.exStyle, entry.className, entry.text, entry.style,
+                                       entry.x, entry.y, entry.width, entry.height, window,
+                                       reinterpret_cast<HMENU>(static_cast<INT_PTR>(entry.id)),
                                        GetModuleHandleW(nullptr), nullptr);
-        if (spec.handle != nullptr) {
-            *spec.handle = control;
+        if (entry.handle != nullptr) {
+            *entry.handle = control;
         }
     }
     // An edit control holds only 30,000 characters unless told otherwise;
