@@ -17,13 +17,6 @@ namespace {
 
 std::atomic<int> workersRunning{0};
 
-std::wstring windowText(HWND window) {
-    std::wstring text(static_cast<size_t>(GetWindowTextLengthW(window)) + 1, L'\0');
-    text.resize(
-        static_cast<size_t>(GetWindowTextW(window, text.data(), static_cast<int>(text.size()))));
-    return text;
-}
-
 }  // namespace
 
 void WindowProgressSink::postLine(std::wstring text) {

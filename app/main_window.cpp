@@ -126,6 +126,13 @@ HWND createMainWindow(HINSTANCE instance) {
     return hwndMain;
 }
 
+std::wstring windowText(HWND window) {
+    std::wstring text(static_cast<size_t>(GetWindowTextLengthW(window)) + 1, L'\0');
+    text.resize(
+        static_cast<size_t>(GetWindowTextW(window, text.data(), static_cast<int>(text.size()))));
+    return text;
+}
+
 void appendLogLine(const std::wstring& text) {
     const std::wstring line = text + L"\r\n";
     // Always at the end, even when a click has moved the caret into the pane.

@@ -20,6 +20,9 @@ ATOM registerMainWindowClass(HINSTANCE instance);
 // it in hwndMain.
 HWND createMainWindow(HINSTANCE instance);
 
+// The text of a window or control.
+std::wstring windowText(HWND window);
+
 // Appends `text` and CR LF at the end of the log pane and scrolls to it.
 // Main thread only.
 void appendLogLine(const std::wstring& text);

@@ -7,26 +7,20 @@
 #include "test_support.hpp"
 
 namespace fs = std::filesystem;
+using testsupport::oneSampleLog;
 using testsupport::RecordingSink;
 using testsupport::ScratchDir;
 using testsupport::writeFile;
 using vornakite::runConversionBatch;
 
-namespace {
-
-std::string log(const std::string& names) {
-    return "VK@1@2@3@4@5@" + names +
-           "\nDY@45@x@x@123456@153@1875@415000000@-975000000@a@b@c@d@e@562@z\n";
-}
-
-}  // namespace
+namespace {}  // namespace
 
 TEST(ConversionBatch, PostsEachLogsLinesThenTheSummaryThenDone) {
     ScratchDir dir;
     fs::create_directories(dir / "one");
-    writeFile(dir / "one" / "a.Vornakite", log("F@G@A"));
+    writeFile(dir / "one" / "a.Vornakite", oneSampleLog("F@G@A"));
     writeFile(dir / "b.txt", "garbage");
-    writeFile(dir / "c.csv", log("F@G@C"));
+    writeFile(dir / "c.csv", oneSampleLog("F@G@C"));
     RecordingSink sink;
     const int ok = runConversionBatch({dir / "one" / "a.Vornakite", dir / "b.txt", dir / "c.csv"},
                                       dir / "Rx", L"Rx", sink);
@@ -58,10 +52,10 @@ TEST(ConversionBatch, EndsWithTheSummaryWhenEveryLogFails) {
 
 TEST(ConversionBatch, KeepsLogsOfTheSameNameFromOverwritingEachOther) {
     ScratchDir dir;
-    writeFile(dir / "1.log", log("Farm@F@Corn"));
+    writeFile(dir / "1.log", oneSampleLog("Farm@F@Corn"));
     writeFile(dir / "2.log", "VK@1@2@3@4@5@Farm@F@Corn\nno samples\n");  // fails, claims nothing
-    writeFile(dir / "3.log", log("FARM@f@corn"));
-    writeFile(dir / "4.log", log("Farm@F@Corn"));
+    writeFile(dir / "3.log", oneSampleLog("FARM@f@corn"));
+    writeFile(dir / "4.log", oneSampleLog("Farm@F@Corn"));
     RecordingSink sink;
     EXPECT_EQ(runConversionBatch({dir / "1.log", dir / "2.log", dir / "3.log", dir / "4.log"},
                                  dir / "Rx", L"Rx", sink),

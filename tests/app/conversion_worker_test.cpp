@@ -20,6 +20,7 @@ using apptest::logLines;
 using apptest::MainWindowTest;
 using apptest::pumpUntil;
 using apptest::textOf;
+using testsupport::oneSampleLog;
 using testsupport::ScratchDir;
 using testsupport::writeFile;
 
@@ -44,11 +45,6 @@ void operator delete(void* block, std::size_t) noexcept {
 }
 
 namespace {
-
-std::string log(const std::string& names) {
-    return "VK@1@2@3@4@5@" + names +
-           "\nDY@45@x@x@123456@153@1875@415000000@-975000000@a@b@c@d@e@562@z\n";
-}
 
 bool isDone() {
     return textOf(hwndStatus) == L"Done";
@@ -75,9 +71,9 @@ class ConversionTest : public MainWindowTest {
 
 TEST_F(ConversionTest, ARealBatchShowsItsLinesInOrderEndsInDoneAndWritesTheSets) {
     fs::create_directories(dir_ / "in");
-    writeFile(dir_ / "in" / "a.Vornakite", log("North@Field 12@Corn"));
+    writeFile(dir_ / "in" / "a.Vornakite", oneSampleLog("North@Field 12@Corn"));
     // Header bytes are not decoded: each byte of "ü" becomes one '_'.
-    writeFile(dir_ / "in" / L"Feld_Müller.txt", log("Hof@Müller@Weizen"));
+    writeFile(dir_ / "in" / L"Feld_Müller.txt", oneSampleLog("Hof@Müller@Weizen"));
     selectedPaths = {(dir_ / "in" / "a.Vornakite").wstring(), (dir_ / "in" / "gone.csv").wstring(),
                      (dir_ / "in" / L"Feld_Müller.txt").wstring()};
 
@@ -106,7 +102,7 @@ TEST_F(ConversionTest, ARealBatchShowsItsLinesInOrderEndsInDoneAndWritesTheSets)
 }
 
 TEST_F(ConversionTest, TwoBatchesFollowEachOtherInTheSameLog) {
-    writeFile(dir_ / "a.Vornakite", log("A@B@C"));
+    writeFile(dir_ / "a.Vornakite", oneSampleLog("A@B@C"));
     selectedPaths = {(dir_ / "a.Vornakite").wstring()};
     for (int batch = 0; batch < 2; ++batch) {
         SendMessageW(hwndMain, WM_COMMAND, IDC_CONVERT, 0);
@@ -119,8 +115,8 @@ TEST_F(ConversionTest, TwoBatchesFollowEachOtherInTheSameLog) {
 }
 
 TEST_F(ConversionTest, ASelectionMadeDuringABatchIsLeftForTheNextBatch) {
-    writeFile(dir_ / "a.Vornakite", log("A@B@C"));
-    writeFile(dir_ / "b.Vornakite", log("D@E@F"));
+    writeFile(dir_ / "a.Vornakite", oneSampleLog("A@B@C"));
+    writeFile(dir_ / "b.Vornakite", oneSampleLog("D@E@F"));
     selectedPaths = {(dir_ / "a.Vornakite").wstring(), (dir_ / "b.Vornakite").wstring()};
     SendMessageW(hwndMain, WM_COMMAND, IDC_CONVERT, 0);
     // What a confirmed dialog does while the worker runs.
@@ -134,7 +130,7 @@ TEST_F(ConversionTest, ASelectionMadeDuringABatchIsLeftForTheNextBatch) {
 }
 
 TEST_F(ConversionTest, OutputsGoIntoRxUnderTheCurrentDirectoryOfEachPress) {
-    writeFile(dir_ / "a.Vornakite", log("A@B@C"));
+    writeFile(dir_ / "a.Vornakite", oneSampleLog("A@B@C"));
     selectedPaths = {(dir_ / "a.Vornakite").wstring()};
     fs::create_directories(dir_ / "second");
     for (const fs::path& current : {dir_.path(), dir_ / "second"}) {

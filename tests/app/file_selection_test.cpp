@@ -18,20 +18,13 @@ using apptest::textOf;
 
 namespace {
 
-// Counts the references a test hands out, so a leak or a double release shows.
-struct RefCounted {
-    ULONG refs = 1;
-    ULONG addRef() { return ++refs; }
-    ULONG release() { return --refs; }
-};
-
-// A shell item with a file-system path, or one without (GetDisplayName fails).
-class FakeItem : public IShellItem {
+// IUnknown for a fake COM object of one interface; `refs` counts the references
+// handed out, so a leak or a double release shows.
+template <class Interface, const IID& kInterfaceId>
+class FakeUnknown : public Interface {
   public:
-    explicit FakeItem(std::optional<std::wstring> path) : path_(std::move(path)) {}
-
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
-        if (iid == IID_IUnknown || iid == IID_IShellItem) {
+        if (iid == IID_IUnknown || iid == kInterfaceId) {
             *out = this;
             AddRef();
             return S_OK;
@@ -39,8 +32,17 @@ class FakeItem : public IShellItem {
         *out = nullptr;
         return E_NOINTERFACE;
     }
-    ULONG STDMETHODCALLTYPE AddRef() override { return count.addRef(); }
-    ULONG STDMETHODCALLTYPE Release() override { return count.release(); }
+    ULONG STDMETHODCALLTYPE AddRef() override { return ++refs; }
+    ULONG STDMETHODCALLTYPE Release() override { return --refs; }
+
+    ULONG refs = 1;
+};
+
+// A shell item with a file-system path, or one without (GetDisplayName fails).
+class FakeItem : public FakeUnknown<IShellItem, IID_IShellItem> {
+  public:
+    explicit FakeItem(std::optional<std::wstring> path) : path_(std::move(path)) {}
+
     HRESULT STDMETHODCALLTYPE BindToHandler(IBindCtx*, REFGUID, REFIID, void**) override {
         return E_NOTIMPL;
     }
@@ -58,29 +60,16 @@ class FakeItem : public IShellItem {
     HRESULT STDMETHODCALLTYPE GetAttributes(SFGAOF, SFGAOF*) override { return E_NOTIMPL; }
     HRESULT STDMETHODCALLTYPE Compare(IShellItem*, SICHINTF, int*) override { return E_NOTIMPL; }
 
-    RefCounted count;
-
   private:
     std::optional<std::wstring> path_;
 };
 
 // The dialog's result array; a null entry stands for an item that cannot be fetched.
-class FakeItemArray : public IShellItemArray {
+class FakeItemArray : public FakeUnknown<IShellItemArray, IID_IShellItemArray> {
   public:
     explicit FakeItemArray(std::vector<FakeItem*> items, bool countFails = false)
         : items_(std::move(items)), countFails_(countFails) {}
 
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
-        if (iid == IID_IUnknown || iid == IID_IShellItemArray) {
-            *out = this;
-            AddRef();
-            return S_OK;
-        }
-        *out = nullptr;
-        return E_NOINTERFACE;
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return count.addRef(); }
-    ULONG STDMETHODCALLTYPE Release() override { return count.release(); }
     HRESULT STDMETHODCALLTYPE BindToHandler(IBindCtx*, REFGUID, REFIID, void**) override {
         return E_NOTIMPL;
     }
@@ -109,8 +98,6 @@ class FakeItemArray : public IShellItemArray {
         return S_OK;
     }
     HRESULT STDMETHODCALLTYPE EnumItems(IEnumShellItems**) override { return E_NOTIMPL; }
-
-    RefCounted count;
 
   private:
     std::vector<FakeItem*> items_;
@@ -143,9 +130,9 @@ TEST_F(MainWindowTest, ASelectionStoresFullPathsListsFileNamesAndSkipsItemsWitho
     EXPECT_EQ(textOf(hwndStatus), L"");
     // Every reference taken is given back; the caller keeps its own.
     for (FakeItem* item : {&first, &virtualItem, &network, &sameName}) {
-        EXPECT_EQ(item->count.refs, 1u);
+        EXPECT_EQ(item->refs, 1u);
     }
-    EXPECT_EQ(results.count.refs, 1u);
+    EXPECT_EQ(results.refs, 1u);
 }
 
 TEST_F(MainWindowTest, EachConfirmedSelectionReplacesTheLastAndAddsALogLine) {
@@ -174,5 +161,5 @@ TEST_F(MainWindowTest, ACountThatCannotBeReadClearsTheSelection) {
     EXPECT_TRUE(selectedPaths.empty());
     EXPECT_TRUE(listEntries().empty());
     EXPECT_EQ(logLines().back(), L"Selected 0 file(s)");
-    EXPECT_EQ(a.count.refs, 1u);
+    EXPECT_EQ(a.refs, 1u);
 }

@@ -15,10 +15,7 @@
 namespace apptest {
 
 inline std::wstring textOf(HWND window) {
-    std::wstring text(static_cast<size_t>(GetWindowTextLengthW(window)) + 1, L'\0');
-    text.resize(
-        static_cast<size_t>(GetWindowTextW(window, text.data(), static_cast<int>(text.size()))));
-    return text;
+    return vornakite::app::windowText(window);
 }
 
 // The log pane's lines, split at CR LF (the text after the last CR LF, which

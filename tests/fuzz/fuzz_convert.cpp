@@ -7,15 +7,18 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
 #include "convert.hpp"
 #include "fuzz_support.hpp"
+#include "test_bytes.hpp"
 
 namespace fs = std::filesystem;
+using testsupport::be32;
+using testsupport::le32;
+using testsupport::leDouble;
+using testsupport::readFile;
 
 namespace {
 
@@ -25,32 +28,6 @@ class Lines : public vornakite::ProgressSink {
     void postBatchDone(int) override { std::abort(); }  // never from one conversion
     std::vector<std::wstring> lines;
 };
-
-std::string readAll(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
-std::uint32_t le32(const std::string& b, size_t at) {
-    std::uint32_t v = 0;
-    for (int i = 3; i >= 0; --i)
-        v = (v << 8) | static_cast<unsigned char>(b[at + size_t(i)]);
-    return v;
-}
-std::uint32_t be32(const std::string& b, size_t at) {
-    std::uint32_t v = 0;
-    for (size_t i = 0; i < 4; ++i)
-        v = (v << 8) | static_cast<unsigned char>(b[at + i]);
-    return v;
-}
-double leDouble(const std::string& b, size_t at) {
-    std::uint64_t v = 0;
-    for (int i = 7; i >= 0; --i)
-        v = (v << 8) | static_cast<unsigned char>(b[at + size_t(i)]);
-    double d;
-    std::memcpy(&d, &v, sizeof d);
-    return d;
-}
 
 [[noreturn]] void fail(const char* what) {
     std::fprintf(stderr, "inconsistent conversion: %s\n", what);
@@ -67,11 +44,11 @@ void checkOutputs(const fs::path& folder) {
         files.push_back(entry.path());
     check(files.size() == 5, "five outputs");
     const fs::path base = files[0].parent_path() / files[0].stem();
-    const std::string shp = readAll(base.string() + ".shp");
-    const std::string shx = readAll(base.string() + ".shx");
-    const std::string dbf = readAll(base.string() + ".dbf");
-    check(readAll(base.string() + ".cpg") == "UTF-8", "code page");
-    check(readAll(base.string() + ".prj") == vornakite::kWgs84Prj, "projection");
+    const std::string shp = readFile(base.string() + ".shp");
+    const std::string shx = readFile(base.string() + ".shx");
+    const std::string dbf = readFile(base.string() + ".dbf");
+    check(readFile(base.string() + ".cpg") == "UTF-8", "code page");
+    check(readFile(base.string() + ".prj") == vornakite::kWgs84Prj, "projection");
 
     check(shx.size() >= 108 && (shx.size() - 100) % 8 == 0, "index size");
     const size_t n = (shx.size() - 100) / 8;
@@ -108,7 +85,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const fs::path input = fuzzsupport::scratchFolder() / "log.Vornakite";
     const fs::path output = fuzzsupport::scratchFolder() / "Rx";
     fs::remove_all(output);
-    fuzzsupport::writeBytes(input, std::string(reinterpret_cast<const char*>(data), size));
+    testsupport::writeFile(input, std::string(reinterpret_cast<const char*>(data), size));
 
     Lines sink;
     vornakite::BatchNames names;

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "fuzz_support.hpp"
+#include "test_bytes.hpp"
 #include "yield_log.hpp"
 
 namespace {
@@ -110,7 +111,7 @@ Outcome outcomeOf(Read read) {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const std::string bytes(reinterpret_cast<const char*>(data), size);
     const auto path = fuzzsupport::scratchFolder() / "input.Vornakite";
-    fuzzsupport::writeBytes(path, bytes);
+    testsupport::writeFile(path, bytes);
 
     const Outcome got = outcomeOf([&] { return vornakite::readYieldLog(path); });
     Outcome want = outcomeOf([&] { return referenceRead(bytes); });

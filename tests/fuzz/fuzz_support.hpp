@@ -4,9 +4,7 @@
 #include <unistd.h>
 
 #include <filesystem>
-#include <fstream>
 #include <string>
-#include <string_view>
 
 namespace fuzzsupport {
 
@@ -21,11 +19,6 @@ inline const std::filesystem::path& scratchFolder() {
         return path;
     }();
     return folder;
-}
-
-inline void writeBytes(const std::filesystem::path& path, std::string_view bytes) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
 }
 
 }  // namespace fuzzsupport
