@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "batch.hpp"
@@ -30,11 +31,37 @@ constexpr const char* kUsage =
     "  --help      show this text\n"
     "  --version   show the version\n";
 
+// Control characters (a file name may hold a line feed) and the Unicode line separators as
+// escapes, so that one posted line is always one printed line: \n, \r, \t, \xHH, \uHHHH.
+std::wstring escapeControls(std::wstring_view text) {
+    std::wstring out;
+    out.reserve(text.size());
+    for (wchar_t c : text) {
+        const bool control = c < 0x20 || (c >= 0x7F && c <= 0x9F);
+        if (!control && c != 0x2028 && c != 0x2029) {
+            out += c;
+        } else if (c == L'\n') {
+            out += L"\\n";
+        } else if (c == L'\r') {
+            out += L"\\r";
+        } else if (c == L'\t') {
+            out += L"\\t";
+        } else {
+            static constexpr wchar_t kHex[] = L"0123456789ABCDEF";
+            out += control ? L"\\x" : L"\\u";
+            for (int shift = control ? 4 : 12; shift >= 0; shift -= 4) {
+                out += kHex[(c >> shift) & 0xF];
+            }
+        }
+    }
+    return out;
+}
+
 // Prints each line as UTF-8 as soon as it is posted.
 class StdoutSink : public vornakite::ProgressSink {
   public:
     void postLine(std::wstring text) override {
-        const std::string line = toUtf8(text) + "\n";
+        const std::string line = toUtf8(escapeControls(text)) + "\n";
         std::fwrite(line.data(), 1, line.size(), stdout);
         std::fflush(stdout);
     }
@@ -75,7 +102,11 @@ int run(int argc, Char** argv) {
                 if (i + 1 >= argc) {
                     return usageError("-o needs a folder");
                 }
-                options.outputFolder = std::filesystem::path(String(argv[++i]));
+                const String folder = argv[++i];
+                if (folder.empty()) {
+                    return usageError("-o needs a folder, not an empty name");
+                }
+                options.outputFolder = std::filesystem::path(folder);
                 options.folderLabel = vornakite::pathText(options.outputFolder);
                 options.customFolder = true;
             } else {

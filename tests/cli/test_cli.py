@@ -231,10 +231,26 @@ class FailingLogs(ConverterTestCase):
         self.assertFalse((self.cwd / "Rx").exists(), "a log failing in reading made Rx")
 
 
+class Printing(ConverterTestCase):
+    def test_control_characters_in_names_are_escaped_so_each_line_stays_one_line(self):
+        cases = [
+            ("a\nError: forged.Vornakite", "Processing a\\nError: forged.Vornakite..."),
+            ("tab\there\r.txt", "Processing tab\\there\\r.txt..."),
+            ("bell\x07\x1b[31m.csv", "Processing bell\\x07\\x1B[31m.csv..."),
+            ("line\u2028sep.txt", "Processing line\\u2028sep.txt..."),
+        ]
+        paths = [self.write_log(name, log_text("A", "B", "C%d" % i)) for i, (name, _) in
+                 enumerate(cases)]
+        rc, out, err = self.run_converter(*paths)
+        self.assertEqual(rc, 0, err)
+        self.assert_lines(out, [line for _, line in cases] + [summary(4, 4)])
+
+
 class Usage(ConverterTestCase):
     def test_usage_errors_exit_2_with_usage_on_stderr(self):
         log = self.write_log("a.Vornakite", log_text("A", "B", "C"))
-        for args in [[], ["--frobnicate", log], ["-x", log], ["-o"], [log, "-o"], ["-o", "out"]]:
+        for args in [[], ["--frobnicate", log], ["-x", log], ["-o"], [log, "-o"], ["-o", "out"],
+                     ["-o", "", log]]:
             with self.subTest(args=args):
                 rc, out, err = self.run_converter(*args)
                 self.assertEqual(rc, 2)
