@@ -9,7 +9,7 @@
 #include "app_state.hpp"
 #include "batch.hpp"
 #include "main_window.hpp"
-#include "text.hpp"
+#include "text/text.hpp"
 
 namespace vornakite::app {
 

@@ -4,7 +4,7 @@
 
 #include "app_state.hpp"
 #include "main_window.hpp"
-#include "text.hpp"
+#include "text/text.hpp"
 
 namespace vornakite::app {
 

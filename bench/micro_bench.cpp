@@ -14,10 +14,10 @@
 #include <utility>
 #include <vector>
 
-#include "dbf_writer.hpp"
-#include "number.hpp"
-#include "shapefile_writer.hpp"
-#include "yield_log.hpp"
+#include "read/number.hpp"
+#include "read/yield_log.hpp"
+#include "write/dbf_writer.hpp"
+#include "write/shapefile_writer.hpp"
 
 namespace {
 

@@ -8,7 +8,7 @@
 
 #include "batch.hpp"
 #include "progress_sink.hpp"
-#include "text.hpp"
+#include "text/text.hpp"
 
 #ifdef _WIN32
 #include <fcntl.h>

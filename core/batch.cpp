@@ -3,19 +3,23 @@
 #include <sstream>
 
 #include "convert.hpp"
-#include "text.hpp"
+#include "text/text.hpp"
 
 namespace vornakite {
 
 int runConversionBatch(const std::vector<std::filesystem::path>& inputPaths,
                        const std::filesystem::path& outputFolder, const std::wstring& folderLabel,
-                       ProgressSink& sink) {
+                       ProgressSink& sink, const LogOutcomeObserver& onLogDone) {
     int succeeded = 0;
     BatchNames names;
-    for (const auto& path : inputPaths) {
-        sink.postLine(L"Processing " + fileNameOf(pathText(path)) + L"...");
-        if (convertFile(path, outputFolder, sink, names)) {
+    for (std::size_t i = 0; i < inputPaths.size(); ++i) {
+        sink.postLine(L"Processing " + fileNameOf(pathText(inputPaths[i])) + L"...");
+        const LogOutcome outcome = convertLog(inputPaths[i], outputFolder, sink, names);
+        if (outcome.converted) {
             ++succeeded;
+        }
+        if (onLogDone) {
+            onLogDone(i, outcome);
         }
     }
     std::wostringstream summary;

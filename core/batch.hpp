@@ -2,18 +2,23 @@
 #pragma once
 
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <vector>
 
+#include "convert.hpp"
 #include "progress_sink.hpp"
 
 namespace vornakite {
+
+// Told of each log's outcome as it ends, with the log's index in the batch.
+using LogOutcomeObserver = std::function<void(std::size_t index, const LogOutcome& outcome)>;
 
 // Converts `inputPaths` in order into `outputFolder`: posts "Processing
 // <name>..." before each log, then the summary line naming `folderLabel`,
 // then postBatchDone. Returns the number of logs converted.
 int runConversionBatch(const std::vector<std::filesystem::path>& inputPaths,
                        const std::filesystem::path& outputFolder, const std::wstring& folderLabel,
-                       ProgressSink& sink);
+                       ProgressSink& sink, const LogOutcomeObserver& onLogDone = {});
 
 }  // namespace vornakite

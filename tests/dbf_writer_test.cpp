@@ -1,5 +1,5 @@
 // The dBASE III attribute table: header, descriptors, records and numeric fields.
-#include "dbf_writer.hpp"
+#include "write/dbf_writer.hpp"
 
 #include <gtest/gtest.h>
 
@@ -26,7 +26,7 @@ namespace {
 using testsupport::le32;
 using vornakite::DbfDate;
 using vornakite::formatNumericField;
-using vornakite::kDbfColumns;
+using vornakite::kAttributeColumns;
 using vornakite::writeDbfTable;
 using vornakite::writeNumericField;
 using vornakite::YieldPoint;
@@ -140,11 +140,11 @@ TEST(DbfTable, FieldDescriptorsFollowTheColumnTable) {
     }
 
     // The column table itself agrees with the header it produces.
-    ASSERT_EQ(std::size(kDbfColumns), 5u);
+    ASSERT_EQ(std::size(kAttributeColumns), 5u);
     std::size_t recordLength = 1;
-    for (const auto& column : kDbfColumns) {
+    for (const auto& column : kAttributeColumns) {
         EXPECT_LE(column.name.size(), 10u);
-        recordLength += column.length;
+        recordLength += column.width;
     }
     EXPECT_EQ(recordLength, kRecordLength);
 }
@@ -376,9 +376,9 @@ TEST(NumericField, NonFiniteValuesFillTheFieldWithAsterisks) {
         std::numeric_limits<double>::infinity(), -std::numeric_limits<double>::infinity(),
         std::numeric_limits<double>::quiet_NaN(), -std::numeric_limits<double>::quiet_NaN()};
     for (double v : values) {
-        for (const auto& column : kDbfColumns) {
+        for (const auto& column : kAttributeColumns) {
             SCOPED_TRACE(testing::Message() << v << " in " << column.name);
-            EXPECT_EQ(field(v, column.length, column.decimals), std::string(column.length, '*'));
+            EXPECT_EQ(field(v, column.width, column.decimals), std::string(column.width, '*'));
         }
         // Even a field wide enough for "inf" or "nan" holds asterisks.
         EXPECT_EQ(field(v, 20, 2), std::string(20, '*'));
@@ -419,8 +419,8 @@ TEST(NumericField, MatchesCFixedPointFormattingForGeneratedValues) {
     // The edges of every column: the largest value whose rounded text still
     // fits, its neighbours, and the same for negative values (one character
     // goes to the sign).
-    for (const auto& column : kDbfColumns) {
-        const int intDigits = column.length - column.decimals - 1;
+    for (const auto& column : kAttributeColumns) {
+        const int intDigits = column.width - column.decimals - 1;
         const double half = 0.5 * std::pow(10.0, -column.decimals);
         for (int digits : {intDigits, intDigits - 1}) {
             const double top = std::pow(10.0, digits);
@@ -456,8 +456,8 @@ TEST(NumericField, MatchesCFixedPointFormattingForGeneratedValues) {
         int decimals;
     };
     std::vector<Format> formats;
-    for (const auto& column : kDbfColumns) {
-        formats.push_back({column.length, column.decimals});
+    for (const auto& column : kAttributeColumns) {
+        formats.push_back({column.width, column.decimals});
     }
     // The field writer takes any width and decimal count, not only the columns'.
     formats.push_back({1, 0});
@@ -540,16 +540,16 @@ TEST(NumericField, MatchesCFixedPointFormattingAroundRoundingBoundaries) {
         }
     };
     for (double v : quotients) {
-        for (const auto& column : kDbfColumns) {
-            check(v, column.length, column.decimals);
+        for (const auto& column : kAttributeColumns) {
+            check(v, column.width, column.decimals);
         }
     }
     for (double v : values) {
         for (int decimals = 0; decimals <= 9; ++decimals) {
             check(v, 32, decimals);
         }
-        for (const auto& column : kDbfColumns) {
-            check(v, column.length, column.decimals);
+        for (const auto& column : kAttributeColumns) {
+            check(v, column.width, column.decimals);
         }
     }
     EXPECT_EQ(mismatches, 0);

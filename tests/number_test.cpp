@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "number.hpp"
+#include "read/number.hpp"
 
 using vornakite::parseDouble;
 

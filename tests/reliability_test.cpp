@@ -9,8 +9,8 @@
 
 #include "batch.hpp"
 #include "convert.hpp"
+#include "read/yield_log.hpp"
 #include "test_support.hpp"
-#include "yield_log.hpp"
 
 namespace fs = std::filesystem;
 using testsupport::readFile;

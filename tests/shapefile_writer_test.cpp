@@ -1,5 +1,5 @@
 // The point shapefile set: .shp and .shx layout, opening, replacing and failing.
-#include "shapefile_writer.hpp"
+#include "write/shapefile_writer.hpp"
 
 #include <gtest/gtest.h>
 
@@ -18,8 +18,8 @@
 #include <tuple>
 #include <vector>
 
-#include "dbf_writer.hpp"
 #include "test_support.hpp"
+#include "write/dbf_writer.hpp"
 
 namespace {
 

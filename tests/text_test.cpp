@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "text.hpp"
+#include "text/text.hpp"
 
 using vornakite::fileNameOf;
 using vornakite::toUtf8;

@@ -6,8 +6,8 @@
 #include <string_view>
 #include <vector>
 
+#include "read/yield_log.hpp"
 #include "test_support.hpp"
-#include "yield_log.hpp"
 
 using testsupport::ScratchDir;
 using testsupport::writeFile;

@@ -13,7 +13,7 @@
 #include <string>
 #include <string_view>
 
-#include "number.hpp"
+#include "read/number.hpp"
 
 namespace {
 

@@ -12,8 +12,8 @@
 #include <vector>
 
 #include "fuzz_support.hpp"
+#include "read/yield_log.hpp"
 #include "test_bytes.hpp"
-#include "yield_log.hpp"
 
 namespace {
 

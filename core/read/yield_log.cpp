@@ -1,4 +1,4 @@
-#include "yield_log.hpp"
+#include "read/yield_log.hpp"
 
 #include <algorithm>
 #include <bit>
@@ -8,7 +8,7 @@
 #include <fstream>
 #include <stdexcept>
 
-#include "number.hpp"
+#include "read/number.hpp"
 
 namespace vornakite {
 namespace {

@@ -1,6 +1,6 @@
 // widenText where no Windows code pages exist: strict UTF-8, else Windows-1252.
-#include "text.hpp"
-#include "utf8.hpp"
+#include "text/text.hpp"
+#include "text/utf8.hpp"
 
 namespace vornakite {
 

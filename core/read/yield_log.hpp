@@ -7,18 +7,9 @@
 #include <string_view>
 #include <vector>
 
-namespace vornakite {
+#include "model/yield_point.hpp"
 
-// One yield sample. Members are read by position by the writers: keep the order.
-struct YieldPoint {
-    double longitude;  // decimal degrees, WGS 84 (shapefile X)
-    double latitude;   // decimal degrees, WGS 84 (shapefile Y)
-    double yield;      // bushels
-    double moisture;   // percent
-    double weight;
-    double density;  // pounds per bushel
-    double speed;    // miles per hour
-};
+namespace vornakite {
 
 struct YieldLog {
     std::vector<std::string> headerFields;  // at least 9

@@ -6,22 +6,9 @@
 #include <string_view>
 #include <vector>
 
-#include "yield_log.hpp"
+#include "model/yield_point.hpp"
 
 namespace vornakite {
-
-struct DbfColumn {
-    std::string_view name;  // at most 10 ASCII characters
-    char type;
-    std::uint8_t length;
-    std::uint8_t decimals;
-};
-
-// Column order and member order of the table; record length 1 + 10 + 6 + 10 + 8 + 6.
-inline constexpr DbfColumn kDbfColumns[] = {
-    {"Yield_bu", 'N', 10, 2}, {"Moist_pct", 'N', 6, 1}, {"Weight_ta", 'N', 10, 2},
-    {"Dens_lbbu", 'N', 8, 1}, {"Speed_MPH", 'N', 6, 1},
-};
 
 // Date of last update as stored in the header.
 struct DbfDate {

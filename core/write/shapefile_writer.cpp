@@ -1,12 +1,12 @@
-#include "shapefile_writer.hpp"
+#include "write/shapefile_writer.hpp"
 
 #include <array>
 #include <fstream>
 #include <stdexcept>
 #include <string>
 
-#include "byte_order.hpp"
-#include "dbf_writer.hpp"
+#include "write/byte_order.hpp"
+#include "write/dbf_writer.hpp"
 
 namespace vornakite {
 namespace {

@@ -1,4 +1,4 @@
-#include "dbf_writer.hpp"
+#include "write/dbf_writer.hpp"
 
 #include <algorithm>
 #include <array>
@@ -8,20 +8,20 @@
 #include <ctime>
 #include <string>
 
-#include "byte_order.hpp"
+#include "write/byte_order.hpp"
 
 namespace vornakite {
 namespace {
 
 constexpr std::size_t kHeaderSize = 32;
 constexpr std::size_t kDescriptorSize = 32;
-constexpr std::size_t kColumnCount = std::size(kDbfColumns);
+constexpr std::size_t kColumnCount = std::size(kAttributeColumns);
 constexpr std::size_t kHeaderLength = kHeaderSize + kColumnCount * kDescriptorSize + 1;
 
 constexpr std::size_t recordLength() {
     std::size_t length = 1;  // deletion flag
-    for (const auto& column : kDbfColumns) {
-        length += column.length;
+    for (const auto& column : kAttributeColumns) {
+        length += column.width;
     }
     return length;
 }
@@ -45,12 +45,12 @@ void appendHeader(std::string& out, std::size_t recordCount, DbfDate date) {
     // bytes 12..31 reserved, zero
     out.append(h.data(), h.size());
 
-    for (const auto& column : kDbfColumns) {
+    for (const auto& column : kAttributeColumns) {
         std::array<char, kDescriptorSize> d{};
         std::memcpy(&d[0], column.name.data(), std::min<std::size_t>(column.name.size(), 10));
         d[11] = column.type;
         // bytes 12..15: field data address, zero
-        d[16] = static_cast<char>(column.length);
+        d[16] = static_cast<char>(column.width);
         d[17] = static_cast<char>(column.decimals);
         // bytes 18..31 reserved, zero
         out.append(d.data(), d.size());
@@ -185,13 +185,13 @@ void writeDbfTable(std::ostream& out, const std::vector<YieldPoint>& points, Dbf
     appendHeader(buffer, points.size(), date);
 
     for (const auto& p : points) {
-        const double values[kColumnCount] = {p.yield, p.moisture, p.weight, p.density, p.speed};
         char record[kRecordLength];
         record[0] = kNotDeleted;
         char* at = record + 1;
         for (std::size_t c = 0; c < kColumnCount; ++c) {
-            formatNumericField(at, values[c], kDbfColumns[c].length, kDbfColumns[c].decimals);
-            at += kDbfColumns[c].length;
+            const AttributeColumn& column = kAttributeColumns[c];
+            formatNumericField(at, p.*column.member, column.width, column.decimals);
+            at += column.width;
         }
         buffer.append(record, kRecordLength);
         if (buffer.size() >= kFlushAt) {

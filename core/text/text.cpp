@@ -1,6 +1,6 @@
-#include "text.hpp"
+#include "text/text.hpp"
 
-#include "utf8.hpp"
+#include "text/utf8.hpp"
 
 namespace vornakite {
 namespace {

@@ -1,4 +1,4 @@
-#include "number.hpp"
+#include "read/number.hpp"
 
 #include <algorithm>
 #include <cfloat>

@@ -6,7 +6,7 @@
 #include <ostream>
 #include <vector>
 
-#include "yield_log.hpp"
+#include "model/yield_point.hpp"
 
 namespace vornakite {
 

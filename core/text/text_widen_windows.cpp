@@ -1,7 +1,7 @@
 // widenText on Windows: the system's own conversions, UTF-8 first, then the ANSI code page.
 #include <windows.h>
 
-#include "text.hpp"
+#include "text/text.hpp"
 
 namespace vornakite {
 
