@@ -1,6 +1,7 @@
 #include "conversion_worker.hpp"
 
 #include <atomic>
+#include <chrono>
 #include <exception>
 #include <memory>
 #include <thread>
@@ -16,6 +17,7 @@ namespace vornakite::app {
 namespace {
 
 std::atomic<int> workersRunning{0};
+std::atomic<bool> stopRequested{false};
 
 }  // namespace
 
@@ -75,7 +77,7 @@ void runConversionBatch(std::wstring outputFolder, std::vector<std::wstring> pat
     WindowProgressSink sink(hwndMain);
     try {
         const std::vector<std::filesystem::path> inputs(paths.begin(), paths.end());
-        vornakite::runConversionBatch(inputs, outputFolder, L"Rx", sink);
+        vornakite::runConversionBatch(inputs, outputFolder, L"Rx", sink, {}, &stopRequested);
     } catch (const std::exception& error) {
         // Only running out of memory gets here (each log's own errors are
         // reported by the conversion); the window must still return to idle.
@@ -89,6 +91,15 @@ void runConversionBatch(std::wstring outputFolder, std::vector<std::wstring> pat
 
 int runningWorkers() {
     return workersRunning.load();
+}
+
+bool stopWorkers(int timeoutMs) {
+    stopRequested = true;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    while (workersRunning.load() > 0 && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return workersRunning.load() == 0;
 }
 
 }  // namespace vornakite::app

@@ -53,4 +53,9 @@ void runConversionBatch(std::wstring outputFolder, std::vector<std::wstring> pat
 // Number of workers that have not yet returned.
 int runningWorkers();
 
+// Asks every worker to stop at its next safe point (the log being read is given up without a
+// trace, a set being moved into place is finished) and waits up to `timeoutMs` for them all to
+// return. True when none runs any more.
+bool stopWorkers(int timeoutMs);
+
 }  // namespace vornakite::app

@@ -27,8 +27,10 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand) {
     // Without a window no quit message could ever come, so the program ends here too.
     CoUninitialize();
     if (runningWorkers() > 0) {
-        // A batch still runs: end the process now, so the worker is stopped
-        // before any of the program's data is torn down.
+        // A batch still runs: stop it at a safe point, so no temporary or half-placed set stays
+        // behind, waiting briefly; then end the process before any of the program's data is
+        // torn down beside a worker that is still returning.
+        stopWorkers(900);
         ExitProcess(0);
     }
     return 0;

@@ -17,6 +17,7 @@
 #include "read/number.hpp"
 #include "read/yield_log.hpp"
 #include "write/dbf_writer.hpp"
+#include "write/set_writer.hpp"
 #include "write/shapefile_writer.hpp"
 
 namespace {

@@ -9,12 +9,17 @@ namespace vornakite {
 
 int runConversionBatch(const std::vector<std::filesystem::path>& inputPaths,
                        const std::filesystem::path& outputFolder, const std::wstring& folderLabel,
-                       ProgressSink& sink, const LogOutcomeObserver& onLogDone) {
+                       ProgressSink& sink, const LogOutcomeObserver& onLogDone,
+                       const std::atomic<bool>* stop) {
     int succeeded = 0;
-    BatchNames names;
+    BatchContext batch;
+    batch.stop = stop;
     for (std::size_t i = 0; i < inputPaths.size(); ++i) {
+        if (stop != nullptr && stop->load()) {
+            break;
+        }
         sink.postLine(L"Processing " + fileNameOf(pathText(inputPaths[i])) + L"...");
-        const LogOutcome outcome = convertLog(inputPaths[i], outputFolder, sink, names);
+        const LogOutcome outcome = convertLog(inputPaths[i], outputFolder, sink, batch);
         if (outcome.converted) {
             ++succeeded;
         }

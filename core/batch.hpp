@@ -1,6 +1,7 @@
 // The batch loop shared by the desktop program and the command-line converter.
 #pragma once
 
+#include <atomic>
 #include <filesystem>
 #include <functional>
 #include <string>
@@ -16,9 +17,11 @@ using LogOutcomeObserver = std::function<void(std::size_t index, const LogOutcom
 
 // Converts `inputPaths` in order into `outputFolder`: posts "Processing
 // <name>..." before each log, then the summary line naming `folderLabel`,
-// then postBatchDone. Returns the number of logs converted.
+// then postBatchDone. Returns the number of logs converted. Once `stop` is set, no further log
+// is begun and the one being read is given up, leaving no trace.
 int runConversionBatch(const std::vector<std::filesystem::path>& inputPaths,
                        const std::filesystem::path& outputFolder, const std::wstring& folderLabel,
-                       ProgressSink& sink, const LogOutcomeObserver& onLogDone = {});
+                       ProgressSink& sink, const LogOutcomeObserver& onLogDone = {},
+                       const std::atomic<bool>* stop = nullptr);
 
 }  // namespace vornakite

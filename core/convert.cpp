@@ -1,59 +1,49 @@
 #include "convert.hpp"
 
 #include <exception>
-#include <fstream>
-#include <stdexcept>
 
-#include "read/yield_log.hpp"
+#include "read/log_reader.hpp"
 #include "text/text.hpp"
-#include "write/shapefile_writer.hpp"
 
 namespace vornakite {
 namespace {
 
-// Writes one side file whole; false when it cannot be written.
-bool writeSideFile(const std::filesystem::path& path, std::string_view content) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(content.data(), static_cast<std::streamsize>(content.size()));
-    out.close();
-    return !out.fail();
-}
+// Hands the points of the log on to the set writer as they are read, and keeps the header.
+class ToSetWriter : public LogVisitor {
+  public:
+    explicit ToSetWriter(PointSink& writer) : writer_(writer) {}
+    void header(const LogHeader& header) override { header_ = header; }
+    void addPoints(std::span<const YieldPoint> points) override { writer_.addPoints(points); }
+    const LogHeader& logHeader() const { return header_; }
 
-void createOutputFolder(const std::filesystem::path& folder) {
-    try {
-        std::filesystem::create_directories(folder);
-    } catch (const std::filesystem::filesystem_error& e) {
-        // Name the operation and the folder in UTF-8, the same on every platform.
-        const auto folderText = toUtf8(pathText(folder));
-        throw std::runtime_error("create_directories: " + e.code().message() + " [" + folderText +
-                                 "]");
-    }
-}
+  private:
+    PointSink& writer_;
+    LogHeader header_;
+};
 
 }  // namespace
 
 LogOutcome convertLog(const std::filesystem::path& inputPath,
                       const std::filesystem::path& outputFolder, ProgressSink& sink,
-                      BatchNames& names) {
+                      BatchContext& batch) {
     try {
-        const YieldLog log = readYieldLog(inputPath);
-        const auto& h = log.headerFields;
-        const std::wstring name = outputBaseName(h[6], h[7], h[8], inputPath);
+        OutputTransaction transaction(outputFolder, &batch.swept);
+        ShapefileSetWriter set(transaction);
+        ToSetWriter visitor(set);
 
-        createOutputFolder(outputFolder);
-        const std::filesystem::path basePath = outputFolder / names.claim(name);
-        writeShapefileSet(basePath, log.points);
+        // Read: every error of the log itself comes first, whatever happened to the outputs.
+        const std::uint64_t points = readLog(inputPath, visitor, batch.stop);
 
-        std::filesystem::path prj = basePath;
-        prj += L".prj";
-        std::filesystem::path cpg = basePath;
-        cpg += L".cpg";
-        const bool prjWritten = writeSideFile(prj, kWgs84Prj);
-        const bool cpgWritten = writeSideFile(cpg, kCodePage);
-        if (!prjWritten || !cpgWritten) {
-            throw std::runtime_error("Failed to write projection or code page file");
-        }
-        return {true, basePath, log.points.size(), {}};
+        // Name: the folder must be there before a name is taken.
+        const LogHeader& h = visitor.logHeader();
+        const std::wstring name = outputBaseName(h.field6, h.field7, h.field8, inputPath);
+        transaction.createFolder();
+        const std::filesystem::path basePath = outputFolder / batch.names.claim(name);
+
+        // Write: complete the set and move it into place.
+        set.finish();
+        transaction.commit(basePath);
+        return {true, basePath, points, {}};
     } catch (const std::exception& e) {
         sink.postLine(L"Error: " + widenText(e.what()));
         return {false, {}, 0, e.what()};
@@ -61,8 +51,8 @@ LogOutcome convertLog(const std::filesystem::path& inputPath,
 }
 
 bool convertFile(const std::filesystem::path& inputPath, const std::filesystem::path& outputFolder,
-                 ProgressSink& sink, BatchNames& names) {
-    return convertLog(inputPath, outputFolder, sink, names).converted;
+                 ProgressSink& sink, BatchContext& batch) {
+    return convertLog(inputPath, outputFolder, sink, batch).converted;
 }
 
 }  // namespace vornakite

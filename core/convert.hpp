@@ -1,21 +1,25 @@
-// Converting one log into its five output files.
+// Converting one log into its output set: read, name, write.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <filesystem>
 #include <string>
-#include <string_view>
 
 #include "name/naming.hpp"
 #include "progress_sink.hpp"
+#include "write/output_transaction.hpp"
+#include "write/set_writer.hpp"
 
 namespace vornakite {
 
-// The .prj and .cpg contents (no line end).
-inline constexpr std::string_view kWgs84Prj =
-    "GEOGCS[\"WGS 84\",DATUM[\"WGS_1984\",SPHEROID[\"WGS 84\",6378137,298.257223563]],"
-    "PRIMEM[\"Greenwich\",0],UNIT[\"degree\",0.0174532925199433]]";
-inline constexpr std::string_view kCodePage = "UTF-8";
+// What the logs of one batch share: the names given out so far, the output folders already
+// cleared of abandoned temporaries, and a request to stop (the program is closing).
+struct BatchContext {
+    BatchNames names;
+    SweptFolders swept;
+    const std::atomic<bool>* stop = nullptr;
+};
 
 // What became of one log.
 struct LogOutcome {
@@ -26,14 +30,14 @@ struct LogOutcome {
     std::string error;         // the failure's message (without "Error: "); empty on success
 };
 
-// Converts one log into outputFolder. Never throws: any failure is posted as
-// one line "Error: <message>". Base names are claimed in `names`.
+// Converts one log into outputFolder. Never throws: any failure is posted as one line
+// "Error: <message>", and the outputs of the set's name are then exactly as they were.
 LogOutcome convertLog(const std::filesystem::path& inputPath,
                       const std::filesystem::path& outputFolder, ProgressSink& sink,
-                      BatchNames& names);
+                      BatchContext& batch);
 
 // convertLog's verdict alone.
 bool convertFile(const std::filesystem::path& inputPath, const std::filesystem::path& outputFolder,
-                 ProgressSink& sink, BatchNames& names);
+                 ProgressSink& sink, BatchContext& batch);
 
 }  // namespace vornakite

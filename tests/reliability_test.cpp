@@ -132,15 +132,15 @@ TEST(Reliability, NulAndInvalidUtf8InEveryKindOfFieldAreHandledByTheRules) {
     writeFile(dir / "odd.Vornakite", log);
     const vornakite::YieldLog read = vornakite::readYieldLog(dir / "odd.Vornakite");
     ASSERT_EQ(read.points.size(), 1u);
-    EXPECT_EQ(read.headerFields.at(6), "Fa\0rm"s);
+    EXPECT_EQ(read.header.field6, "Fa\0rm"s);
     EXPECT_EQ(read.points[0].speed, 4.5);
     EXPECT_EQ(read.points[0].yield, 187.5);
     EXPECT_EQ(read.points[0].latitude, 41.5);
     EXPECT_EQ(read.points[0].density, 56.2);
 
     RecordingSink sink;
-    vornakite::BatchNames names;
-    EXPECT_TRUE(vornakite::convertFile(dir / "odd.Vornakite", dir / "Rx", sink, names));
+    vornakite::BatchContext batch;
+    EXPECT_TRUE(vornakite::convertFile(dir / "odd.Vornakite", dir / "Rx", sink, batch));
     // Every byte outside the safe set becomes one '_'; leading ones are dropped.
     EXPECT_TRUE(fs::is_regular_file(dir / "Rx" / "Fa_rm_______z.dbf"));
 }

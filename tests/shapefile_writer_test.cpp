@@ -18,8 +18,15 @@
 #include <tuple>
 #include <vector>
 
+#ifdef __linux__
+#include <sys/resource.h>
+
+#include <csignal>
+#endif
+
 #include "test_support.hpp"
 #include "write/dbf_writer.hpp"
+#include "write/set_writer.hpp"
 
 namespace {
 
@@ -307,8 +314,8 @@ TEST(ShapefileOutputs, MissingFolderFailsToCreateAndLeavesNoFile) {
     EXPECT_TRUE(filesIn(dir.path()).empty());
 }
 
-TEST(ShapefileOutputs, OneUnopenableOutputLeavesTheOthersEmpty) {
-    // A directory in the way cannot be opened for writing, even by root.
+TEST(ShapefileOutputs, AnOutputThatCannotBePlacedLeavesTheEarlierFilesAsTheyWere) {
+    // A folder in the way cannot be replaced by a file, even by root; nothing else moves.
     const char* extensions[] = {".shp", ".shx", ".dbf"};
     for (const char* blocked : extensions) {
         SCOPED_TRACE(blocked);
@@ -318,30 +325,21 @@ TEST(ShapefileOutputs, OneUnopenableOutputLeavesTheOthersEmpty) {
             if (std::string(ext) == blocked) {
                 fs::create_directory(withExtension(base, ext));
             } else {
-                writeFile(withExtension(base, ext), "old content that must go");
+                writeFile(withExtension(base, ext), std::string("old ") + ext);
             }
         }
         EXPECT_EQ(errorOf(base, {at(1.0, 2.0), at(3.0, 4.0)}),
                   "Failed to create shapefile outputs");
-        // All three were opened (and so truncated) before any was tested.
         for (const char* ext : extensions) {
             const fs::path p = withExtension(base, ext);
             if (std::string(ext) == blocked) {
                 EXPECT_TRUE(fs::is_directory(p));
             } else {
-                ASSERT_TRUE(fs::is_regular_file(p)) << ext;
-                EXPECT_EQ(fs::file_size(p), 0u) << ext;
+                EXPECT_EQ(readFile(p), std::string("old ") + ext);
             }
         }
+        EXPECT_EQ(filesIn(dir.path()).size(), 3u);  // no temporary left behind
     }
-
-    // With nothing there before, the outputs that opened are created empty.
-    ScratchDir dir;
-    const fs::path base = dir / "field";
-    fs::create_directory(withExtension(base, ".shx"));
-    EXPECT_EQ(errorOf(base, {at(1.0, 2.0)}), "Failed to create shapefile outputs");
-    EXPECT_EQ(fs::file_size(withExtension(base, ".shp")), 0u);
-    EXPECT_EQ(fs::file_size(withExtension(base, ".dbf")), 0u);
 }
 
 TEST(ShapefileOutputs, ExistingOutputsAreReplacedNotAppended) {
@@ -366,27 +364,56 @@ TEST(ShapefileOutputs, ExistingOutputsAreReplacedNotAppended) {
     expectHeaderBox(out.shp, {5.0, 6.0, 5.0, 6.0});
 }
 
-TEST(ShapefileOutputs, WriteFailureOfAnyOutputIsReported) {
-    if (!fs::exists("/dev/full")) {
-        GTEST_SKIP() << "/dev/full is missing";
+#ifndef _WIN32  // the Windows runtime makes no symbolic links
+TEST(ShapefileOutputs, LinksAtOutputNamesAreReplacedNotFollowed) {
+    for (const char* linked : {".shp", ".shx", ".dbf"}) {
+        SCOPED_TRACE(linked);
+        ScratchDir dir;
+        fs::create_directories(dir / "set");
+        writeFile(dir / "elsewhere", "not an output");
+        fs::create_symlink(dir / "elsewhere", withExtension(dir / "set" / "field", linked));
+        fs::create_symlink(dir / "missing", withExtension(dir / "set" / "other", linked));
+        writeShapefileSet(dir / "set" / "field", {at(1.0, 2.0)});
+        writeShapefileSet(dir / "set" / "other", {at(1.0, 2.0)});
+        EXPECT_EQ(readFile(dir / "elsewhere"), "not an output");
+        EXPECT_FALSE(fs::exists(dir / "missing"));
+        for (const char* name : {"field", "other"}) {
+            EXPECT_FALSE(fs::is_symlink(withExtension(dir / "set" / name, linked)));
+            EXPECT_EQ(fs::file_size(withExtension(dir / "set" / name, ".shp")), 128u);
+        }
+        EXPECT_EQ(filesIn(dir / "set").size(), 6u);
     }
+}
+
+#endif
+
+#ifdef __linux__
+TEST(ShapefileOutputs, AFailedWriteLeavesTheEarlierSetAndNoTemporary) {
+    // Files may grow to 4 KiB only: the new, larger set cannot be written.
+    ScratchDir dir;
+    const fs::path base = dir / "field";
+    writeShapefileSet(base, {at(1.0, 2.0)});
+    const Outputs before = readOutputs(base);
     std::vector<YieldPoint> many;
     for (int i = 0; i < 5000; ++i) {
         many.push_back(at(-93.0 - i * 1e-5, 41.0 + i * 1e-5));
     }
-    for (const char* full : {".shp", ".shx", ".dbf"}) {
-        // Few points stay buffered until closing; many are flushed on the way.
-        for (std::size_t n : {std::size_t{1}, many.size()}) {
-            SCOPED_TRACE(testing::Message() << full << " with " << n << " points");
-            ScratchDir dir;
-            const fs::path base = dir / "field";
-            fs::create_symlink("/dev/full", withExtension(base, full));
-            const std::vector<YieldPoint> points(many.begin(),
-                                                 many.begin() + static_cast<std::ptrdiff_t>(n));
-            EXPECT_EQ(errorOf(base, points), "Failed to write shapefile outputs");
-        }
-    }
+    std::signal(SIGXFSZ, SIG_IGN);
+    rlimit limit{};
+    getrlimit(RLIMIT_FSIZE, &limit);
+    const rlimit saved = limit;
+    limit.rlim_cur = 4096;
+    setrlimit(RLIMIT_FSIZE, &limit);
+    const std::string error = errorOf(base, many);
+    setrlimit(RLIMIT_FSIZE, &saved);
+    EXPECT_EQ(error, "Failed to write shapefile outputs");
+    const Outputs after = readOutputs(base);
+    EXPECT_EQ(after.shp, before.shp);
+    EXPECT_EQ(after.shx, before.shx);
+    EXPECT_EQ(after.dbf, before.dbf);
+    EXPECT_EQ(filesIn(dir.path()).size(), 3u);
 }
+#endif
 
 // ---------------------------------------------------------------------------
 // Limits

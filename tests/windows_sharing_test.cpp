@@ -2,6 +2,8 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <cwchar>
+#include <map>
 #include <string>
 
 #include "batch.hpp"
@@ -41,21 +43,75 @@ std::vector<std::wstring> convert(const fs::path& log, const fs::path& output) {
 
 }  // namespace
 
-TEST(FileSharing, AnOutputHeldWithoutSharingFailsWithOneErrorLine) {
-    for (const char* extension : {".shp", ".shx", ".dbf", ".prj", ".cpg"}) {
+const char* const kExtensions[] = {".shp", ".shx", ".dbf", ".prj", ".cpg"};
+
+std::map<std::string, std::string> filesOf(const fs::path& folder) {
+    std::map<std::string, std::string> files;
+    for (const auto& entry : fs::directory_iterator(folder)) {
+        files[entry.path().filename().string()] = testsupport::readFile(entry.path());
+    }
+    return files;
+}
+
+TEST(FileSharing, AnOutputHeldWithoutSharingFailsAndTheEarlierSetStaysWhole) {
+    for (const char* extension : kExtensions) {
         SCOPED_TRACE(extension);
         ScratchDir dir;
         writeFile(dir / "a.Vornakite", kLog);
-        fs::create_directories(dir / "Rx");
-        HeldOpen other(dir / "Rx" / (std::string("Farm_Field_Corn") + extension), GENERIC_READ, 0);
-        ASSERT_TRUE(other.ok());
-        const auto lines = convert(dir / "a.Vornakite", dir / "Rx");
+        ASSERT_EQ(convert(dir / "a.Vornakite", dir / "Rx").size(), 2u);
+        const auto before = filesOf(dir / "Rx");
+        writeFile(dir / "b.Vornakite", kLog + kLog.substr(kLog.find("DY")));
+        {
+            // As a GIS program holds a layer it shows.
+            HeldOpen other(dir / "Rx" / (std::string("Farm_Field_Corn") + extension), GENERIC_READ,
+                           FILE_SHARE_READ);
+            ASSERT_TRUE(other.ok());
+            const auto lines = convert(dir / "b.Vornakite", dir / "Rx");
+            ASSERT_EQ(lines.size(), 3u);
+            const bool sideFile =
+                extension == std::string(".prj") || extension == std::string(".cpg");
+            EXPECT_EQ(lines[1], sideFile ? L"Error: Failed to write projection or code page file"
+                                         : L"Error: Failed to create shapefile outputs");
+            EXPECT_EQ(lines[2],
+                      L"Conversion complete: 0/1 files processed successfully. Outputs in Rx.");
+        }
+        EXPECT_EQ(filesOf(dir / "Rx"), before);
+    }
+}
+
+TEST(FileSharing, AReadOnlyOutputIsKept) {
+    ScratchDir dir;
+    writeFile(dir / "a.Vornakite", kLog);
+    ASSERT_EQ(convert(dir / "a.Vornakite", dir / "Rx").size(), 2u);
+    const fs::path dbf = dir / "Rx" / "Farm_Field_Corn.dbf";
+    ASSERT_TRUE(SetFileAttributesW(dbf.c_str(), FILE_ATTRIBUTE_READONLY));
+    const auto before = filesOf(dir / "Rx");
+    const auto lines = convert(dir / "a.Vornakite", dir / "Rx");
+    ASSERT_EQ(lines.size(), 3u);
+    EXPECT_EQ(lines[1], L"Error: Failed to create shapefile outputs");
+    EXPECT_EQ(filesOf(dir / "Rx"), before);
+    SetFileAttributesW(dbf.c_str(), FILE_ATTRIBUTE_NORMAL);
+}
+
+TEST(FileSharing, DevicesAndPipesAreNeverReadAsLogs) {
+    ScratchDir dir;
+    for (const wchar_t* name : {L"aux.Vornakite", L"NUL", L"con.txt", L"COM1.csv", L"lpt1 .log",
+                                L"\\\\.\\pipe\\vornakite-test", L"CONIN$"}) {
+        SCOPED_TRACE(testing::Message() << std::string(name, name + wcslen(name)));
+        const fs::path log = std::wstring(name).starts_with(L"\\\\") ? fs::path(name) : dir / name;
+        const auto lines = convert(log, dir / "Rx");
         ASSERT_EQ(lines.size(), 3u);
-        const bool sideFile = extension == std::string(".prj") || extension == std::string(".cpg");
-        EXPECT_EQ(lines[1], sideFile ? L"Error: Failed to write projection or code page file"
-                                     : L"Error: Failed to create shapefile outputs");
-        EXPECT_EQ(lines[2],
-                  L"Conversion complete: 0/1 files processed successfully. Outputs in Rx.");
+        EXPECT_EQ(lines[1], L"Error: Cannot open file");
+    }
+}
+
+TEST(FileSharing, ASetNamedLikeADeviceIsWrittenAsFiles) {
+    ScratchDir dir;
+    writeFile(dir / "a.Vornakite", "VK@1@2@3@4@5@@NUL.farm@_\r\n" + kLog.substr(kLog.find("DY")));
+    ASSERT_EQ(convert(dir / "a.Vornakite", dir / "Rx").size(), 2u);
+    for (const char* extension : kExtensions) {
+        EXPECT_TRUE(fs::is_regular_file(dir / "Rx" / (std::string("NUL_.farm__") + extension)))
+            << extension;
     }
 }
 

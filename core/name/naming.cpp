@@ -1,5 +1,6 @@
 #include "name/naming.hpp"
 
+#include <algorithm>
 #include <array>
 
 #include "text/text.hpp"
@@ -42,7 +43,7 @@ bool isDeviceName(std::wstring_view name) {
         }
     }
     return stem.size() == 4 && (stem.starts_with(L"com") || stem.starts_with(L"lpt")) &&
-           stem[3] >= L'1' && stem[3] <= L'9';
+           stem[3] >= L'0' && stem[3] <= L'9';
 }
 
 // The file name without its last extension; a leading full stop alone is no extension.
@@ -94,7 +95,8 @@ std::wstring outputBaseName(std::string_view field6, std::string_view field7,
         name = L"yield";
     }
     if (isDeviceName(name)) {
-        name += L'_';
+        // Into the device part, which Windows reads up to the first full stop: NUL.x -> NUL_.x.
+        name.insert(std::min(name.find(L'.'), name.size()), 1, L'_');
     }
     return name;
 }

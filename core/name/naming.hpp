@@ -29,8 +29,9 @@ class BatchNames {
 
 // The output base name of a log: header fields 6, 7 and 8 joined by '_' and
 // sanitised. When that is empty, the log's own file name without extension,
-// sanitised, or "yield". A Windows device name (CON, NUL, COM1...) gets a '_'
-// appended so the outputs stay regular files.
+// sanitised, or "yield". A name whose part before the first full stop is a Windows
+// device name (CON, NUL, COM1...) gets a '_' after that part, so the outputs stay
+// regular files: NUL.farm becomes NUL_.farm.
 std::wstring outputBaseName(std::string_view field6, std::string_view field7,
                             std::string_view field8, const std::filesystem::path& inputPath);
 

@@ -8,12 +8,13 @@
 #include <vector>
 
 #include "model/yield_point.hpp"
+#include "read/log_reader.hpp"
 
 namespace vornakite {
 
 struct YieldLog {
-    std::vector<std::string> headerFields;  // at least 9
-    std::vector<YieldPoint> points;         // at least 1, in file order
+    LogHeader header;                // at least 9 fields
+    std::vector<YieldPoint> points;  // at least 1, in file order
 };
 
 // Splits one line on '@' with no quoting or trimming; n separators give n + 1 fields.
@@ -25,12 +26,10 @@ std::vector<std::string> splitFields(std::string_view line);
 // "Non-finite coordinate in yield data" for an infinite or NaN position.
 bool parseSampleLine(std::string_view line, YieldPoint& point);
 
-// Reads a log as bytes with Windows text-mode line rules applied on every
-// platform: LF ends a line, a CR directly before it is dropped, the first
-// 0x1A byte ends the input. Throws std::runtime_error ("Cannot open file",
-// "Cannot read file", "Empty file", "Invalid header format",
-// "Non-finite coordinate in yield data", "No yield data (DY) lines found")
-// or the errors of parseDouble for a sample field that is not a number.
+// Reads a whole log into memory with readLog's rules. Throws std::runtime_error ("Cannot open
+// file", "Cannot read file", "Empty file", "Invalid header format", "Non-finite coordinate in yield
+// data", "No yield data (DY) lines found") or the errors of parseDouble for a sample field that is
+// not a number.
 YieldLog readYieldLog(const std::filesystem::path& inputPath);
 
 }  // namespace vornakite

@@ -17,6 +17,7 @@ constexpr std::size_t kHeaderSize = 32;
 constexpr std::size_t kDescriptorSize = 32;
 constexpr std::size_t kColumnCount = std::size(kAttributeColumns);
 constexpr std::size_t kHeaderLength = kHeaderSize + kColumnCount * kDescriptorSize + 1;
+constexpr std::size_t kRecordsPerFlush = 2048;
 
 constexpr std::size_t recordLength() {
     std::size_t length = 1;  // deletion flag
@@ -29,33 +30,30 @@ constexpr std::size_t kRecordLength = recordLength();
 static_assert(kHeaderLength == 193 && kRecordLength == 41);
 
 constexpr char kHeaderTerminator = 0x0D;
-constexpr char kEndOfFile = 0x1A;
 constexpr char kNotDeleted = ' ';
-constexpr std::size_t kFlushAt = 1 << 16;
 
-void appendHeader(std::string& out, std::size_t recordCount, DbfDate date) {
-    std::array<char, kHeaderSize> h{};
-    h[0] = 0x03;  // dBASE III, no memo
-    h[1] = static_cast<char>((date.year - 1900) & 0xFF);
-    h[2] = static_cast<char>(date.month);
-    h[3] = static_cast<char>(date.day);
-    putLE32(&h[4], static_cast<std::uint32_t>(recordCount));
-    putLE16(&h[8], static_cast<std::uint16_t>(kHeaderLength));
-    putLE16(&h[10], static_cast<std::uint16_t>(kRecordLength));
-    // bytes 12..31 reserved, zero
-    out.append(h.data(), h.size());
+void appendDescriptor(std::string& out, std::string_view name, char type, std::uint8_t width,
+                      std::uint8_t decimals) {
+    std::array<char, kDescriptorSize> d{};
+    std::memcpy(&d[0], name.data(), std::min<std::size_t>(name.size(), 10));
+    d[11] = type;
+    // bytes 12..15: field data address, zero
+    d[16] = static_cast<char>(width);
+    d[17] = static_cast<char>(decimals);
+    // bytes 18..31 reserved, zero
+    out.append(d.data(), d.size());
+}
 
-    for (const auto& column : kAttributeColumns) {
-        std::array<char, kDescriptorSize> d{};
-        std::memcpy(&d[0], column.name.data(), std::min<std::size_t>(column.name.size(), 10));
-        d[11] = column.type;
-        // bytes 12..15: field data address, zero
-        d[16] = static_cast<char>(column.width);
-        d[17] = static_cast<char>(column.decimals);
-        // bytes 18..31 reserved, zero
-        out.append(d.data(), d.size());
+// The longest prefix of `text` of at most `width` bytes that ends on a UTF-8 character boundary.
+std::size_t fittingLength(std::string_view text, std::size_t width) {
+    if (text.size() <= width) {
+        return text.size();
     }
-    out += kHeaderTerminator;
+    std::size_t n = width;
+    while (n > 0 && (static_cast<unsigned char>(text[n]) & 0xC0) == 0x80) {
+        --n;  // text[n] continues the character that began before it
+    }
+    return n;
 }
 
 constexpr double kPowersOfTen[] = {1e0, 1e1, 1e2, 1e3, 1e4, 1e5, 1e6, 1e7, 1e8};
@@ -175,31 +173,79 @@ void writeNumericField(std::ostream& out, double value, int width, int decimals)
     out.write(field.data(), width);
 }
 
+std::size_t dbfHeaderLength(std::span<const TextColumn> text) {
+    return kHeaderLength + text.size() * kDescriptorSize;
+}
+
+std::size_t dbfRecordLength(std::span<const TextColumn> text) {
+    std::size_t length = kRecordLength;
+    for (const auto& column : text) {
+        length += column.width;
+    }
+    return length;
+}
+
+void appendDbfHeader(std::string& out, std::uint64_t recordCount, DbfDate date,
+                     std::span<const TextColumn> text) {
+    std::array<char, kHeaderSize> h{};
+    h[0] = 0x03;  // dBASE III, no memo
+    h[1] = static_cast<char>((date.year - 1900) & 0xFF);
+    h[2] = static_cast<char>(date.month);
+    h[3] = static_cast<char>(date.day);
+    putLE32(&h[4], static_cast<std::uint32_t>(recordCount));
+    putLE16(&h[8], static_cast<std::uint16_t>(dbfHeaderLength(text)));
+    putLE16(&h[10], static_cast<std::uint16_t>(dbfRecordLength(text)));
+    // bytes 12..31 reserved, zero
+    out.append(h.data(), h.size());
+    for (const auto& column : kAttributeColumns) {
+        appendDescriptor(out, column.name, column.type, column.width, column.decimals);
+    }
+    for (const auto& column : text) {
+        appendDescriptor(out, column.name, 'C', column.width, 0);
+    }
+    out += kHeaderTerminator;
+}
+
+void appendDbfRecords(std::string& out, std::span<const YieldPoint> points) {
+    const std::size_t start = out.size();
+    out.resize(start + points.size() * kRecordLength);
+    char* record = out.data() + start;
+    for (const auto& p : points) {
+        record[0] = kNotDeleted;
+        char* at = record + 1;
+        for (const AttributeColumn& column : kAttributeColumns) {
+            formatNumericField(at, p.*column.member, column.width, column.decimals);
+            at += column.width;
+        }
+        record += kRecordLength;
+    }
+}
+
+void appendDbfRecord(std::string& out, const YieldPoint& point, std::span<const TextColumn> text,
+                     std::span<const std::string_view> values) {
+    appendDbfRecords(out, std::span<const YieldPoint>(&point, 1));
+    for (std::size_t c = 0; c < text.size(); ++c) {
+        const std::string_view value = c < values.size() ? values[c] : std::string_view();
+        const std::size_t n = fittingLength(value, text[c].width);
+        out.append(value.data(), n);
+        out.append(text[c].width - n, ' ');
+    }
+}
+
 void writeDbfTable(std::ostream& out, const std::vector<YieldPoint>& points) {
     writeDbfTable(out, points, todayLocalDate());
 }
 
 void writeDbfTable(std::ostream& out, const std::vector<YieldPoint>& points, DbfDate date) {
     std::string buffer;
-    buffer.reserve(kFlushAt + kRecordLength);
-    appendHeader(buffer, points.size(), date);
-
-    for (const auto& p : points) {
-        char record[kRecordLength];
-        record[0] = kNotDeleted;
-        char* at = record + 1;
-        for (std::size_t c = 0; c < kColumnCount; ++c) {
-            const AttributeColumn& column = kAttributeColumns[c];
-            formatNumericField(at, p.*column.member, column.width, column.decimals);
-            at += column.width;
-        }
-        buffer.append(record, kRecordLength);
-        if (buffer.size() >= kFlushAt) {
-            out.write(buffer.data(), static_cast<std::streamsize>(buffer.size()));
-            buffer.clear();
-        }
+    appendDbfHeader(buffer, points.size(), date);
+    const std::span<const YieldPoint> all(points);
+    for (std::size_t i = 0; i < all.size(); i += kRecordsPerFlush) {
+        appendDbfRecords(buffer, all.subspan(i, std::min(kRecordsPerFlush, all.size() - i)));
+        out.write(buffer.data(), static_cast<std::streamsize>(buffer.size()));
+        buffer.clear();
     }
-    buffer += kEndOfFile;
+    buffer += kDbfEndOfFile;
     out.write(buffer.data(), static_cast<std::streamsize>(buffer.size()));
 }
 

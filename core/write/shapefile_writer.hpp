@@ -1,9 +1,10 @@
-// The point shapefile set of one log: .shp, .shx and .dbf.
+// The point geometry of a set: the .shp main file and its .shx index.
 #pragma once
 
 #include <cstdint>
-#include <filesystem>
 #include <ostream>
+#include <span>
+#include <string>
 #include <vector>
 
 #include "model/yield_point.hpp"
@@ -16,15 +17,26 @@ inline constexpr std::uint64_t kMaxShapefilePoints = (0x7FFFFFFFull - 50) / 14;
 
 bool fitsShapefile(std::uint64_t pointCount);
 
+inline constexpr std::size_t kShapefileHeaderBytes = 100;
+inline constexpr std::size_t kShpRecordBytes = 28;  // 8-byte record header + 20-byte point
+inline constexpr std::size_t kShxRecordBytes = 8;
+
+// The extent of a set's points: started by the first point, widened by each later one.
+struct BoundingBox {
+    double xmin = 0, ymin = 0, xmax = 0, ymax = 0;
+    bool empty = true;
+
+    void include(std::span<const YieldPoint> points);
+};
+
+// Appends the 100-byte header of a .shp or .shx (they differ in the file length only).
+void appendShapefileHeader(std::string& out, std::uint64_t fileBytes, const BoundingBox& box);
+// Appends the .shp and .shx records of `points`, numbered from `firstNumber` (1 for a set's first).
+void appendShapefileRecords(std::string& shp, std::string& shx, std::span<const YieldPoint> points,
+                            std::uint64_t firstNumber);
+
 // Writes the complete .shp and .shx of `points` (not empty) to the two streams, front to back.
 void writeShapefileGeometry(std::ostream& shp, std::ostream& shx,
                             const std::vector<YieldPoint>& points);
-
-// Writes basePath + ".shp", ".shx" and ".dbf" (the extension appended as
-// text). Throws std::runtime_error: "No records to write", "Too many records
-// for a shapefile", "Failed to create shapefile outputs" (an output could not
-// be opened) or "Failed to write shapefile outputs" (a write or close failed).
-void writeShapefileSet(const std::filesystem::path& basePath,
-                       const std::vector<YieldPoint>& points);
 
 }  // namespace vornakite

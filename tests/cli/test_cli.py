@@ -282,7 +282,8 @@ class Naming(ConverterTestCase):
             (("Gr\u00fcn", "F", "C"), "Gr__n_F_C"),  # two UTF-8 bytes, two underscores
             (("._Lake", "x:y\\z", "Corn."), "Lake_x_y_z_Corn."),
             (("", "", "CON"), "CON_"),
-            (("", "", "nul.x"), "nul.x_"),
+            (("", "", "nul.x"), "nul_.x"),
+            (("", "NUL.farm", "_"), "NUL_.farm__"),
         ]
         paths = [self.write_log("log%d.txt" % i, log_text(*fields, samples=i + 1))
                  for i, (fields, _) in enumerate(cases)]

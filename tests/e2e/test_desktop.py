@@ -627,6 +627,16 @@ def third_session(s, d, r, logs_win, logs):
     s.close(lambda: d.key("alt+F4"))
     last = s.rx() / ("Big_Field_%d.cpg" % (len(logs) - 1))
     r.check(not last.exists(), "the batch was cut short: the last log's set was never finished")
+    rx = s.rx()
+    present = sorted(p.name for p in rx.iterdir()) if rx.is_dir() else []
+    r.check(not [n for n in present if n.startswith(".")], "no temporary file is left in Rx",
+            present)
+    bases = {n.rsplit(".", 1)[0] for n in present}
+    whole = all(
+        sorted(n for n in present if n.rsplit(".", 1)[0] == b) ==
+        sorted(b + e for e in (".cpg", ".dbf", ".prj", ".shp", ".shx")) and
+        (rx / (b + ".shp")).stat().st_size == 100 + 28 * BigLog.SAMPLES for b in bases)
+    r.check(whole, "every set in Rx is whole: its five files with every sample", present)
 
 
 def main(argv):

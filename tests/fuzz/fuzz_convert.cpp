@@ -88,14 +88,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     testsupport::writeFile(input, std::string(reinterpret_cast<const char*>(data), size));
 
     Lines sink;
-    vornakite::BatchNames names;
-    const bool ok = vornakite::convertFile(input, output, sink, names);
+    vornakite::BatchContext batch;
+    const bool ok = vornakite::convertFile(input, output, sink, batch);
     if (ok) {
         check(sink.lines.empty(), "a success posts no line");
         checkOutputs(output);
     } else {
         check(sink.lines.size() == 1 && sink.lines[0].rfind(L"Error: ", 0) == 0,
               "one Error line for a failure");
+        check(!fs::exists(output) || fs::is_empty(output), "a failure leaves nothing behind");
     }
     return 0;
 }

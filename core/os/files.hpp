@@ -1,0 +1,118 @@
+// The few file operations the conversion needs beyond the standard library, with one meaning on
+// every platform: logs are read only when they are regular files and never block; outputs are
+// created new, never opening or following whatever sits at a name; names are moved and removed
+// as entries (a link itself, never its target); and an output folder can be locked with a lock
+// that the system releases when the process dies.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <string_view>
+#include <vector>
+
+namespace vornakite::os {
+
+#ifdef _WIN32
+using NativeHandle = void*;
+#else
+using NativeHandle = int;
+#endif
+
+// A log opened for reading.
+class InputFile {
+  public:
+    InputFile() = default;
+    ~InputFile();
+    InputFile(const InputFile&) = delete;
+    InputFile& operator=(const InputFile&) = delete;
+
+    // Opens a regular file without denying other programs read or write access. Anything else
+    // (a folder, a FIFO, a device, a socket, a Windows device name) gives false at once.
+    bool open(const std::filesystem::path& path);
+    // Reads up to `size` bytes: the count read, 0 at the end of the file, -1 on a read error.
+    std::ptrdiff_t read(char* data, std::size_t size);
+    // Reads at `offset` in the same way, without moving where read goes on.
+    std::ptrdiff_t readAt(std::uint64_t offset, char* data, std::size_t size);
+    // The file's size when it was opened.
+    std::uint64_t size() const { return size_; }
+
+  private:
+    NativeHandle handle_{};
+    bool open_ = false;
+    std::uint64_t size_ = 0;
+};
+
+// A file this process creates and writes.
+class OutputFile {
+  public:
+    OutputFile() = default;
+    ~OutputFile();
+    OutputFile(const OutputFile&) = delete;
+    OutputFile& operator=(const OutputFile&) = delete;
+
+    // Creates a new file at `path`; false when any entry is there already or the file cannot be
+    // created. While it is open, another process's removeIfAbandoned leaves it alone.
+    bool create(const std::filesystem::path& path);
+    // Each writes all `size` bytes or returns false.
+    bool write(const char* data, std::size_t size);
+    bool writeAt(std::uint64_t offset, const char* data, std::size_t size);
+    // Closes the file; false when the system reports that the data could not be kept.
+    bool close();
+    bool isOpen() const { return open_; }
+
+  private:
+    NativeHandle handle_{};
+    bool open_ = false;
+};
+
+enum class EntryKind { none, file, folder, other };  // other: a link, FIFO, socket or device
+
+struct Entry {
+    EntryKind kind = EntryKind::none;
+    bool readOnly = false;  // a regular file marked read-only for this process: its owner's choice
+};
+
+// What is at `path`, without following a link; nullopt when that cannot be found out (a name
+// too long, a folder that cannot be searched).
+std::optional<Entry> entryAt(const std::filesystem::path& path);
+
+// Renames the entry at `from` (a link itself, not its target) to `to`, where nothing may be.
+bool moveEntry(const std::filesystem::path& from, const std::filesystem::path& to);
+
+// Removes the entry at `path` (a link itself, not its target); never a folder.
+bool removeEntry(const std::filesystem::path& path);
+
+// Removes a file whose creator has ended (a temporary left by a process that was killed); false
+// while a live OutputFile still holds it, or when it cannot be removed.
+bool removeIfAbandoned(const std::filesystem::path& path);
+
+// The names in `folder` that begin with `prefix`, as full paths.
+std::vector<std::filesystem::path> entriesStartingWith(const std::filesystem::path& folder,
+                                                       std::wstring_view prefix);
+
+// A lock on an output folder, held until destroyed. Exclusive holders exclude every other holder;
+// shared ones only exclusive holders (where the platform needs shared holders at all). The system
+// releases it when the process dies. Waits up to `timeoutMs` for other holders.
+class FolderLock {
+  public:
+    FolderLock(const std::filesystem::path& folder, bool exclusive, int timeoutMs);
+    ~FolderLock();
+    FolderLock(const FolderLock&) = delete;
+    FolderLock& operator=(const FolderLock&) = delete;
+
+    // False when another holder kept the lock beyond the timeout. Where the file system has no
+    // locks at all the conversion goes on unlocked, and this is true.
+    bool acquired() const { return acquired_; }
+
+  private:
+    NativeHandle handle_{};
+    bool open_ = false;
+    bool acquired_ = false;
+};
+
+// A number that tells this process's temporaries from another's.
+std::uint32_t processId();
+
+}  // namespace vornakite::os

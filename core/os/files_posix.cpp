@@ -1,0 +1,243 @@
+// The file operations on POSIX systems. A temporary is held with an flock while its creator
+// lives; folder locks are flocks on the folder itself, so nothing is left in it afterwards.
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <thread>
+
+#include "os/files.hpp"
+
+namespace vornakite::os {
+namespace {
+
+int openRetrying(const char* path, int flags, mode_t mode = 0) {
+    int fd;
+    do {
+        fd = ::open(path, flags, mode);
+    } while (fd < 0 && errno == EINTR);
+    return fd;
+}
+
+void closeQuietly(int fd) {
+    ::close(fd);
+}
+
+// Takes an flock, waiting up to `timeoutMs` for other holders. Returns true when held, or when
+// this file system offers no locks (the caller then goes on without one).
+bool lockWithin(int fd, int operation, int timeoutMs) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    auto pause = std::chrono::microseconds(200);
+    for (;;) {
+        if (::flock(fd, operation | LOCK_NB) == 0) {
+            return true;
+        }
+        if (errno == EINTR) {
+            continue;
+        }
+        if (errno != EWOULDBLOCK) {
+            return true;  // no locks here (ENOLCK, EOPNOTSUPP, EINVAL)
+        }
+        if (std::chrono::steady_clock::now() >= deadline) {
+            return false;
+        }
+        std::this_thread::sleep_for(pause);
+        pause = std::min(pause * 2, std::chrono::microseconds(20000));
+    }
+}
+
+}  // namespace
+
+InputFile::~InputFile() {
+    if (open_) {
+        closeQuietly(handle_);
+    }
+}
+
+bool InputFile::open(const std::filesystem::path& path) {
+    // Without O_NONBLOCK, opening a FIFO would wait for a writer; nothing but a regular file is
+    // kept open.
+    const int fd = openRetrying(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0) {
+        return false;
+    }
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        closeQuietly(fd);
+        return false;
+    }
+    const int flags = ::fcntl(fd, F_GETFL);
+    if (flags >= 0) {
+        ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
+    }
+    handle_ = fd;
+    open_ = true;
+    size_ = static_cast<std::uint64_t>(st.st_size);
+    return true;
+}
+
+std::ptrdiff_t InputFile::read(char* data, std::size_t size) {
+    for (;;) {
+        const ssize_t got = ::read(handle_, data, size);
+        if (got >= 0 || errno != EINTR) {
+            return got < 0 ? -1 : static_cast<std::ptrdiff_t>(got);
+        }
+    }
+}
+
+std::ptrdiff_t InputFile::readAt(std::uint64_t offset, char* data, std::size_t size) {
+    for (;;) {
+        const ssize_t got = ::pread(handle_, data, size, static_cast<off_t>(offset));
+        if (got >= 0 || errno != EINTR) {
+            return got < 0 ? -1 : static_cast<std::ptrdiff_t>(got);
+        }
+    }
+}
+
+OutputFile::~OutputFile() {
+    if (open_) {
+        closeQuietly(handle_);
+    }
+}
+
+bool OutputFile::create(const std::filesystem::path& path) {
+    const int fd =
+        openRetrying(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+    if (fd < 0) {
+        return false;
+    }
+    // The mark that its creator lives; a new file has no other holder, so this never waits.
+    ::flock(fd, LOCK_EX | LOCK_NB);
+    handle_ = fd;
+    open_ = true;
+    return true;
+}
+
+bool OutputFile::write(const char* data, std::size_t size) {
+    while (size > 0) {
+        const ssize_t put = ::write(handle_, data, size);
+        if (put < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            return false;
+        }
+        data += put;
+        size -= static_cast<std::size_t>(put);
+    }
+    return true;
+}
+
+bool OutputFile::writeAt(std::uint64_t offset, const char* data, std::size_t size) {
+    while (size > 0) {
+        const ssize_t put = ::pwrite(handle_, data, size, static_cast<off_t>(offset));
+        if (put < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            return false;
+        }
+        data += put;
+        size -= static_cast<std::size_t>(put);
+        offset += static_cast<std::uint64_t>(put);
+    }
+    return true;
+}
+
+bool OutputFile::close() {
+    if (!open_) {
+        return true;
+    }
+    open_ = false;
+    // The descriptor is gone even when close reports an error, so it is never retried.
+    return ::close(handle_) == 0;
+}
+
+std::optional<Entry> entryAt(const std::filesystem::path& path) {
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) != 0) {
+        if (errno == ENOENT) {
+            return Entry{};
+        }
+        return std::nullopt;
+    }
+    if (S_ISDIR(st.st_mode)) {
+        return Entry{EntryKind::folder, false};
+    }
+    if (!S_ISREG(st.st_mode)) {
+        return Entry{EntryKind::other, false};
+    }
+    const bool readOnly = ::faccessat(AT_FDCWD, path.c_str(), W_OK, AT_EACCESS) != 0 &&
+                          (errno == EACCES || errno == EROFS || errno == EPERM);
+    return Entry{EntryKind::file, readOnly};
+}
+
+bool moveEntry(const std::filesystem::path& from, const std::filesystem::path& to) {
+    return ::rename(from.c_str(), to.c_str()) == 0;
+}
+
+bool removeEntry(const std::filesystem::path& path) {
+    return ::unlink(path.c_str()) == 0;
+}
+
+bool removeIfAbandoned(const std::filesystem::path& path) {
+    const int fd = openRetrying(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        // Not a file one of ours could hold (a link, say): nothing guards it.
+        return (errno == ELOOP || errno == ENXIO) && removeEntry(path);
+    }
+    bool removed = false;
+    if (::flock(fd, LOCK_EX | LOCK_NB) == 0 || errno != EWOULDBLOCK) {
+        removed = removeEntry(path);
+    }
+    closeQuietly(fd);
+    return removed;
+}
+
+std::vector<std::filesystem::path> entriesStartingWith(const std::filesystem::path& folder,
+                                                       std::wstring_view prefix) {
+    std::vector<std::filesystem::path> found;
+    std::string narrowPrefix;
+    for (wchar_t c : prefix) {
+        narrowPrefix += static_cast<char>(c);  // the prefixes are ASCII
+    }
+    DIR* dir = ::opendir(folder.c_str());
+    if (dir == nullptr) {
+        return found;
+    }
+    while (const dirent* entry = ::readdir(dir)) {
+        if (std::strncmp(entry->d_name, narrowPrefix.c_str(), narrowPrefix.size()) == 0) {
+            found.push_back(folder / entry->d_name);
+        }
+    }
+    ::closedir(dir);
+    return found;
+}
+
+FolderLock::FolderLock(const std::filesystem::path& folder, bool exclusive, int timeoutMs) {
+    const int fd = openRetrying(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) {
+        acquired_ = true;  // a folder that cannot be opened offers no lock; go on without
+        return;
+    }
+    handle_ = fd;
+    open_ = true;
+    acquired_ = lockWithin(fd, exclusive ? LOCK_EX : LOCK_SH, timeoutMs);
+}
+
+FolderLock::~FolderLock() {
+    if (open_) {
+        closeQuietly(handle_);  // releases the flock
+    }
+}
+
+std::uint32_t processId() {
+    return static_cast<std::uint32_t>(::getpid());
+}
+
+}  // namespace vornakite::os

@@ -1,0 +1,330 @@
+#include "read/log_reader.hpp"
+
+#include <algorithm>
+#include <array>
+#include <cstring>
+#include <string_view>
+#include <vector>
+
+#include "os/files.hpp"
+#include "read/yield_log.hpp"
+
+namespace vornakite {
+namespace {
+
+constexpr std::size_t kReadChunk = 1 << 20;
+constexpr std::uint64_t kHeaderFieldsMin = 9;
+constexpr std::size_t kSampleSeparators = 15;  // a sample has at least 16 fields
+constexpr char kSeparator = '@';
+constexpr char kEndOfText = 0x1A;  // text mode ends the input here
+// A sample line that reaches beyond one read is kept up to this size; a longer one is only
+// measured, and read again from the file if it proves to be a sample.
+constexpr std::size_t kMaxHeldLine = 1 << 20;
+constexpr std::size_t kBatch = 1024;
+
+const char* findByte(const char* p, const char* end, char byte) {
+    return static_cast<const char*>(std::memchr(p, byte, static_cast<std::size_t>(end - p)));
+}
+
+// The header line, taken in pieces: its separators are counted and fields 6 to 8 kept.
+class HeaderLine {
+  public:
+    void take(const char* p, const char* end) {
+        while (p < end) {
+            const char* at = findByte(p, end, kSeparator);
+            const char* fieldEnd = at != nullptr ? at : end;
+            if (std::string* kept = currentField()) {
+                kept->append(p, fieldEnd);
+            }
+            if (at == nullptr) {
+                return;
+            }
+            ++header_.fieldCount;
+            p = at + 1;
+        }
+    }
+
+    // The line ended at a line feed: a carriage return before it is not part of the line.
+    void endAtLineFeed() {
+        std::string* last = currentField();
+        if (last != nullptr && !last->empty() && last->back() == '\r') {
+            last->pop_back();
+        }
+    }
+
+    const LogHeader& header() const { return header_; }
+
+  private:
+    std::string* currentField() {
+        switch (header_.fieldCount) {
+            case 7:
+                return &header_.field6;
+            case 8:
+                return &header_.field7;
+            case 9:
+                return &header_.field8;
+            default:
+                return nullptr;
+        }
+    }
+
+    LogHeader header_{1, {}, {}, {}};  // fieldCount: separators so far + 1
+};
+
+// Samples gathered for the visitor, which gets them in pieces.
+class PointBatch {
+  public:
+    explicit PointBatch(LogVisitor& visitor) : visitor_(visitor) {}
+
+    void add(const YieldPoint& point) {
+        points_[size_++] = point;
+        if (size_ == kBatch) {
+            flush();
+        }
+    }
+    void flush() {
+        if (size_ > 0) {
+            visitor_.addPoints(std::span<const YieldPoint>(points_.data(), size_));
+            total_ += size_;
+            size_ = 0;
+        }
+    }
+    std::uint64_t total() const { return total_ + size_; }
+
+  private:
+    LogVisitor& visitor_;
+    std::array<YieldPoint, kBatch> points_;
+    std::size_t size_ = 0;
+    std::uint64_t total_ = 0;
+};
+
+// A record line that continues beyond the current read. Only what can make it a sample is kept:
+// its bytes up to the fifteenth separator, and only while it begins with "DY".
+class PartialLine {
+  public:
+    bool active() const { return state_ != State::none; }
+
+    void begin(std::uint64_t fileOffset) {
+        state_ = State::undecided;
+        bytes_.clear();
+        separators_ = 0;
+        start_ = fileOffset;
+        lastSeparatorEnd_ = 0;
+    }
+
+    void extend(const char* p, const char* end, std::uint64_t fileOffset) {
+        if (state_ == State::undecided) {
+            const auto need =
+                std::min<std::size_t>(2 - bytes_.size(), static_cast<std::size_t>(end - p));
+            bytes_.append(p, need);
+            p += need;
+            fileOffset += need;
+            if (bytes_.size() < 2) {
+                return;
+            }
+            state_ = (bytes_[0] == 'D' && bytes_[1] == 'Y') ? State::sample : State::skipping;
+            if (state_ == State::skipping) {
+                bytes_.clear();
+                bytes_.shrink_to_fit();
+            }
+        }
+        if (state_ != State::sample && state_ != State::measured) {
+            return;
+        }
+        while (p < end && separators_ < kSampleSeparators) {
+            const char* at = findByte(p, end, kSeparator);
+            const char* upTo = at != nullptr ? at + 1 : end;
+            if (state_ == State::sample) {
+                bytes_.append(p, upTo);
+                if (bytes_.size() > kMaxHeldLine) {
+                    state_ = State::measured;
+                    bytes_.clear();
+                    bytes_.shrink_to_fit();
+                }
+            }
+            if (at == nullptr) {
+                return;
+            }
+            ++separators_;
+            lastSeparatorEnd_ = fileOffset + static_cast<std::uint64_t>(upTo - p);
+            fileOffset += static_cast<std::uint64_t>(upTo - p);
+            p = upTo;
+        }
+    }
+
+    // The line has ended: its sample text (the line up to and including its fifteenth separator,
+    // all that parsing uses), or nothing when it cannot be a sample.
+    bool finish(os::InputFile& in, std::string& text) {
+        const State state = state_;
+        state_ = State::none;
+        if (separators_ < kSampleSeparators) {
+            return false;
+        }
+        if (state == State::sample) {
+            text.swap(bytes_);
+            return true;
+        }
+        if (state != State::measured) {
+            return false;
+        }
+        // A sample whose first sixteen fields are longer than one read: read it again.
+        text.resize(static_cast<std::size_t>(lastSeparatorEnd_ - start_));
+        std::size_t got = 0;
+        while (got < text.size()) {
+            const auto n = in.readAt(start_ + got, text.data() + got, text.size() - got);
+            if (n < 0) {
+                throw std::runtime_error("Cannot read file");
+            }
+            if (n == 0) {
+                return false;  // the file shrank meanwhile
+            }
+            got += static_cast<std::size_t>(n);
+        }
+        return true;
+    }
+
+  private:
+    enum class State { none, undecided, sample, measured, skipping };
+    State state_ = State::none;
+    std::string bytes_;
+    std::size_t separators_ = 0;
+    std::uint64_t start_ = 0;
+    std::uint64_t lastSeparatorEnd_ = 0;
+};
+
+class Reader {
+  public:
+    Reader(os::InputFile& in, LogVisitor& visitor) : in_(in), visitor_(visitor), batch_(visitor) {}
+
+    // Takes one read's bytes, which begin at `fileOffset`.
+    void take(const char* p, const char* end, std::uint64_t fileOffset) {
+        const char* const start = p;
+        auto offsetOf = [&](const char* q) {
+            return fileOffset + static_cast<std::uint64_t>(q - start);
+        };
+        if (inHeader_) {
+            const char* lf = findByte(p, end, '\n');
+            header_.take(p, lf != nullptr ? lf : end);
+            if (lf == nullptr) {
+                return;
+            }
+            header_.endAtLineFeed();
+            endHeader();
+            p = lf + 1;
+        }
+        while (p < end) {
+            const char* lf = findByte(p, end, '\n');
+            if (partial_.active()) {
+                partial_.extend(p, lf != nullptr ? lf : end, offsetOf(p));
+                if (lf == nullptr) {
+                    return;
+                }
+                endPartial();
+            } else if (lf == nullptr) {
+                partial_.begin(offsetOf(p));
+                partial_.extend(p, end, offsetOf(p));
+                return;
+            } else {
+                std::string_view line(p, static_cast<std::size_t>(lf - p));
+                if (!line.empty() && line.back() == '\r') {
+                    line.remove_suffix(1);
+                }
+                sampleLine(line);
+            }
+            p = lf + 1;
+        }
+    }
+
+    // The input has ended; the last line needs no line end.
+    std::uint64_t finish() {
+        if (inHeader_) {
+            endHeader();
+        }
+        if (partial_.active()) {
+            endPartial();
+        }
+        batch_.flush();
+        return batch_.total();
+    }
+
+  private:
+    void endHeader() {
+        if (header_.header().fieldCount < kHeaderFieldsMin) {
+            throw std::runtime_error("Invalid header format");
+        }
+        inHeader_ = false;
+        visitor_.header(header_.header());
+    }
+
+    void endPartial() {
+        if (partial_.finish(in_, text_)) {
+            sampleLine(text_);
+        }
+    }
+
+    void sampleLine(std::string_view line) {
+        YieldPoint point;
+        if (parseSampleLine(line, point)) {
+            batch_.add(point);
+        }
+    }
+
+    os::InputFile& in_;
+    LogVisitor& visitor_;
+    PointBatch batch_;
+    HeaderLine header_;
+    PartialLine partial_;
+    std::string text_;
+    bool inHeader_ = true;
+};
+
+}  // namespace
+
+std::uint64_t readLog(const std::filesystem::path& path, LogVisitor& visitor,
+                      const std::atomic<bool>* stop) {
+    os::InputFile in;
+    if (!in.open(path)) {
+        throw std::runtime_error("Cannot open file");
+    }
+    // A small log needs no 1 MiB buffer; a log still growing is read on in pieces of that size.
+    const auto chunkSize =
+        static_cast<std::size_t>(std::clamp<std::uint64_t>(in.size() + 1, 4096, kReadChunk));
+    std::vector<char> chunk(chunkSize);
+    Reader reader(in, visitor);
+    std::uint64_t offset = 0;
+    bool anyByte = false;
+    for (;;) {
+        if (stop != nullptr && stop->load(std::memory_order_relaxed)) {
+            throw ReadStopped();
+        }
+        const std::ptrdiff_t got = in.read(chunk.data(), chunk.size());
+        if (got < 0) {
+            throw std::runtime_error("Cannot read file");
+        }
+        if (got == 0) {
+            break;
+        }
+        const char* const begin = chunk.data();
+        const char* end = begin + got;
+        const char* eot = findByte(begin, end, kEndOfText);
+        if (eot != nullptr) {
+            end = eot;
+        }
+        anyByte = anyByte || end > begin;
+        reader.take(begin, end, offset);
+        if (eot != nullptr) {
+            break;
+        }
+        offset += static_cast<std::uint64_t>(got);
+    }
+    if (!anyByte) {
+        throw std::runtime_error("Empty file");
+    }
+    const std::uint64_t samples = reader.finish();
+    if (samples == 0) {
+        throw std::runtime_error("No yield data (DY) lines found");
+    }
+    return samples;
+}
+
+}  // namespace vornakite

@@ -1,0 +1,111 @@
+// The files of one log's outputs, written as temporaries in the output folder and moved into
+// place together, or not at all: a failure at any point leaves the earlier outputs of the same
+// names exactly as they were and no temporary behind.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+#include <mutex>
+#include <set>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "os/files.hpp"
+
+namespace vornakite {
+
+// The messages one output's failures give.
+struct OutputMessages {
+    const char* cannotCreate;
+    const char* cannotWrite;
+};
+
+inline constexpr OutputMessages kShapefileMessages = {"Failed to create shapefile outputs",
+                                                      "Failed to write shapefile outputs"};
+inline constexpr OutputMessages kSideFileMessages = {
+    "Failed to write projection or code page file", "Failed to write projection or code page file"};
+
+// Every name this program gives a temporary or a set-aside old output begins with this; nothing
+// else does, since output names never begin with a full stop.
+inline constexpr std::wstring_view kTemporaryPrefix = L".~vk-";
+
+// A failure to create the output folder; unlike the other output failures it comes before the
+// set's name is taken.
+class OutputFolderError : public std::runtime_error {
+  public:
+    using std::runtime_error::runtime_error;
+};
+
+// The folders of one batch whose abandoned temporaries have been removed already, so each
+// folder is searched once per batch. Safe to share between threads.
+class SweptFolders {
+  public:
+    // True the first time `folder` is named.
+    bool firstVisit(const std::filesystem::path& folder);
+
+  private:
+    std::mutex mutex_;
+    std::set<std::filesystem::path> visited_;
+};
+
+class OutputTransaction {
+  public:
+    // How long a conversion waits for another one that is moving its outputs into the same folder.
+    static constexpr int kLockTimeoutMs = 30000;
+
+    OutputTransaction(std::filesystem::path folder, SweptFolders* swept);
+    // Removes every temporary, and the folders this transaction created if they are empty,
+    // unless the outputs were committed.
+    ~OutputTransaction();
+    OutputTransaction(const OutputTransaction&) = delete;
+    OutputTransaction& operator=(const OutputTransaction&) = delete;
+
+    // Adds an output that will be named base path + `suffix` (".shp", "_clean.dbf"); returns
+    // its number. All outputs are added before the first write.
+    std::size_t add(std::wstring suffix, const OutputMessages& messages);
+
+    // Creates the output folder with its parents; throws OutputFolderError naming the folder and
+    // the reason. Once it succeeded it does nothing.
+    void createFolder();
+    // Creates the folder and the temporaries of every output (once); throws the first output's
+    // cannotCreate message.
+    void open();
+    bool isOpen() const { return open_; }
+
+    // Appends to output `file`, or writes at `offset` (after the last append); throw its
+    // cannotWrite message.
+    void write(std::size_t file, const char* data, std::size_t size);
+    void writeAt(std::size_t file, std::uint64_t offset, const char* data, std::size_t size);
+
+    // Closes the temporaries and moves every output into place at basePath + suffix, under an
+    // exclusive lock of the folder: what sits at those names is moved aside first and removed
+    // afterwards, or moved back if any output cannot be placed. A folder in the way, a read-only
+    // file, or a file another program holds without sharing fails its output's cannotCreate.
+    void commit(const std::filesystem::path& basePath);
+
+  private:
+    struct Output {
+        std::wstring suffix;
+        OutputMessages messages;
+        std::filesystem::path temporary;
+        os::OutputFile file;
+        bool created = false;
+    };
+
+    void removeAbandonedTemporaries();
+    void rollBack();
+    [[noreturn]] void fail(const char* message);
+
+    std::filesystem::path folder_;
+    SweptFolders* swept_;
+    std::vector<std::unique_ptr<Output>> outputs_;
+    std::vector<std::filesystem::path> createdFolders_;  // deepest first
+    std::wstring token_;
+    bool folderReady_ = false;
+    bool open_ = false;
+    bool committed_ = false;
+};
+
+}  // namespace vornakite

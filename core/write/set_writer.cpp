@@ -1,0 +1,145 @@
+#include "write/set_writer.hpp"
+
+#include <algorithm>
+#include <stdexcept>
+
+namespace vornakite {
+namespace {
+
+// Records are gathered to this size before they go to the temporaries; a small set is written
+// only once, when it is complete.
+constexpr std::size_t kFlushBytes = 1 << 19;
+
+}  // namespace
+
+ShapefileSetWriter::ShapefileSetWriter(OutputTransaction& transaction, SetLayout layout)
+    : transaction_(transaction), layout_(std::move(layout)) {
+    const std::wstring& suffix = layout_.suffix;
+    shpFile_ = transaction_.add(suffix + L".shp", kShapefileMessages);
+    shxFile_ = transaction_.add(suffix + L".shx", kShapefileMessages);
+    dbfFile_ = transaction_.add(suffix + L".dbf", kShapefileMessages);
+    if (layout_.sideFiles) {
+        prjFile_ = transaction_.add(suffix + L".prj", kSideFileMessages);
+        cpgFile_ = transaction_.add(suffix + L".cpg", kSideFileMessages);
+    }
+    // The headers are written last; until then they are held open by zero bytes.
+    shp_.assign(kShapefileHeaderBytes, '\0');
+    shx_.assign(kShapefileHeaderBytes, '\0');
+    dbf_.assign(dbfHeaderLength(layout_.textColumns), '\0');
+}
+
+void ShapefileSetWriter::setTexts(std::vector<std::string> texts) {
+    texts_ = std::move(texts);
+}
+
+void ShapefileSetWriter::addPoints(std::span<const YieldPoint> points) {
+    if (layout_.textColumns.empty()) {
+        if (!failure_) {
+            appendShapefileRecords(shp_, shx_, points, count_ + 1);
+            appendDbfRecords(dbf_, points);
+        }
+        box_.include(points);
+        count_ += points.size();
+        flushIfFull();
+        return;
+    }
+    std::vector<std::string_view> values(texts_.begin(), texts_.end());
+    for (const auto& point : points) {
+        addPoint(point, values);
+    }
+}
+
+void ShapefileSetWriter::addPoint(const YieldPoint& point,
+                                  std::span<const std::string_view> texts) {
+    const std::span<const YieldPoint> one(&point, 1);
+    if (!failure_) {
+        appendShapefileRecords(shp_, shx_, one, count_ + 1);
+        appendDbfRecord(dbf_, point, layout_.textColumns, texts);
+    }
+    box_.include(one);
+    ++count_;
+    flushIfFull();
+}
+
+void ShapefileSetWriter::flushIfFull() {
+    if (!failure_ && shp_.size() + dbf_.size() >= kFlushBytes) {
+        try {
+            flush();
+        } catch (const std::exception&) {
+            // Kept for finish: the log's own errors, found later in reading, come first.
+            failure_ = std::current_exception();
+            std::string().swap(shp_);
+            std::string().swap(shx_);
+            std::string().swap(dbf_);
+        }
+    }
+}
+
+void ShapefileSetWriter::flush() {
+    transaction_.open();
+    transaction_.write(shpFile_, shp_.data(), shp_.size());
+    transaction_.write(shxFile_, shx_.data(), shx_.size());
+    transaction_.write(dbfFile_, dbf_.data(), dbf_.size());
+    shp_.clear();
+    shx_.clear();
+    dbf_.clear();
+    flushed_ = true;
+}
+
+void ShapefileSetWriter::finish() {
+    if (!fitsShapefile(count_)) {
+        throw std::runtime_error("Too many records for a shapefile");
+    }
+    if (failure_) {
+        std::rethrow_exception(failure_);
+    }
+    std::string shpHeader;
+    std::string shxHeader;
+    std::string dbfHeader;
+    appendShapefileHeader(shpHeader, kShapefileHeaderBytes + kShpRecordBytes * count_, box_);
+    appendShapefileHeader(shxHeader, kShapefileHeaderBytes + kShxRecordBytes * count_, box_);
+    appendDbfHeader(dbfHeader, count_, todayLocalDate(), layout_.textColumns);
+    dbf_ += kDbfEndOfFile;
+    if (!flushed_) {
+        // Everything is still here: put the headers in place and write each file once.
+        shp_.replace(0, shpHeader.size(), shpHeader);
+        shx_.replace(0, shxHeader.size(), shxHeader);
+        dbf_.replace(0, dbfHeader.size(), dbfHeader);
+        flush();
+    } else {
+        flush();
+        transaction_.writeAt(shpFile_, 0, shpHeader.data(), shpHeader.size());
+        transaction_.writeAt(shxFile_, 0, shxHeader.data(), shxHeader.size());
+        transaction_.writeAt(dbfFile_, 0, dbfHeader.data(), dbfHeader.size());
+    }
+    if (layout_.sideFiles) {
+        transaction_.write(prjFile_, kWgs84Prj.data(), kWgs84Prj.size());
+        transaction_.write(cpgFile_, kCodePage.data(), kCodePage.size());
+    }
+}
+
+void writeShapefileSet(const std::filesystem::path& basePath,
+                       const std::vector<YieldPoint>& points) {
+    if (points.empty()) {
+        throw std::runtime_error("No records to write");
+    }
+    if (!fitsShapefile(points.size())) {
+        throw std::runtime_error("Too many records for a shapefile");
+    }
+    // The folder must exist already: this writes files, not folders.
+    if (std::filesystem::path folder = basePath.parent_path();
+        !folder.empty() && !std::filesystem::is_directory(folder)) {
+        throw std::runtime_error("Failed to create shapefile outputs");
+    }
+    OutputTransaction transaction(basePath.parent_path(), nullptr);
+    ShapefileSetWriter writer(transaction, SetLayout{{}, {}, false});
+    constexpr std::size_t kPiece = 4096;
+    const std::span<const YieldPoint> all(points);
+    for (std::size_t i = 0; i < all.size(); i += kPiece) {
+        writer.addPoints(all.subspan(i, std::min(kPiece, all.size() - i)));
+    }
+    writer.finish();
+    transaction.commit(basePath);
+}
+
+}  // namespace vornakite

@@ -1,0 +1,217 @@
+// A set is replaced whole or not at all: whatever fails, the earlier set of the same name stays
+// byte for byte, nothing but the sets' own files is left in the folder, and nothing outside it
+// is ever written.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <filesystem>
+#include <functional>
+#include <future>
+#include <map>
+#include <string>
+#include <vector>
+
+#ifndef _WIN32
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
+#endif
+
+#include "batch.hpp"
+#include "convert.hpp"
+#include "os/files.hpp"
+#include "test_support.hpp"
+
+namespace fs = std::filesystem;
+using testsupport::readFile;
+using testsupport::RecordingSink;
+using testsupport::ScratchDir;
+using testsupport::writeFile;
+
+namespace {
+
+const char* const kExtensions[] = {".shp", ".shx", ".dbf", ".prj", ".cpg"};
+
+std::string sample(int i) {
+    return "DY@45@x@x@123456@153@" + std::to_string(1000 + i % 900) + "@" +
+           std::to_string(415000000 + i) + "@-975000000@a@b@c@d@e@562@z\n";
+}
+
+// A log of the set F_G_H with `samples` samples, and `tail` after them.
+std::string logOf(int samples, const std::string& tail = "") {
+    std::string log = "VK@1@2@3@4@5@F@G@H\n";
+    for (int i = 0; i < samples; ++i) {
+        log += sample(i);
+    }
+    return log + tail;
+}
+
+std::map<std::string, std::string> filesOf(const fs::path& folder) {
+    std::map<std::string, std::string> files;
+    for (const auto& entry : fs::directory_iterator(folder)) {
+        files[entry.path().filename().string()] =
+            entry.is_regular_file() ? readFile(entry.path()) : "(not a file)";
+    }
+    return files;
+}
+
+std::vector<std::wstring> convertOne(const fs::path& log, const fs::path& folder) {
+    RecordingSink sink;
+    vornakite::BatchContext batch;
+    vornakite::convertFile(log, folder, sink, batch);
+    return sink.lines;
+}
+
+// Runs `job` on another thread; fails the test instead of hanging when it blocks.
+void finishesPromptly(const std::function<void()>& job) {
+    auto done = std::async(std::launch::async, job);
+    ASSERT_EQ(done.wait_for(std::chrono::seconds(20)), std::future_status::ready)
+        << "blocked; ending the test run";
+    done.get();
+}
+
+}  // namespace
+
+TEST(SafeOutputs, EveryFailureLeavesThePreviousSetAsItWas) {
+    struct Case {
+        const char* what;
+        std::function<fs::path(const ScratchDir&)> prepare;  // returns the failing log
+        std::wstring error;
+    };
+    std::vector<Case> cases = {
+        {"a bad line after enough samples to have written the temporaries",
+         [](const ScratchDir& dir) {
+             writeFile(dir / "late.log", logOf(30000, "DY@1@2@3@4@5@6@@8@9@10@11@12@13@14@15\n"));
+             return dir / "late.log";
+         },
+         L"Error: invalid stod argument"},
+        {"a log that cannot be opened", [](const ScratchDir& dir) { return dir / "gone.log"; },
+         L"Error: Cannot open file"},
+    };
+    for (const char* extension : kExtensions) {
+        const bool side = std::string(extension) == ".prj" || std::string(extension) == ".cpg";
+        cases.push_back({extension,
+                         [extension](const ScratchDir& dir) {
+                             // A folder where the second set's file was is in the way of placing
+                             // the new set.
+                             const fs::path blocked =
+                                 dir / "Rx" / (std::string("F_G_H_2") + extension);
+                             fs::remove(blocked);
+                             fs::create_directory(blocked);
+                             writeFile(dir / "next.log", logOf(5));
+                             return dir / "next.log";
+                         },
+                         side ? L"Error: Failed to write projection or code page file"
+                              : L"Error: Failed to create shapefile outputs"});
+    }
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        ScratchDir dir;
+        writeFile(dir / "first.log", logOf(3));
+        writeFile(dir / "second.log", logOf(4));
+        // Two sets: F_G_H and F_G_H_2, as a batch of two logs of one field names them.
+        RecordingSink sink;
+        ASSERT_EQ(vornakite::runConversionBatch({dir / "first.log", dir / "second.log"}, dir / "Rx",
+                                                L"Rx", sink),
+                  2);
+        const fs::path failing = c.prepare(dir);
+        const auto before = filesOf(dir / "Rx");
+
+        RecordingSink again;
+        vornakite::runConversionBatch({dir / "first.log", failing}, dir / "Rx", L"Rx", again);
+        ASSERT_EQ(again.lines.size(), 4u);
+        EXPECT_EQ(again.lines[2], c.error);
+        auto after = filesOf(dir / "Rx");
+        EXPECT_EQ(after, before);  // nothing changed, nothing added
+    }
+}
+
+TEST(SafeOutputs, ALogFailingLateRemovesTheFolderItCreated) {
+    ScratchDir dir;
+    writeFile(dir / "late.log", logOf(30000, "DY@1@2@3@4@5@6@x@8@9@10@11@12@13@14@15\n"));
+    EXPECT_EQ(convertOne(dir / "late.log", dir / "out" / "Rx"),
+              std::vector<std::wstring>{L"Error: invalid stod argument"});
+    EXPECT_FALSE(fs::exists(dir / "out"));
+}
+
+TEST(SafeOutputs, AbandonedTemporariesAreRemovedAndLiveOnesKept) {
+    ScratchDir dir;
+    fs::create_directories(dir / "Rx");
+    // Left by a conversion that was killed: a temporary and an old output set aside.
+    writeFile(dir / "Rx" / ".~vk-dead-1-2.0", "partial");
+    writeFile(dir / "Rx" / ".~vk-dead-1-2.3.old", "old");
+    // Held by a conversion that still runs, here or in another process.
+    vornakite::os::OutputFile live;
+    ASSERT_TRUE(live.create(dir / "Rx" / ".~vk-live-0-0.0"));
+    writeFile(dir / "a.log", logOf(2));
+    EXPECT_TRUE(convertOne(dir / "a.log", dir / "Rx").empty());
+    EXPECT_FALSE(fs::exists(dir / "Rx" / ".~vk-dead-1-2.0"));
+    EXPECT_FALSE(fs::exists(dir / "Rx" / ".~vk-dead-1-2.3.old"));
+    EXPECT_TRUE(fs::exists(dir / "Rx" / ".~vk-live-0-0.0"));
+    EXPECT_EQ(filesOf(dir / "Rx").size(), 6u);
+    live.close();
+}
+
+TEST(SafeOutputs, AStoppedConversionLeavesNoTrace) {
+    ScratchDir dir;
+    writeFile(dir / "a.log", logOf(3));
+    ASSERT_TRUE(convertOne(dir / "a.log", dir / "Rx").empty());
+    const auto before = filesOf(dir / "Rx");
+    writeFile(dir / "b.log", logOf(30000));
+    std::atomic<bool> stop{true};
+    RecordingSink sink;
+    vornakite::BatchContext batch;
+    batch.stop = &stop;
+    EXPECT_FALSE(vornakite::convertFile(dir / "b.log", dir / "Rx", sink, batch));
+    EXPECT_EQ(filesOf(dir / "Rx"), before);
+    // A batch asked to stop begins no further log.
+    RecordingSink batchSink;
+    EXPECT_EQ(
+        vornakite::runConversionBatch({dir / "b.log"}, dir / "Rx", L"Rx", batchSink, {}, &stop), 0);
+    EXPECT_EQ(batchSink.lines.size(), 1u);  // the summary alone
+}
+
+#ifndef _WIN32
+TEST(SafeOutputs, WhateverSitsAtAnOutputNameIsReplacedNeverOpenedOrFollowed) {
+    ScratchDir dir;
+    fs::create_directories(dir / "Rx");
+    writeFile(dir / "elsewhere.txt", "someone else's file");
+    fs::create_symlink(dir / "elsewhere.txt", dir / "Rx" / "F_G_H.prj");
+    fs::create_symlink(dir / "outside.dbf", dir / "Rx" / "F_G_H.dbf");  // dangling
+    ASSERT_EQ(mkfifo((dir / "Rx" / "F_G_H.shp").c_str(), 0644), 0);
+    writeFile(dir / "a.log", logOf(2));
+    finishesPromptly([&] { EXPECT_TRUE(convertOne(dir / "a.log", dir / "Rx").empty()); });
+    EXPECT_EQ(readFile(dir / "elsewhere.txt"), "someone else's file");
+    EXPECT_FALSE(fs::exists(dir / "outside.dbf"));
+    for (const char* extension : kExtensions) {
+        const fs::path output = dir / "Rx" / (std::string("F_G_H") + extension);
+        EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(output))) << extension;
+    }
+    EXPECT_EQ(fs::file_size(dir / "Rx" / "F_G_H.shp"), 156u);
+    EXPECT_EQ(filesOf(dir / "Rx").size(), 5u);
+}
+
+TEST(SafeOutputs, OnlyRegularFilesAreReadAsLogs) {
+    ScratchDir dir;
+    ASSERT_EQ(mkfifo((dir / "fifo.Vornakite").c_str(), 0644), 0);
+    // A socket file, which cannot be opened at all.
+    const int s = socket(AF_UNIX, SOCK_STREAM, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    const std::string socketPath = (dir / "socket.Vornakite").string();
+    ASSERT_LT(socketPath.size(), sizeof address.sun_path);
+    socketPath.copy(address.sun_path, socketPath.size());
+    ASSERT_EQ(bind(s, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    for (const fs::path& log : {dir / "fifo.Vornakite", fs::path("/dev/null"),
+                                fs::path("/dev/zero"), dir / "socket.Vornakite"}) {
+        SCOPED_TRACE(log.string());
+        finishesPromptly([&] {
+            EXPECT_EQ(convertOne(log, dir / "Rx"),
+                      std::vector<std::wstring>{L"Error: Cannot open file"});
+        });
+    }
+    close(s);
+}
+#endif
