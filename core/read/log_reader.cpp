@@ -7,16 +7,18 @@
 #include <vector>
 
 #include "os/files.hpp"
+#include "read/line_scanner.hpp"
+#include "read/sample_fields.hpp"
 #include "read/yield_log.hpp"
 
 namespace vornakite {
 namespace {
 
-constexpr std::size_t kReadChunk = 1 << 20;
+static_assert(kScannedSeparators == kSampleSeparators);
+
+constexpr std::size_t kReadChunk = 1 << 18;
 constexpr std::uint64_t kHeaderFieldsMin = 9;
-constexpr std::size_t kSampleSeparators = 15;  // a sample has at least 16 fields
 constexpr char kSeparator = '@';
-constexpr char kEndOfText = 0x1A;  // text mode ends the input here
 // A sample line that reaches beyond one read is kept up to this size; a longer one is only
 // measured, and read again from the file if it proves to be a sample.
 constexpr std::size_t kMaxHeldLine = 1 << 20;
@@ -131,7 +133,7 @@ class PartialLine {
         if (state_ != State::sample && state_ != State::measured) {
             return;
         }
-        while (p < end && separators_ < kSampleSeparators) {
+        while (p < end && separators_ < kScannedSeparators) {
             const char* at = findByte(p, end, kSeparator);
             const char* upTo = at != nullptr ? at + 1 : end;
             if (state_ == State::sample) {
@@ -157,7 +159,7 @@ class PartialLine {
     bool finish(os::InputFile& in, std::string& text) {
         const State state = state_;
         state_ = State::none;
-        if (separators_ < kSampleSeparators) {
+        if (separators_ < kScannedSeparators) {
             return false;
         }
         if (state == State::sample) {
@@ -196,51 +198,50 @@ class Reader {
   public:
     Reader(os::InputFile& in, LogVisitor& visitor) : in_(in), visitor_(visitor), batch_(visitor) {}
 
-    // Takes one read's bytes, which begin at `fileOffset`.
-    void take(const char* p, const char* end, std::uint64_t fileOffset) {
-        const char* const start = p;
+    // Takes one read's bytes, which begin at `fileOffset`. Returns false once a Ctrl-Z has
+    // ended the input.
+    bool take(const char* data, std::size_t size, std::uint64_t fileOffset) {
         auto offsetOf = [&](const char* q) {
-            return fileOffset + static_cast<std::uint64_t>(q - start);
+            return fileOffset + static_cast<std::uint64_t>(q - data);
         };
-        if (inHeader_) {
-            const char* lf = findByte(p, end, '\n');
-            header_.take(p, lf != nullptr ? lf : end);
-            if (lf == nullptr) {
-                return;
-            }
-            header_.endAtLineFeed();
-            endHeader();
-            p = lf + 1;
-        }
-        while (p < end) {
-            const char* lf = findByte(p, end, '\n');
-            if (partial_.active()) {
-                partial_.extend(p, lf != nullptr ? lf : end, offsetOf(p));
-                if (lf == nullptr) {
-                    return;
+        std::size_t length = 0;
+        const std::size_t rest = scanLines(
+            data, size, length,
+            [&](const char* begin, const char* end, const std::uint32_t* separators,
+                std::size_t count) {
+                if (continuing_) {
+                    // The first line feed here ends a line that began in an earlier read.
+                    continuing_ = false;
+                    endContinuedLine(begin, end, offsetOf(begin));
+                } else if (count == kScannedSeparators && begin[0] == 'D' && begin[1] == 'Y') {
+                    // Fifteen separators leave the line long enough to test its tag.
+                    YieldPoint point;
+                    parseSampleFields(begin, separators, point);
+                    batch_.add(point);
                 }
-                endPartial();
-            } else if (lf == nullptr) {
-                partial_.begin(offsetOf(p));
-                partial_.extend(p, end, offsetOf(p));
-                return;
-            } else {
-                std::string_view line(p, static_cast<std::size_t>(lf - p));
-                if (!line.empty() && line.back() == '\r') {
-                    line.remove_suffix(1);
-                }
-                sampleLine(line);
-            }
-            p = lf + 1;
+            });
+        anyByte_ = anyByte_ || length > 0;
+        const char* p = data + rest;
+        const char* const end = data + length;
+        if (continuing_) {
+            // No line feed in the whole read: the line goes on.
+            continueLine(p, end, offsetOf(p));
+        } else if (p < end) {
+            partial_.begin(offsetOf(p));
+            partial_.extend(p, end, offsetOf(p));
+            continuing_ = true;
         }
+        return length == size;
     }
 
     // The input has ended; the last line needs no line end.
     std::uint64_t finish() {
+        if (!anyByte_) {
+            throw std::runtime_error("Empty file");
+        }
         if (inHeader_) {
             endHeader();
-        }
-        if (partial_.active()) {
+        } else if (partial_.active()) {
             endPartial();
         }
         batch_.flush();
@@ -248,6 +249,27 @@ class Reader {
     }
 
   private:
+    // A piece of the line that began in an earlier read (or of the first line), without its end.
+    void continueLine(const char* p, const char* end, std::uint64_t fileOffset) {
+        if (inHeader_) {
+            header_.take(p, end);
+        } else {
+            partial_.extend(p, end, fileOffset);
+        }
+    }
+
+    // The last piece of such a line, up to its line feed.
+    void endContinuedLine(const char* p, const char* end, std::uint64_t fileOffset) {
+        if (inHeader_) {
+            header_.take(p, end);
+            header_.endAtLineFeed();
+            endHeader();
+        } else {
+            partial_.extend(p, end, fileOffset);
+            endPartial();
+        }
+    }
+
     void endHeader() {
         if (header_.header().fieldCount < kHeaderFieldsMin) {
             throw std::runtime_error("Invalid header format");
@@ -258,14 +280,10 @@ class Reader {
 
     void endPartial() {
         if (partial_.finish(in_, text_)) {
-            sampleLine(text_);
-        }
-    }
-
-    void sampleLine(std::string_view line) {
-        YieldPoint point;
-        if (parseSampleLine(line, point)) {
-            batch_.add(point);
+            YieldPoint point;
+            if (parseSampleLine(text_, point)) {
+                batch_.add(point);
+            }
         }
     }
 
@@ -276,6 +294,8 @@ class Reader {
     PartialLine partial_;
     std::string text_;
     bool inHeader_ = true;
+    bool continuing_ = true;  // the next line feed ends a line begun earlier: first the header
+    bool anyByte_ = false;
 };
 
 }  // namespace
@@ -286,13 +306,12 @@ std::uint64_t readLog(const std::filesystem::path& path, LogVisitor& visitor,
     if (!in.open(path)) {
         throw std::runtime_error("Cannot open file");
     }
-    // A small log needs no 1 MiB buffer; a log still growing is read on in pieces of that size.
+    // A small log needs no large buffer; a log still growing is read on in pieces of that size.
     const auto chunkSize =
         static_cast<std::size_t>(std::clamp<std::uint64_t>(in.size() + 1, 4096, kReadChunk));
     std::vector<char> chunk(chunkSize);
     Reader reader(in, visitor);
     std::uint64_t offset = 0;
-    bool anyByte = false;
     for (;;) {
         if (stop != nullptr && stop->load(std::memory_order_relaxed)) {
             throw ReadStopped();
@@ -301,24 +320,10 @@ std::uint64_t readLog(const std::filesystem::path& path, LogVisitor& visitor,
         if (got < 0) {
             throw std::runtime_error("Cannot read file");
         }
-        if (got == 0) {
-            break;
-        }
-        const char* const begin = chunk.data();
-        const char* end = begin + got;
-        const char* eot = findByte(begin, end, kEndOfText);
-        if (eot != nullptr) {
-            end = eot;
-        }
-        anyByte = anyByte || end > begin;
-        reader.take(begin, end, offset);
-        if (eot != nullptr) {
+        if (got == 0 || !reader.take(chunk.data(), static_cast<std::size_t>(got), offset)) {
             break;
         }
         offset += static_cast<std::uint64_t>(got);
-    }
-    if (!anyByte) {
-        throw std::runtime_error("Empty file");
     }
     const std::uint64_t samples = reader.finish();
     if (samples == 0) {

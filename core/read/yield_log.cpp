@@ -1,18 +1,17 @@
 #include "read/yield_log.hpp"
 
 #include <bit>
-#include <cmath>
 #include <cstdint>
 #include <cstring>
 #include <stdexcept>
 
 #include "read/log_reader.hpp"
 #include "read/number.hpp"
+#include "read/sample_fields.hpp"
 
 namespace vornakite {
 namespace {
 
-constexpr std::size_t kSampleFieldsMin = 16;
 constexpr char kSeparator = '@';
 
 // The high bit of each byte of `word` that is a separator, and no other bit. A byte b gives
@@ -31,46 +30,31 @@ bool parseSampleLine(std::string_view line, YieldPoint& point) {
     if (line.size() < 2 || line[0] != 'D' || line[1] != 'Y') {
         return false;
     }
-    // Start offsets of fields 0..15; field k ends one byte before field k + 1 starts. Fields
-    // are short, so the separators are looked for eight bytes at a time rather than by a
-    // memchr call per field.
-    std::size_t start[kSampleFieldsMin];
-    start[0] = 0;
-    std::size_t found = 1;
+    // Offsets of the first fifteen separators. Fields are short, so they are looked for eight
+    // bytes at a time rather than by a memchr call per field.
+    std::uint32_t separators[kSampleSeparators];
+    std::size_t found = 0;
     std::size_t i = 0;
     if constexpr (std::endian::native == std::endian::little) {
-        for (; i + 8 <= line.size() && found < kSampleFieldsMin; i += 8) {
+        for (; i + 8 <= line.size() && found < kSampleSeparators; i += 8) {
             std::uint64_t word;
             std::memcpy(&word, line.data() + i, 8);
-            for (std::uint64_t hits = separatorBytes(word); hits != 0 && found < kSampleFieldsMin;
+            for (std::uint64_t hits = separatorBytes(word); hits != 0 && found < kSampleSeparators;
                  hits &= hits - 1) {
-                start[found++] = i + static_cast<std::size_t>(std::countr_zero(hits) / 8) + 1;
+                separators[found++] = static_cast<std::uint32_t>(
+                    i + static_cast<std::size_t>(std::countr_zero(hits) / 8));
             }
         }
     }
-    for (; i < line.size() && found < kSampleFieldsMin; ++i) {
+    for (; i < line.size() && found < kSampleSeparators; ++i) {
         if (line[i] == kSeparator) {
-            start[found++] = i + 1;
+            separators[found++] = static_cast<std::uint32_t>(i);
         }
     }
-    if (found < kSampleFieldsMin) {
+    if (found < kSampleSeparators) {
         return false;  // fewer than 16 fields: not a sample
     }
-    auto field = [&](std::size_t k) { return line.substr(start[k], start[k + 1] - 1 - start[k]); };
-    // Converted in this order so that the earliest bad field decides the error.
-    const double lat = parseDouble(field(7));
-    const double lon = parseDouble(field(8));
-    const double yld = parseDouble(field(6));
-    const double moist = parseDouble(field(5));
-    const double weight = parseDouble(field(4));
-    const double dens = parseDouble(field(14));
-    const double speed = parseDouble(field(1));
-
-    point = {lon / 10000000.0, lat / 10000000.0, yld / 10.0,  moist / 10.0,
-             weight / 100.0,   dens / 10.0,      speed / 10.0};
-    if (!std::isfinite(point.longitude) || !std::isfinite(point.latitude)) {
-        throw std::runtime_error("Non-finite coordinate in yield data");
-    }
+    parseSampleFields(line.data(), separators, point);
     return true;
 }
 

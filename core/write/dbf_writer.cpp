@@ -7,6 +7,7 @@
 #include <cstring>
 #include <ctime>
 #include <string>
+#include <utility>
 
 #include "write/byte_order.hpp"
 
@@ -58,32 +59,28 @@ std::size_t fittingLength(std::string_view text, std::size_t width) {
 
 constexpr double kPowersOfTen[] = {1e0, 1e1, 1e2, 1e3, 1e4, 1e5, 1e6, 1e7, 1e8};
 
-// "00" to "99", for writing two digits at a time.
-constexpr auto kDigitPairs = [] {
-    std::array<char, 200> pairs{};
-    for (int i = 0; i < 100; ++i) {
-        pairs[static_cast<std::size_t>(2 * i)] = static_cast<char>('0' + i / 10);
-        pairs[static_cast<std::size_t>(2 * i + 1)] = static_cast<char>('0' + i % 10);
+// Where a numeric column begins in a record, after the deletion flag.
+constexpr std::size_t columnOffset(std::size_t column) {
+    std::size_t offset = 1;
+    for (std::size_t c = 0; c < column; ++c) {
+        offset += kAttributeColumns[c].width;
     }
-    return pairs;
-}();
-
-// Number of decimal digits of v (at least 1).
-int decimalDigits(std::uint64_t v) {
-    int n = 1;
-    for (; v >= 100; v /= 100) {
-        n += 2;
-    }
-    return v >= 10 ? n + 1 : n;
+    return offset;
 }
 
-// Writes the "%.*f" text of a finite value right-aligned into `width` bytes (or asterisks when it
-// is longer), computed from |value| * 10^decimals in double precision when that settles the
+void fillStars(char* out, int width) {
+    std::memset(out, '*', static_cast<std::size_t>(width));
+}
+
+// Writes the "%.*f" text of a value right-aligned into `width` bytes (or asterisks when it is
+// longer), computed from |value| * 10^decimals in double precision when that settles the
 // rounding. Below 2^52 every tie k + 1/2 is a double, and rounding the product to a double is
 // monotonic, so the scaled double lies on the same side of a tie as the exact product, or on
-// the tie itself. Returns false, writing nothing, for a scaled value that is a tie or too large,
-// which are left to the exact formatter.
-bool formatFieldFast(char* out, double value, int width, int decimals) {
+// the tie itself. Returns false, writing nothing, for a value that is a tie, too large or not
+// finite, which are left to the exact formatter. The digits go in from the right; running out of
+// room means the text is too long. With `blankFirst` the field holds blanks already.
+inline bool formatFieldFast(char* out, double value, int width, int decimals,
+                            bool blankFirst = false) {
     if (decimals < 0 || decimals >= static_cast<int>(std::size(kPowersOfTen))) {
         return false;
     }
@@ -91,46 +88,67 @@ bool formatFieldFast(char* out, double value, int width, int decimals) {
     if (!(scaled < 1e15)) {
         return false;
     }
-    const auto whole = static_cast<std::int64_t>(scaled);  // scaled >= 0: truncation is floor
+    const auto whole = static_cast<std::uint64_t>(scaled);  // scaled >= 0: truncation is floor
     const double fraction = scaled - static_cast<double>(whole);  // exact
     if (fraction == 0.5) {
         return false;
     }
-    auto rounded = static_cast<std::uint64_t>(whole) + (fraction > 0.5 ? 1u : 0u);
-    // At least one digit before the point; a sign also for a negative value rounding to zero.
-    const int digits = std::max(decimalDigits(rounded), decimals + 1);
-    const int length = (std::signbit(value) ? 1 : 0) + digits + (decimals > 0 ? 1 : 0);
-    const auto w = static_cast<std::size_t>(width);
-    if (length > width) {
-        std::memset(out, '*', w);
+    std::uint64_t rounded = whole + (fraction > 0.5 ? 1u : 0u);
+    // The shortest text, "0" or "0." and the decimals, must fit before anything is written.
+    if (width < (decimals > 0 ? decimals + 2 : 1)) {
+        fillStars(out, width);
         return true;
     }
-    std::memset(out, ' ', w);
     char* p = out + width;
-    int left = digits;  // digits still to write, the last ones first
-    auto writeDigits = [&](int count) {
-        for (; count >= 2; count -= 2, left -= 2) {
-            const auto pair = static_cast<std::size_t>(2 * (rounded % 100));
-            rounded /= 100;
-            p -= 2;
-            p[0] = kDigitPairs[pair];
-            p[1] = kDigitPairs[pair + 1];
-        }
-        if (count == 1) {
-            *--p = static_cast<char>('0' + rounded % 10);
-            rounded /= 10;
-            --left;
-        }
-    };
-    writeDigits(decimals);
+    for (int d = 0; d < decimals; ++d) {
+        *--p = static_cast<char>('0' + rounded % 10);
+        rounded /= 10;
+    }
     if (decimals > 0) {
         *--p = '.';
     }
-    writeDigits(left);
-    if (std::signbit(value)) {
+    do {  // at least one digit before the point
+        if (p == out) {
+            fillStars(out, width);
+            return true;
+        }
+        *--p = static_cast<char>('0' + rounded % 10);
+        rounded /= 10;
+    } while (rounded != 0);
+    if (std::signbit(value)) {  // also for a negative value that rounds to zero
+        if (p == out) {
+            fillStars(out, width);
+            return true;
+        }
         *--p = '-';
     }
+    if (!blankFirst) {
+        std::memset(out, ' ', static_cast<std::size_t>(p - out));
+    }
     return true;
+}
+
+constexpr char kBlanks[] = "                                ";
+
+// A field whose width is known at compile time is blanked by a few fixed stores first, and the
+// digits overwrite its right end.
+template <int Width, int Decimals>
+inline void formatColumn(char* out, double value) {
+    static_assert(Width < static_cast<int>(sizeof kBlanks));
+    std::memcpy(out, kBlanks, Width);
+    if (!formatFieldFast(out, value, Width, Decimals, true)) {
+        formatNumericField(out, value, Width, Decimals);
+    }
+}
+
+// The numeric columns of one record, each formatted with its own width and decimals known at
+// compile time.
+template <std::size_t... I>
+inline void formatNumericColumns(char* at, const YieldPoint& p, std::index_sequence<I...>) {
+    constexpr std::size_t offsets[] = {columnOffset(I)...};
+    (formatColumn<kAttributeColumns[I].width, kAttributeColumns[I].decimals>(
+         at + offsets[I], p.*kAttributeColumns[I].member),
+     ...);
 }
 
 }  // namespace
@@ -206,30 +224,31 @@ void appendDbfHeader(std::string& out, std::uint64_t recordCount, DbfDate date,
     out += kHeaderTerminator;
 }
 
-void appendDbfRecords(std::string& out, std::span<const YieldPoint> points) {
-    const std::size_t start = out.size();
-    out.resize(start + points.size() * kRecordLength);
-    char* record = out.data() + start;
+void putDbfRecords(char* out, std::span<const YieldPoint> points) {
     for (const auto& p : points) {
-        record[0] = kNotDeleted;
-        char* at = record + 1;
-        for (const AttributeColumn& column : kAttributeColumns) {
-            formatNumericField(at, p.*column.member, column.width, column.decimals);
-            at += column.width;
-        }
-        record += kRecordLength;
+        out[0] = kNotDeleted;
+        formatNumericColumns(out, p, std::make_index_sequence<kColumnCount>());
+        out += kRecordLength;
     }
 }
 
-void appendDbfRecord(std::string& out, const YieldPoint& point, std::span<const TextColumn> text,
-                     std::span<const std::string_view> values) {
-    appendDbfRecords(out, std::span<const YieldPoint>(&point, 1));
+void putDbfRecord(char* out, const YieldPoint& point, std::span<const TextColumn> text,
+                  std::span<const std::string_view> values) {
+    putDbfRecords(out, std::span<const YieldPoint>(&point, 1));
+    out += kRecordLength;
     for (std::size_t c = 0; c < text.size(); ++c) {
         const std::string_view value = c < values.size() ? values[c] : std::string_view();
         const std::size_t n = fittingLength(value, text[c].width);
-        out.append(value.data(), n);
-        out.append(text[c].width - n, ' ');
+        std::memcpy(out, value.data(), n);
+        std::memset(out + n, ' ', text[c].width - n);
+        out += text[c].width;
     }
+}
+
+void appendDbfRecords(std::string& out, std::span<const YieldPoint> points) {
+    const std::size_t start = out.size();
+    out.resize(start + points.size() * kRecordLength);
+    putDbfRecords(out.data() + start, points);
 }
 
 void writeDbfTable(std::ostream& out, const std::vector<YieldPoint>& points) {

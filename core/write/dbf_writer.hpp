@@ -46,11 +46,13 @@ std::size_t dbfRecordLength(std::span<const TextColumn> text = {});
 // Appends the header (with the field descriptors and the terminator) for `recordCount` records.
 void appendDbfHeader(std::string& out, std::uint64_t recordCount, DbfDate date,
                      std::span<const TextColumn> text = {});
-// Appends one record per point, without text columns.
+// Writes one record per point, without text columns: dbfRecordLength() bytes each.
+void putDbfRecords(char* out, std::span<const YieldPoint> points);
 void appendDbfRecords(std::string& out, std::span<const YieldPoint> points);
-// Appends one record with `values` for the text columns (missing values are blank).
-void appendDbfRecord(std::string& out, const YieldPoint& point, std::span<const TextColumn> text,
-                     std::span<const std::string_view> values);
+// Writes one record with `values` for the text columns (missing values are blank):
+// dbfRecordLength(text) bytes.
+void putDbfRecord(char* out, const YieldPoint& point, std::span<const TextColumn> text,
+                  std::span<const std::string_view> values);
 
 inline constexpr char kDbfEndOfFile = 0x1A;
 

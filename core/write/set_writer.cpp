@@ -1,6 +1,7 @@
 #include "write/set_writer.hpp"
 
 #include <algorithm>
+#include <cstring>
 #include <stdexcept>
 
 namespace vornakite {
@@ -22,10 +23,11 @@ ShapefileSetWriter::ShapefileSetWriter(OutputTransaction& transaction, SetLayout
         prjFile_ = transaction_.add(suffix + L".prj", kSideFileMessages);
         cpgFile_ = transaction_.add(suffix + L".cpg", kSideFileMessages);
     }
-    // The headers are written last; until then they are held open by zero bytes.
-    shp_.assign(kShapefileHeaderBytes, '\0');
-    shx_.assign(kShapefileHeaderBytes, '\0');
-    dbf_.assign(dbfHeaderLength(layout_.textColumns), '\0');
+    // The headers are written last; until then zero bytes hold their place.
+    std::memset(shp_.extend(kShapefileHeaderBytes), 0, kShapefileHeaderBytes);
+    std::memset(shx_.extend(kShapefileHeaderBytes), 0, kShapefileHeaderBytes);
+    const std::size_t dbfHeader = dbfHeaderLength(layout_.textColumns);
+    std::memset(dbf_.extend(dbfHeader), 0, dbfHeader);
 }
 
 void ShapefileSetWriter::setTexts(std::vector<std::string> texts) {
@@ -35,8 +37,9 @@ void ShapefileSetWriter::setTexts(std::vector<std::string> texts) {
 void ShapefileSetWriter::addPoints(std::span<const YieldPoint> points) {
     if (layout_.textColumns.empty()) {
         if (!failure_) {
-            appendShapefileRecords(shp_, shx_, points, count_ + 1);
-            appendDbfRecords(dbf_, points);
+            putShapefileRecords(shp_.extend(points.size() * kShpRecordBytes),
+                                shx_.extend(points.size() * kShxRecordBytes), points, count_ + 1);
+            putDbfRecords(dbf_.extend(points.size() * dbfRecordLength()), points);
         }
         box_.include(points);
         count_ += points.size();
@@ -53,8 +56,10 @@ void ShapefileSetWriter::addPoint(const YieldPoint& point,
                                   std::span<const std::string_view> texts) {
     const std::span<const YieldPoint> one(&point, 1);
     if (!failure_) {
-        appendShapefileRecords(shp_, shx_, one, count_ + 1);
-        appendDbfRecord(dbf_, point, layout_.textColumns, texts);
+        putShapefileRecords(shp_.extend(kShpRecordBytes), shx_.extend(kShxRecordBytes), one,
+                            count_ + 1);
+        putDbfRecord(dbf_.extend(dbfRecordLength(layout_.textColumns)), point, layout_.textColumns,
+                     texts);
     }
     box_.include(one);
     ++count_;
@@ -68,9 +73,9 @@ void ShapefileSetWriter::flushIfFull() {
         } catch (const std::exception&) {
             // Kept for finish: the log's own errors, found later in reading, come first.
             failure_ = std::current_exception();
-            std::string().swap(shp_);
-            std::string().swap(shx_);
-            std::string().swap(dbf_);
+            shp_.release();
+            shx_.release();
+            dbf_.release();
         }
     }
 }
@@ -99,12 +104,12 @@ void ShapefileSetWriter::finish() {
     appendShapefileHeader(shpHeader, kShapefileHeaderBytes + kShpRecordBytes * count_, box_);
     appendShapefileHeader(shxHeader, kShapefileHeaderBytes + kShxRecordBytes * count_, box_);
     appendDbfHeader(dbfHeader, count_, todayLocalDate(), layout_.textColumns);
-    dbf_ += kDbfEndOfFile;
+    *dbf_.extend(1) = kDbfEndOfFile;
     if (!flushed_) {
         // Everything is still here: put the headers in place and write each file once.
-        shp_.replace(0, shpHeader.size(), shpHeader);
-        shx_.replace(0, shxHeader.size(), shxHeader);
-        dbf_.replace(0, dbfHeader.size(), dbfHeader);
+        std::memcpy(shp_.data(), shpHeader.data(), shpHeader.size());
+        std::memcpy(shx_.data(), shxHeader.data(), shxHeader.size());
+        std::memcpy(dbf_.data(), dbfHeader.data(), dbfHeader.size());
         flush();
     } else {
         flush();

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "model/yield_point.hpp"
+#include "write/byte_buffer.hpp"
 #include "write/dbf_writer.hpp"
 #include "write/output_transaction.hpp"
 #include "write/shapefile_writer.hpp"
@@ -58,7 +59,7 @@ class ShapefileSetWriter : public PointSink {
     SetLayout layout_;
     std::size_t shpFile_, shxFile_, dbfFile_, prjFile_ = 0, cpgFile_ = 0;
     std::vector<std::string> texts_;
-    std::string shp_, shx_, dbf_;
+    ByteBuffer shp_, shx_, dbf_;
     BoundingBox box_;
     std::uint64_t count_ = 0;
     bool flushed_ = false;  // the temporaries hold records and placeholder headers

@@ -64,14 +64,8 @@ void appendShapefileHeader(std::string& out, std::uint64_t fileBytes, const Boun
     out.append(h.data(), h.size());
 }
 
-void appendShapefileRecords(std::string& shp, std::string& shx, std::span<const YieldPoint> points,
-                            std::uint64_t firstNumber) {
-    const std::size_t shpStart = shp.size();
-    const std::size_t shxStart = shx.size();
-    shp.resize(shpStart + points.size() * kShpRecordBytes);
-    shx.resize(shxStart + points.size() * kShxRecordBytes);
-    char* rec = shp.data() + shpStart;
-    char* idx = shx.data() + shxStart;
+void putShapefileRecords(char* rec, char* idx, std::span<const YieldPoint> points,
+                         std::uint64_t firstNumber) {
     auto number = static_cast<std::uint32_t>(firstNumber);
     auto offsetWords = static_cast<std::uint32_t>(
         (kShapefileHeaderBytes + (firstNumber - 1) * kShpRecordBytes) / 2);
@@ -100,8 +94,12 @@ void writeShapefileGeometry(std::ostream& shp, std::ostream& shx,
     appendShapefileHeader(shpBuf, kShapefileHeaderBytes + kShpRecordBytes * all.size(), box);
     appendShapefileHeader(shxBuf, kShapefileHeaderBytes + kShxRecordBytes * all.size(), box);
     for (std::size_t i = 0; i < all.size(); i += kRecordsPerFlush) {
-        appendShapefileRecords(shpBuf, shxBuf,
-                               all.subspan(i, std::min(kRecordsPerFlush, all.size() - i)), i + 1);
+        const auto piece = all.subspan(i, std::min(kRecordsPerFlush, all.size() - i));
+        const std::size_t shpStart = shpBuf.size();
+        const std::size_t shxStart = shxBuf.size();
+        shpBuf.resize(shpStart + piece.size() * kShpRecordBytes);
+        shxBuf.resize(shxStart + piece.size() * kShxRecordBytes);
+        putShapefileRecords(shpBuf.data() + shpStart, shxBuf.data() + shxStart, piece, i + 1);
         flushTo(shp, shpBuf);
         flushTo(shx, shxBuf);
     }

@@ -31,9 +31,10 @@ struct BoundingBox {
 
 // Appends the 100-byte header of a .shp or .shx (they differ in the file length only).
 void appendShapefileHeader(std::string& out, std::uint64_t fileBytes, const BoundingBox& box);
-// Appends the .shp and .shx records of `points`, numbered from `firstNumber` (1 for a set's first).
-void appendShapefileRecords(std::string& shp, std::string& shx, std::span<const YieldPoint> points,
-                            std::uint64_t firstNumber);
+// Writes the .shp and .shx records of `points` (kShpRecordBytes and kShxRecordBytes each),
+// numbered from `firstNumber` (1 for a set's first).
+void putShapefileRecords(char* shp, char* shx, std::span<const YieldPoint> points,
+                         std::uint64_t firstNumber);
 
 // Writes the complete .shp and .shx of `points` (not empty) to the two streams, front to back.
 void writeShapefileGeometry(std::ostream& shp, std::ostream& shx,
