@@ -1,0 +1,197 @@
+#!/usr/bin/python3
+"""Times the conversion engine against the floor of its work on this machine, against the
+converter as it was before the streaming engine, from 100,000 to 50,000,000 samples, in a batch
+of many small logs, and as the Windows build under Wine; checks the engine's goals.
+
+Usage: engine_bench.py --bin BUILD_DIR [--data DIR] [--sizes 100000,1000000,10000000,50000000]
+                       [--reps 5] [--reference CONVERTER] [--wine-exe EXE --wine-prefix DIR]
+                       [--batch 2000x500] [--out FILE]
+"""
+
+import argparse
+import os
+import shutil
+import statistics
+import subprocess
+import sys
+from pathlib import Path
+
+MEASURE = None
+
+
+def measured(argv, env=None):
+    """Runs argv through the measuring launcher: (seconds, peak RSS in bytes)."""
+    proc = subprocess.run([str(MEASURE)] + [str(a) for a in argv], capture_output=True,
+                          text=True, env=env)
+    out = proc.stdout.split()
+    if proc.returncode != 0 or len(out) != 3 or out[2] != "0":
+        sys.exit("%s failed:\n%s%s" % (" ".join(map(str, argv)), proc.stdout, proc.stderr))
+    return float(out[0]), int(out[1]) * 1024
+
+
+def fresh(folder):
+    shutil.rmtree(folder, ignore_errors=True)
+    folder.mkdir(parents=True)
+    return folder
+
+
+def median_of(reps, run):
+    results = [run() for _ in range(reps)]
+    return statistics.median(r[0] for r in results), max(r[1] for r in results)
+
+
+def set_sizes(folder):
+    """The sizes of the .shp, .shx and .dbf the converter wrote into `folder`."""
+    shp = next(folder.glob("*.shp"))
+    return [shp.with_suffix(ext).stat().st_size for ext in (".shp", ".shx", ".dbf")]
+
+
+def verdict(ok):
+    return "holds" if ok else "MISSED"
+
+
+def main():
+    ap = argparse.ArgumentParser()
+    ap.add_argument("--bin", required=True)
+    ap.add_argument("--data")
+    ap.add_argument("--sizes", default="100000,1000000,10000000,50000000")
+    ap.add_argument("--reps", type=int, default=5)
+    ap.add_argument("--reference", help="the converter before the streaming engine")
+    ap.add_argument("--wine-exe", help="vornakite-convert.exe to run under Wine")
+    ap.add_argument("--wine-prefix")
+    ap.add_argument("--batch", default="2000x500", help="LOGSxSAMPLES of the batch case")
+    ap.add_argument("--out")
+    args = ap.parse_args()
+
+    global MEASURE
+    build = Path(args.bin).resolve()
+    MEASURE = build / "bench" / "vornakite-measure"
+    convert = build / "cli" / "vornakite-convert"
+    floor = build / "bench" / "vornakite-floor"
+    genlog = build / "bench" / "vornakite-genlog"
+    data = Path(args.data).resolve() if args.data else build / "engine-data"
+    data.mkdir(parents=True, exist_ok=True)
+    report = []
+
+    def say(line=""):
+        print(line, flush=True)
+        report.append(line)
+
+    say("1-minute load at the start: %.2f." % os.getloadavg()[0])
+    say()
+    # What the process holds before it converts anything.
+    start_rss = min(measured([convert, "--version"])[1] for _ in range(3))
+
+    rows = {}
+    for n in [int(s) for s in args.sizes.split(",")]:
+        log = data / ("engine-%d.Vornakite" % n)
+        if not log.exists():
+            subprocess.run([genlog, str(n), log], check=True, stdout=subprocess.DEVNULL)
+        out = data / "out"
+        ours, peak = median_of(args.reps, lambda: measured([convert, "-o", fresh(out), log]))
+        sizes = set_sizes(out)
+        flo, _ = median_of(args.reps, lambda: measured(
+            [floor, fresh(data / "out-floor")] + sizes + [log]))
+        ref = None
+        if args.reference:
+            ref, _ = median_of(max(3, args.reps // 2), lambda: measured(
+                [args.reference, "-o", fresh(data / "out-ref"), log]))
+        rows[n] = (ours, flo, ref, peak - start_rss)
+        print("  %d samples done" % n, file=sys.stderr, flush=True)
+        if n >= 10000000:
+            log.unlink()  # gigabytes; generated again for the next run
+    shutil.rmtree(data / "out", ignore_errors=True)
+    shutil.rmtree(data / "out-floor", ignore_errors=True)
+    shutil.rmtree(data / "out-ref", ignore_errors=True)
+
+    say("| Samples | vornakite-convert s | ns per sample | floor s | x floor | before the "
+        "streaming engine s | x before | peak RSS above start MiB |")
+    say("|---:|---:|---:|---:|---:|---:|---:|---:|")
+    for n, (ours, flo, ref, extra) in rows.items():
+        say("| %s | %.3f | %.0f | %.3f | %.2fx | %s | %s | %.1f |" % (
+            format(n, ","), ours, ours / n * 1e9, flo, ours / flo,
+            "%.3f" % ref if ref else "-", "%.2fx" % (ours / ref) if ref else "-", extra / 2**20))
+    say()
+
+    goals = []
+    if 1000000 in rows:
+        ours, flo, ref, _ = rows[1000000]
+        goals.append(("1M samples: at most 120 ns per sample", ours / 1e6 * 1e9 <= 120))
+        goals.append(("1M samples: at most 3.5x the floor", ours / flo <= 3.5))
+        if ref:
+            goals.append(("1M samples: at most 0.4x the time before", ours / ref <= 0.4))
+    for n in (1000000, 10000000, 50000000):
+        if n in rows:
+            goals.append(("peak memory at %s samples at most 8 MiB above the start"
+                          % format(n, ","), rows[n][3] <= 8 * 2**20))
+    per = [rows[n][0] / n for n in rows]
+    if len(per) > 1:
+        goals.append(("time per sample within 25 %% from %s to %s samples"
+                      % (format(min(rows), ","), format(max(rows), ",")),
+                      max(per) <= 1.25 * min(per)))
+
+    logs, samples = (int(x) for x in args.batch.split("x"))
+    batch = data / "batch"
+    if not batch.is_dir() or len(list(batch.iterdir())) != logs:
+        fresh(batch)
+        for i in range(logs):
+            subprocess.run([genlog, "--seed", str(i), str(samples), batch / ("%05d.Vornakite" % i)],
+                           check=True, stdout=subprocess.DEVNULL)
+    paths = sorted(batch.iterdir())
+    ours, _ = median_of(args.reps, lambda: measured([convert, "-o", fresh(data / "out")] + paths))
+    sizes = set_sizes(data / "out")
+    flo, _ = median_of(args.reps, lambda: measured(
+        [floor, fresh(data / "out-floor")] + sizes + paths))
+    overhead = (ours - flo) / logs * 1e6
+    say("Batch of %s logs of %s samples: vornakite-convert %.3f s, the floor %.3f s: %.1f us per "
+        "log beyond the floor." % (format(logs, ","), format(samples, ","), ours, flo, overhead))
+    say()
+    goals.append(("batch: at most 30 us per log beyond a plain open/read/write loop",
+                  overhead <= 30))
+    shutil.rmtree(data / "out", ignore_errors=True)
+    shutil.rmtree(data / "out-floor", ignore_errors=True)
+
+    if args.wine_exe:
+        env = dict(os.environ, WINEPREFIX=str(Path(args.wine_prefix).resolve()), WINEDEBUG="-all",
+                   WINEDLLOVERRIDES="mscoree,mshtml=")
+        if not (Path(args.wine_prefix) / "system.reg").exists():
+            subprocess.run(["wine", "wineboot", "-i"], env=env, capture_output=True)
+        subprocess.run(["wineserver", "-p"], env=env)
+        # Wine's background programs start with its first program and keep that program's
+        # output open: start them here, away from any measured run's pipes.
+        subprocess.run(["wine", "cmd.exe", "/c", "exit"], env=env, stdin=subprocess.DEVNULL,
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        try:
+            log = data / "engine-1000000.Vornakite"
+            if not log.exists():
+                subprocess.run([genlog, "1000000", log], check=True, stdout=subprocess.DEVNULL)
+            wine = ["wine", args.wine_exe]
+            measured(wine + ["--version"], env)  # the first start prepares the server
+            startup, _ = median_of(args.reps, lambda: measured(wine + ["--version"], env))
+            under_wine, _ = median_of(args.reps, lambda: measured(
+                wine + ["-o", fresh(data / "out-wine"), log], env))
+            native, _ = median_of(args.reps, lambda: measured(
+                [convert, "-o", fresh(data / "out"), log]))
+            ratio = (under_wine - startup) / native
+            say("Windows build under Wine, 1,000,000 samples: %.3f s, Wine's own start-up (a "
+                "--version run) %.3f s, native %.3f s: %.2fx native after the start-up."
+                % (under_wine, startup, native, ratio))
+            say()
+            goals.append(("under Wine at most 1.3x native after Wine's start-up", ratio <= 1.3))
+        finally:
+            subprocess.run(["wineserver", "-k"], env=env)
+            shutil.rmtree(data / "out-wine", ignore_errors=True)
+            shutil.rmtree(data / "out", ignore_errors=True)
+
+    say("| Goal | Result |")
+    say("|---|---|")
+    for what, ok in goals:
+        say("| %s | %s |" % (what, verdict(ok)))
+    say()
+    say("1-minute load at the end: %.2f." % os.getloadavg()[0])
+    if args.out:
+        Path(args.out).write_text("\n".join(report) + "\n")
+
+
+if __name__ == "__main__":
+    main()
