@@ -205,7 +205,10 @@ class FailingLogs(ConverterTestCase):
         for name, content, message in cases:
             path = self.logs / name
             if content == "DIR":
+                # A folder stands for the logs in it: here one of the same name that leads
+                # nowhere.
                 path.mkdir()
+                (path / name).symlink_to(self.tmp / "nowhere")
             elif content is not None:
                 self.write_log(name, content)
             paths.append(path)
