@@ -340,15 +340,6 @@ class Folders(ConverterTestCase):
                          ["top/a.txt", "top/z.txt", "top/a/3.txt", "top/a/deep/2.txt",
                           "top/a/deep/er/1.txt", "top/a/Z/4.txt", "top/b/x.csv", "top/B2/y.txt"])
 
-    def test_r_does_not_enter_linked_folders_so_a_loop_ends(self):
-        self.make_tree(["top/a.txt", "top/sub/b.txt", "elsewhere/c.txt"])
-        (self.logs / "top" / "sub" / "loop").symlink_to(self.logs / "top")
-        (self.logs / "top" / "link").symlink_to(self.logs / "elsewhere")
-        (self.logs / "top" / "linked.txt").symlink_to(self.logs / "elsewhere" / "c.txt")
-        rc, out, _ = self.run_converter("-r", self.logs / "top", self.logs / "top" / "link")
-        self.assertEqual(rc, 0)
-        self.assertEqual(self.processed(out), ["a.txt", "linked.txt", "b.txt", "c.txt"])
-
     def test_a_folder_without_logs_makes_an_empty_batch(self):
         self.make_tree(["empty/", "other/readme.md"])
         rc, out, _ = self.run_converter(self.logs / "empty", self.logs / "other")
