@@ -15,7 +15,9 @@ class TextOutput {
 
   private:
     std::FILE* stream_;
-    void* console_ = nullptr;  // the Windows console handle when the stream is one
+#ifdef _WIN32
+    void* console_ = nullptr;  // the console handle when the stream is one
+#endif
 };
 
 }  // namespace vornakite::cli
