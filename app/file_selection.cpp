@@ -1,9 +1,11 @@
 #include "file_selection.hpp"
 
+#include <filesystem>
 #include <string>
 
 #include "app_state.hpp"
 #include "main_window.hpp"
+#include "read/log_files.hpp"
 #include "text/text.hpp"
 
 namespace vornakite::app {
@@ -42,8 +44,7 @@ void selectInputFiles() {
 void takeSelection(ComPtr<IShellItemArray> results) {
     DWORD count = 0;
     results->GetCount(&count);
-    selectedPaths.clear();
-    SendMessageW(hwndFileList, LB_RESETCONTENT, 0, 0);
+    std::vector<std::wstring> paths;
     for (DWORD i = 0; i < count; ++i) {
         ComPtr<IShellItem> item;
         results->GetItemAt(i, item.put());
@@ -54,11 +55,37 @@ void takeSelection(ComPtr<IShellItemArray> results) {
         if (FAILED(item->GetDisplayName(SIGDN_FILESYSPATH, path.put())) || path.get() == nullptr) {
             continue;
         }
-        selectedPaths.emplace_back(path.get());
-        const std::wstring name = fileNameOf(selectedPaths.back());
-        SendMessageW(hwndFileList, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(name.c_str()));
+        paths.emplace_back(path.get());
     }
     results.reset();
+    replaceSelection(std::move(paths));
+}
+
+void takeDroppedFiles(HDROP drop) {
+    std::vector<std::filesystem::path> dropped;
+    const UINT count = DragQueryFileW(drop, 0xFFFFFFFF, nullptr, 0);
+    for (UINT i = 0; i < count; ++i) {
+        std::wstring path(static_cast<std::size_t>(DragQueryFileW(drop, i, nullptr, 0)) + 1, L'\0');
+        path.resize(DragQueryFileW(drop, i, path.data(), static_cast<UINT>(path.size())));
+        if (!path.empty()) {
+            dropped.emplace_back(std::move(path));
+        }
+    }
+    DragFinish(drop);
+    std::vector<std::wstring> paths;
+    for (const std::filesystem::path& log : expandLogArguments(dropped, false)) {
+        paths.push_back(log.wstring());
+    }
+    replaceSelection(std::move(paths));
+}
+
+void replaceSelection(std::vector<std::wstring> paths) {
+    selectedPaths = std::move(paths);
+    SendMessageW(hwndFileList, LB_RESETCONTENT, 0, 0);
+    for (const std::wstring& path : selectedPaths) {
+        const std::wstring name = fileNameOf(path);
+        SendMessageW(hwndFileList, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(name.c_str()));
+    }
     appendLogLine(L"Selected " + std::to_wstring(selectedPaths.size()) + L" file(s)");
 }
 

@@ -55,6 +55,8 @@ void onCreate(HWND window) {
     // An edit control holds only 30,000 characters unless told otherwise;
     // the log gathers every line of the session and must not drop any.
     SendMessageW(hwndLog, EM_SETLIMITTEXT, 0, 0);
+    // Files dropped from Explorer come as WM_DROPFILES.
+    DragAcceptFiles(window, TRUE);
 }
 
 void onCommand(WPARAM wParam) {
@@ -77,6 +79,10 @@ void onLogLine(LPARAM lParam) {
     }
 }
 
+void onDropFiles(WPARAM wParam) {
+    takeDroppedFiles(reinterpret_cast<HDROP>(wParam));
+}
+
 void onBatchDone() {
     EnableWindow(hwndConvert, TRUE);
     SetWindowTextW(hwndStatus, L"Done");
@@ -94,6 +100,9 @@ LRESULT CALLBACK mainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
             return 0;
         case WM_COMMAND:
             onCommand(wParam);
+            return 0;
+        case WM_DROPFILES:
+            onDropFiles(wParam);
             return 0;
         case WM_APP_LOG_LINE:
             onLogLine(lParam);

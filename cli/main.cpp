@@ -1,14 +1,18 @@
 // vornakite-convert: converts yield-monitor logs into point shapefile sets from the command line,
-// printing the same lines the desktop program shows in its log pane.
+// printing the same lines the desktop program shows in its log pane (or, when asked, only the
+// errors, or JSON for scripts).
 #include <cstdio>
 #include <filesystem>
 #include <string>
-#include <string_view>
 #include <vector>
 
 #include "batch.hpp"
-#include "progress_sink.hpp"
+#include "console.hpp"
+#include "options.hpp"
+#include "read/log_files.hpp"
+#include "report.hpp"
 #include "text/text.hpp"
+#include "wildcards.hpp"
 
 #ifdef _WIN32
 #include <fcntl.h>
@@ -21,118 +25,73 @@
 
 namespace {
 
+using namespace vornakite::cli;
+using vornakite::pathText;
 using vornakite::toUtf8;
 
-constexpr const char* kUsage =
-    "usage: vornakite-convert [-o DIR] LOG...\n"
-    "Converts each yield log into a point shapefile set (.shp .shx .dbf .prj .cpg)\n"
-    "in DIR, by default Rx under the current directory.\n"
-    "  -o DIR      write the outputs into DIR\n"
-    "  --help      show this text\n"
-    "  --version   show the version\n";
-
-// Control characters (a file name may hold a line feed) and the Unicode line separators as
-// escapes, so that one posted line is always one printed line: \n, \r, \t, \xHH, \uHHHH.
-std::wstring escapeControls(std::wstring_view text) {
-    std::wstring out;
-    out.reserve(text.size());
-    for (wchar_t c : text) {
-        const bool control = c < 0x20 || (c >= 0x7F && c <= 0x9F);
-        if (!control && c != 0x2028 && c != 0x2029) {
-            out += c;
-        } else if (c == L'\n') {
-            out += L"\\n";
-        } else if (c == L'\r') {
-            out += L"\\r";
-        } else if (c == L'\t') {
-            out += L"\\t";
-        } else {
-            static constexpr wchar_t kHex[] = L"0123456789ABCDEF";
-            out += control ? L"\\x" : L"\\u";
-            for (int shift = control ? 4 : 12; shift >= 0; shift -= 4) {
-                out += kHex[(c >> shift) & 0xF];
-            }
-        }
-    }
-    return out;
+int usageError(const std::string& message) {
+    TextOutput(stderr).write("vornakite-convert: " + message + "\n" + usageText());
+    return 2;
 }
 
-// Prints each line as UTF-8 as soon as it is posted.
-class StdoutSink : public vornakite::ProgressSink {
-  public:
-    void postLine(std::wstring text) override {
-        const std::string line = toUtf8(escapeControls(text)) + "\n";
-        std::fwrite(line.data(), 1, line.size(), stdout);
-        std::fflush(stdout);
+// The logs the arguments stand for: on Windows wildcards expanded first (no shell does it
+// there), then folders.
+std::vector<std::filesystem::path> logsOf(const Options& options) {
+#ifdef _WIN32
+    std::vector<std::filesystem::path> expanded;
+    for (const std::filesystem::path& argument : options.arguments) {
+        for (std::filesystem::path& match : expandWildcards(argument)) {
+            expanded.push_back(std::move(match));
+        }
     }
-    void postBatchDone(int) override {}
-};
+    return vornakite::expandLogArguments(expanded, options.recursive);
+#else
+    return vornakite::expandLogArguments(options.arguments, options.recursive);
+#endif
+}
 
-struct Options {
-    std::filesystem::path outputFolder;
-    std::wstring folderLabel = L"Rx";
-    bool customFolder = false;
-    std::vector<std::filesystem::path> logs;
-};
-
-int usageError(const std::string& message) {
-    std::fprintf(stderr, "vornakite-convert: %s\n%s", message.c_str(), kUsage);
-    return 2;
+int convert(const Options& options) {
+    std::filesystem::path outputFolder = options.outputFolder;
+    std::wstring folderLabel = pathText(outputFolder);
+    if (outputFolder.empty()) {
+        std::error_code ec;
+        const auto cwd = std::filesystem::current_path(ec);
+        if (ec) {
+            TextOutput(stderr).write(
+                "vornakite-convert: cannot read the current directory: " + ec.message() + "\n");
+            return 1;
+        }
+        outputFolder = cwd / "Rx";
+        folderLabel = L"Rx";
+    }
+    const std::vector<std::filesystem::path> logs = logsOf(options);
+    TextOutput out(stdout);
+    BatchReport report(options.report, out, logs, outputFolder);
+    const int converted = vornakite::runConversionBatch(
+        logs, outputFolder, folderLabel, report,
+        [&report](std::size_t index, const vornakite::LogOutcome& outcome) {
+            report.logDone(index, outcome);
+        });
+    return converted == static_cast<int>(logs.size()) ? 0 : 1;
 }
 
 template <typename Char>
 int run(int argc, Char** argv) {
-    using String = std::basic_string<Char>;
-    Options options;
-    bool optionsEnded = false;
-    for (int i = 1; i < argc; ++i) {
-        const String arg = argv[i];
-        const std::filesystem::path argPath(arg);
-        if (!optionsEnded && arg.size() > 1 && arg[0] == Char('-')) {
-            const std::string name = toUtf8(vornakite::pathText(argPath));
-            if (name == "--") {
-                optionsEnded = true;
-            } else if (name == "--help" || name == "-h") {
-                std::fputs(kUsage, stdout);
-                return 0;
-            } else if (name == "--version") {
-                std::puts("vornakite-convert " VORNAKITE_VERSION);
-                return 0;
-            } else if (name == "-o") {
-                if (i + 1 >= argc) {
-                    return usageError("-o needs a folder");
-                }
-                const String folder = argv[++i];
-                if (folder.empty()) {
-                    return usageError("-o needs a folder, not an empty name");
-                }
-                options.outputFolder = std::filesystem::path(folder);
-                options.folderLabel = vornakite::pathText(options.outputFolder);
-                options.customFolder = true;
-            } else {
-                return usageError("unknown option " + name);
-            }
-            continue;
-        }
-        options.logs.emplace_back(argPath);
+    const std::vector<std::filesystem::path> arguments(argv + (argc > 0 ? 1 : 0), argv + argc);
+    const Command command = parseCommandLine(arguments);
+    switch (command.action) {
+        case Command::Action::Help:
+            TextOutput(stdout).write(usageText());
+            return 0;
+        case Command::Action::Version:
+            TextOutput(stdout).write("vornakite-convert " VORNAKITE_VERSION "\n");
+            return 0;
+        case Command::Action::UsageError:
+            return usageError(command.error);
+        case Command::Action::Convert:
+            break;
     }
-    if (options.logs.empty()) {
-        return usageError("no log given");
-    }
-    if (!options.customFolder) {
-        std::error_code ec;
-        const auto cwd = std::filesystem::current_path(ec);
-        if (ec) {
-            std::fprintf(stderr, "vornakite-convert: cannot read the current directory: %s\n",
-                         ec.message().c_str());
-            return 1;
-        }
-        options.outputFolder = cwd / "Rx";
-    }
-    StdoutSink sink;
-    const int converted = vornakite::runConversionBatch(options.logs, options.outputFolder,
-                                                        options.folderLabel, sink);
-    return converted == static_cast<int>(options.logs.size()) ? 0 : 1;
+    return convert(command.options);
 }
 
 }  // namespace

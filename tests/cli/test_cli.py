@@ -4,8 +4,10 @@
 Usage: test_cli.py PATH_TO_VORNAKITE_CONVERT SAMPLES_DIR [unittest options]
 """
 
+import json
 import os
 import re
+import shutil
 import subprocess
 import sys
 import tempfile
@@ -86,9 +88,9 @@ class ConverterTestCase(unittest.TestCase):
         path.write_bytes(content.encode("utf-8") if isinstance(content, str) else content)
         return path
 
-    def run_converter(self, *args):
-        proc = subprocess.run([CONVERTER, *map(str, args)], cwd=self.cwd, capture_output=True,
-                              timeout=120)
+    def run_converter(self, *args, cwd=None):
+        proc = subprocess.run([CONVERTER, *map(str, args)], cwd=cwd or self.cwd,
+                              capture_output=True, timeout=120)
         return proc.returncode, proc.stdout.decode("utf-8"), proc.stderr.decode("utf-8")
 
     def assert_lines(self, stdout, expected):
@@ -205,7 +207,10 @@ class FailingLogs(ConverterTestCase):
         for name, content, message in cases:
             path = self.logs / name
             if content == "DIR":
+                # A folder stands for the logs in it: here one of the same name that leads
+                # nowhere.
                 path.mkdir()
+                (path / name).symlink_to(self.tmp / "nowhere")
             elif content is not None:
                 self.write_log(name, content)
             paths.append(path)
@@ -250,7 +255,7 @@ class Usage(ConverterTestCase):
     def test_usage_errors_exit_2_with_usage_on_stderr(self):
         log = self.write_log("a.Vornakite", log_text("A", "B", "C"))
         for args in [[], ["--frobnicate", log], ["-x", log], ["-o"], [log, "-o"], ["-o", "out"],
-                     ["-o", "", log]]:
+                     ["-o", "", log], ["--quiet", "--json", log], ["--json", "-q", log]]:
             with self.subTest(args=args):
                 rc, out, err = self.run_converter(*args)
                 self.assertEqual(rc, 2)
@@ -267,10 +272,180 @@ class Usage(ConverterTestCase):
         self.assertIn("LOG", out)
         self.assertEqual(os.listdir(self.cwd), [])
 
+    def test_help_lists_every_option_and_the_exit_statuses(self):
+        rc, out, _ = self.run_converter("-h")
+        self.assertEqual(rc, 0)
+        for option in ["-o DIR", "-r, --recursive", "-q, --quiet", "--json", "-h, --help",
+                       "--version"]:
+            self.assertRegex(out, r"(?m)^  %s  " % re.escape(option))
+        self.assertRegex(out, r"(?m)^Exit status: 0 when every log converted, 1 when any log "
+                              r"failed, 2 for a usage error\.$")
+        self.assertTrue(all(len(line) <= 100 for line in out.splitlines()), out)
+
+    def test_options_may_follow_the_logs_and_double_dash_ends_them(self):
+        log = self.write_log("a.Vornakite", log_text("A", "B", "C"))
+        dashed = self.write_log("-q", log_text("D", "E", "F"))
+        rc, out, _ = self.run_converter(log, "--json", "--", "-q")
+        self.assertEqual(rc, 1)  # "-q" is a log here, but not one under the current folder
+        objects = [json.loads(line) for line in out.splitlines()]
+        self.assertEqual([o.get("log") for o in objects[:2]], [str(log), "-q"])
+        self.assertEqual(objects[1]["error"], "Cannot open file")
+        rc, out, _ = self.run_converter("--quiet", log, "--", dashed)
+        self.assertEqual(rc, 0)
+        self.assert_lines(out, [summary(2, 2)])
+
     def test_version_prints_one_line(self):
         rc, out, err = self.run_converter("--version")
         self.assertEqual((rc, err), (0, ""))
         self.assertRegex(out, r"^[^\n]*\d+\.\d+(\.\d+)?[^\n]*\n$")
+
+
+class Folders(ConverterTestCase):
+    def make_tree(self, names):
+        """Logs (and the folders they need) under self.logs; a name ending in '/' is a folder."""
+        for i, name in enumerate(names):
+            path = self.logs / name
+            if name.endswith("/"):
+                path.mkdir(parents=True, exist_ok=True)
+            else:
+                path.parent.mkdir(parents=True, exist_ok=True)
+                path.write_text(log_text("Farm", "Field", "Crop%d" % i))
+
+    def processed(self, out):
+        return [line[len("Processing "):-3] for line in out.split("\n")
+                if line.startswith("Processing ")]
+
+    def test_a_folder_converts_the_logs_directly_in_it_sorted_ignoring_case(self):
+        self.make_tree(["season/b.TXT", "season/A.csv", "season/c.Vornakite", "season/C2.vornakite",
+                        "season/notes.md", "season/x.shp", "season/sub/d.txt",
+                        "season/folder.txt/e.txt", "single.txt"])
+        rc, out, err = self.run_converter(self.logs / "single.txt", self.logs / "season",
+                                          self.logs / "single.txt")
+        self.assertEqual(rc, 0, err)
+        self.assertEqual(self.processed(out), ["single.txt", "A.csv", "b.TXT", "c.Vornakite",
+                                               "C2.vornakite", "single.txt"])
+        self.assertEqual(out.splitlines()[-1], summary(6, 6))
+        self.assertEqual(len(self.set_names(self.cwd / "Rx")), 6 * 5)
+
+    def test_r_takes_each_folders_own_logs_then_its_subfolders_depth_first(self):
+        self.make_tree(["top/z.txt", "top/b/x.csv", "top/B2/y.txt", "top/a/deep/er/1.txt",
+                        "top/a/deep/2.txt", "top/a/3.txt", "top/a.txt", "top/a/Z/4.txt",
+                        "top/empty/"])
+        rc, out, _ = self.run_converter("-r", self.logs / "top")
+        self.assertEqual(rc, 0)
+        self.assertEqual(self.processed(out), ["a.txt", "z.txt", "3.txt", "2.txt", "1.txt",
+                                               "4.txt", "x.csv", "y.txt"])
+        rc, out, _ = self.run_converter("--json", "--recursive", "top", cwd=self.logs)
+        self.assertEqual([json.loads(line).get("log") for line in out.splitlines()[:-1]],
+                         ["top/a.txt", "top/z.txt", "top/a/3.txt", "top/a/deep/2.txt",
+                          "top/a/deep/er/1.txt", "top/a/Z/4.txt", "top/b/x.csv", "top/B2/y.txt"])
+
+    def test_a_folder_without_logs_makes_an_empty_batch(self):
+        self.make_tree(["empty/", "other/readme.md"])
+        rc, out, _ = self.run_converter(self.logs / "empty", self.logs / "other")
+        self.assertEqual(rc, 0)
+        self.assert_lines(out, [summary(0, 0)])
+        self.assertFalse((self.cwd / "Rx").exists())
+
+    def test_a_folder_that_cannot_be_read_fails_like_a_log_that_cannot_be_opened(self):
+        self.make_tree(["top/a.txt", "top/locked/hidden.txt", "top/z/b.txt"])
+        command = []
+        if os.geteuid() == 0:
+            # Root reads every folder: the converter runs as nobody instead.
+            setpriv = shutil.which("setpriv")
+            if setpriv is None:
+                self.skipTest("no setpriv to run the converter as another user")
+            command = [setpriv, "--reuid=65534", "--regid=65534", "--clear-groups", "--"]
+            for folder, _, _ in os.walk(self.tmp):
+                os.chmod(folder, 0o777)
+        os.chmod(self.logs / "top" / "locked", 0)
+        try:
+            proc = subprocess.run(command + [CONVERTER, "-r", "--", str(self.logs / "top")],
+                                  cwd=self.cwd, capture_output=True, timeout=120)
+        finally:
+            os.chmod(self.logs / "top" / "locked", 0o755)
+        self.assertEqual(proc.returncode, 1, proc.stderr)
+        self.assert_lines(proc.stdout.decode(), [
+            "Processing a.txt...", "Processing locked...", "Error: Cannot open file",
+            "Processing b.txt...", summary(2, 3)])
+
+
+class Reports(ConverterTestCase):
+    def batch(self):
+        """A good log, a missing one, a bad one and a good one of the same name as the first."""
+        return [self.write_log("a.Vornakite", log_text("North Farm", "Field 12/B", "Corn", 3)),
+                self.logs / "gone.txt",
+                self.write_log("bad.csv", "only@a@header\n"),
+                self.write_log("b.txt", log_text("North Farm", "Field 12/B", "Corn", 4))]
+
+    def test_quiet_prints_only_the_error_lines_naming_their_logs_and_the_summary(self):
+        logs = self.batch()
+        rc, out, err = self.run_converter("--quiet", *logs)
+        self.assertEqual((rc, err), (1, ""))
+        self.assert_lines(out, ["Error: %s: Cannot open file" % logs[1],
+                                "Error: %s: Invalid header format" % logs[2], summary(2, 4)])
+        self.assert_set(self.cwd / "Rx", "North_Farm_Field_12_B_Corn_2", 4)
+        rc, out, _ = self.run_converter("-q", logs[0], logs[3])
+        self.assertEqual(rc, 0)
+        self.assert_lines(out, [summary(2, 2)])
+
+    def test_json_prints_one_object_per_log_in_input_order_then_one_for_the_batch(self):
+        logs = self.batch()
+        rc, out, err = self.run_converter("--json", *logs)
+        self.assertEqual((rc, err), (1, ""))
+        lines = out.split("\n")
+        self.assertEqual(lines[-1], "")
+        rx = self.cwd / "Rx"
+        self.assertEqual([json.loads(line) for line in lines[:-1]], [
+            {"log": str(logs[0]), "status": "ok", "set": str(rx / "North_Farm_Field_12_B_Corn"),
+             "points": 3, "error": None},
+            {"log": str(logs[1]), "status": "error", "set": None, "points": 0,
+             "error": "Cannot open file"},
+            {"log": str(logs[2]), "status": "error", "set": None, "points": 0,
+             "error": "Invalid header format"},
+            {"log": str(logs[3]), "status": "ok", "set": str(rx / "North_Farm_Field_12_B_Corn_2"),
+             "points": 4, "error": None},
+            {"converted": 2, "total": 4, "output": str(rx)},
+        ])
+        # Keys in the documented order.
+        self.assertTrue(lines[0].startswith('{"log": '), lines[0])
+        self.assertTrue(lines[4].startswith('{"converted": 2, "total": 4, "output": '), lines[4])
+        self.assert_set(rx, "North_Farm_Field_12_B_Corn", 3)
+
+    def test_json_names_the_output_folder_as_given(self):
+        log = self.write_log("a.Vornakite", log_text("A", "B", "C"))
+        rc, out, _ = self.run_converter("-o", "out/sets", "--json", log)
+        self.assertEqual(rc, 0)
+        objects = [json.loads(line) for line in out.splitlines()]
+        self.assertEqual(objects[0]["set"], "out/sets/A_B_C")
+        self.assertEqual(objects[1], {"converted": 1, "total": 1, "output": "out/sets"})
+
+    def test_json_strings_escape_quotes_controls_and_invalid_utf8_bytes_reversibly(self):
+        names = [b'quote".txt', b"back\\slash.txt", b"new\nline.txt", b"bell\x07\x1f.txt",
+                 b"del\x7f.txt", b"sep\xe2\x80\xa8.txt", "S\u00fcd \u5317.txt".encode(),
+                 b"latin1 \xfc.txt", b"cut \xe2\x82.txt", b"surrogate \xed\xa0\x80.txt"]
+        paths = []
+        for i, name in enumerate(names):
+            path = os.fsencode(self.logs) + b"/" + name
+            with open(path, "wb") as f:
+                f.write(log_text("A", "B", "C%d" % i).encode())
+            paths.append(os.fsdecode(path))
+        paths.append(os.fsdecode(os.fsencode(self.logs) + b"/missing \xff\x01.txt"))
+        proc = subprocess.run([CONVERTER, "--json", *paths], cwd=self.cwd, capture_output=True,
+                              timeout=120)
+        self.assertEqual(proc.returncode, 1, proc.stderr)
+        text = proc.stdout.decode("utf-8")  # valid UTF-8 whatever the names' bytes
+        self.assertIsNone(re.search("[\x00-\x1f\x7f-\x9f\u2028\u2029]", text.replace("\n", "")))
+        lines = text.split("\n")[:-1]
+        self.assertEqual(len(lines), len(paths) + 1)
+        objects = [json.loads(line) for line in lines]
+        self.assertEqual([os.fsencode(o["log"]) for o in objects[:-1]],
+                         [os.fsencode(p) for p in paths])
+        self.assertEqual([o["status"] for o in objects[:-1]], ["ok"] * len(names) + ["error"])
+        self.assertIn('\\udcff\\u0001.txt", "status": "error"', lines[-2])
+        self.assertIn('quote\\".txt', lines[0])
+        self.assertIn('/S\u00fcd \u5317.txt", "status"', lines[6])  # as UTF-8, not escaped
+        self.assertEqual(objects[-1]["converted"], len(names))
 
 
 class Naming(ConverterTestCase):

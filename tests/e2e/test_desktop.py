@@ -2,8 +2,9 @@
 """VornakiteConverter.exe end to end, used the way a person uses it.
 
 The program runs under Wine in a virtual desktop on an X display of its own.
-Mouse clicks and key presses come from xdotool; what is on screen is read back
-with window_probe.exe (texts, list entries, enabled states, where things are).
+Mouse clicks and key presses come from xdotool, dropped files from xdnd_drop.py (as a
+file manager drops them); what is on screen is read back with window_probe.exe (texts,
+list entries, enabled states, where things are).
 
 Usage: test_desktop.py CONVERTER_EXE WINDOW_PROBE_EXE SAMPLES_DIR ARTEFACT_DIR
 
@@ -26,12 +27,15 @@ import traceback
 import zlib
 from pathlib import Path
 
+from xdnd_drop import drop_files
+
 DESKTOP = "vk"
 SCREEN = "1024x768"
 DISPLAYS = range(60, 70)
 
 IDC_SELECT_FILES = 2001
 IDC_CONVERT = 2002
+IDC_FILE_LIST = 2003
 IDC_STATUS = 2005
 IDC_LOG = 2004
 
@@ -169,6 +173,8 @@ class Desktop:
         self.env.pop("WAYLAND_DISPLAY", None)
         self._prepare_prefix(artefacts / "wineprefix.ready")
         self.probe_exe = str(probe)
+        # Programs start in Wine's virtual desktop unless a session says otherwise.
+        self.virtual = True
 
     @staticmethod
     def _start_xvfb():
@@ -244,18 +250,27 @@ class Desktop:
             self.xvfb.kill()
             self.xvfb.wait()
 
-    # The program, started in its working folder inside the virtual desktop; what
-    # Wine prints goes to wine.log beside it.
+    # The program, started in its working folder inside the virtual desktop (or with
+    # windows of its own on the X display); what Wine prints goes to wine.log beside it.
     def start_program(self, exe, cwd):
+        desktop = ["explorer", "/desktop=%s,%s" % (DESKTOP, SCREEN)] if self.virtual else []
         with open(cwd / "wine.log", "wb") as log:
             return subprocess.Popen(
-                ["wine", "explorer", "/desktop=%s,%s" % (DESKTOP, SCREEN), self.windows_path(exe)],
+                ["wine"] + desktop + [self.windows_path(exe)],
                 cwd=cwd, env=self.env, stdin=subprocess.DEVNULL, stdout=log, stderr=log,
                 start_new_session=True)
 
     # What the probe reads.
     def probe_command(self, *args):
-        return ["wine", self.probe_exe, "--desktop=" + DESKTOP] + [str(a) for a in args]
+        desktop = ["--desktop=" + DESKTOP] if self.virtual else []
+        return ["wine", self.probe_exe] + desktop + [str(a) for a in args]
+
+    def x_window(self, title):
+        """The X window of a Wine window shown without the virtual desktop, or None."""
+        found = subprocess.run(["xdotool", "search", "--name", "^%s$" % re.escape(title)],
+                               env=self.env, capture_output=True, text=True, timeout=60)
+        ids = found.stdout.split()
+        return int(ids[0]) if ids else None
 
     def probe(self, *args):
         """(exit status, UTF-8 output) of one probe command."""
@@ -512,10 +527,11 @@ class Session:
             wait_for(lambda: self.d.rect("main") is None, 15)
 
 
-def run_session(title, desktop, report, exe, folder, steps):
+def run_session(title, desktop, report, exe, folder, steps, virtual=True):
     """Starts the program afresh in its own working folder and runs the steps; a failed
     precondition ends only this session."""
     print("\n== " + title, flush=True)
+    desktop.virtual = virtual
     session = Session(desktop, report, exe, folder)
     try:
         steps(session, desktop, report)
@@ -526,6 +542,7 @@ def run_session(title, desktop, report, exe, folder, steps):
                      traceback.format_exc())
     finally:
         session.end()
+        desktop.virtual = True
 
 
 def first_session(s, d, r, samples_win, samples, artefacts):
@@ -639,6 +656,37 @@ def third_session(s, d, r, logs_win, logs):
     r.check(whole, "every set in Rx is whole: its five files with every sample", present)
 
 
+def fourth_session(s, d, r, folder, loose, samples):
+    """A folder and a file dropped onto the window from the X side, as from a file manager
+    (Wine hands the drop to the window as WM_DROPFILES), the dropped logs converted, Alt+F4.
+
+    The program runs without Wine's virtual desktop here: there the desktop's own process
+    takes every drop, and Wine cannot pass a drop on from it to another process.
+    """
+    s.wait_main_window()
+    target = d.x_window(TITLE)
+    r.require(target is not None, "the main window has an X window of its own")
+    x, y, w, h = d.rect(IDC_FILE_LIST)
+    outcome = drop_files(":%d" % d.display, target, x + w // 2, y + h // 2, [folder, loose.path])
+    r.require(outcome == "dropped", "the window takes a folder and a file dropped on it", outcome)
+    names = [x.name for x in samples]
+    r.check(wait_for(lambda: d.list_entries() == names, 15),
+            "the file list holds the folder's logs in name order, then the file: %s" % names,
+            d.list_entries())
+    selected = ["Selected %d file(s)" % len(samples)]
+    s.check_log(selected, 'the log has the line "%s"' % selected[0])
+    s.convert(samples, selected)
+    s.check_outputs(samples)
+
+    def alt_f4():
+        # Without a window manager, keys go to the window under the pointer.
+        x, y, w, h = d.rect("main")
+        d.xdotool("mousemove", x + w // 2, y + h // 2)
+        d.key("alt+F4")
+
+    s.close(alt_f4)
+
+
 def main(argv):
     if len(argv) != 5:
         print(__doc__, file=sys.stderr)
@@ -671,6 +719,20 @@ def main(argv):
                     lambda s, d, r: third_session(s, d, r, desktop.windows_path(big_folder),
                                                   big))
         shutil.rmtree(big_folder, ignore_errors=True)
+
+        # A folder holding the first two logs (besides a file and a subfolder that are no
+        # logs of it), and the third log dropped on its own.
+        drop_folder = artefacts / "drop-folder"
+        shutil.rmtree(drop_folder, ignore_errors=True)
+        (drop_folder / "older").mkdir(parents=True)
+        for sample in samples[:2]:
+            shutil.copyfile(sample.path, drop_folder / sample.name)
+        (drop_folder / "notes.md").write_text("not a log\n")
+        shutil.copyfile(samples[2].path, drop_folder / "older" / samples[2].name)
+        run_session("session 4: a folder and a file dropped onto the window, converted, Alt+F4",
+                    desktop, report, exe, artefacts / "session-4",
+                    lambda s, d, r: fourth_session(s, d, r, drop_folder, samples[2], samples),
+                    virtual=False)
     finally:
         desktop.close()
 

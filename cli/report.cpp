@@ -1,0 +1,85 @@
+#include "report.hpp"
+
+#include <utility>
+
+#include "json.hpp"
+#include "text/text.hpp"
+
+namespace vornakite::cli {
+
+std::wstring escapeControls(std::wstring_view text) {
+    std::wstring out;
+    out.reserve(text.size());
+    for (wchar_t c : text) {
+        const bool control = c < 0x20 || (c >= 0x7F && c <= 0x9F);
+        if (!control && c != 0x2028 && c != 0x2029) {
+            out += c;
+        } else if (c == L'\n') {
+            out += L"\\n";
+        } else if (c == L'\r') {
+            out += L"\\r";
+        } else if (c == L'\t') {
+            out += L"\\t";
+        } else {
+            static constexpr wchar_t kHex[] = L"0123456789ABCDEF";
+            out += control ? L"\\x" : L"\\u";
+            for (int shift = control ? 4 : 12; shift >= 0; shift -= 4) {
+                out += kHex[(c >> shift) & 0xF];
+            }
+        }
+    }
+    return out;
+}
+
+BatchReport::BatchReport(Report form, TextOutput& out,
+                         const std::vector<std::filesystem::path>& logs,
+                         std::filesystem::path outputFolder)
+    : form_(form), out_(out), logs_(logs), outputFolder_(std::move(outputFolder)) {}
+
+void BatchReport::writeLine(const std::wstring& text) {
+    out_.write(toUtf8(escapeControls(text)) + "\n");
+}
+
+void BatchReport::postLine(std::wstring text) {
+    // Quietly, only the lines that come once every log is done: the summary.
+    if (form_ == Report::Lines || (form_ == Report::Quiet && logsDone_ == logs_.size())) {
+        writeLine(text);
+    }
+}
+
+void BatchReport::logDone(std::size_t index, const LogOutcome& outcome) {
+    ++logsDone_;
+    const std::filesystem::path& log = logs_.at(index);
+    if (form_ == Report::Quiet && !outcome.converted) {
+        // Without its Processing line, the error line names the log itself.
+        writeLine(L"Error: " + pathText(log) + L": " + widenText(outcome.error));
+    } else if (form_ == Report::Json) {
+        std::string line = "{\"log\": ";
+        appendJsonPath(line, log);
+        line += outcome.converted ? ", \"status\": \"ok\", \"set\": "
+                                  : ", \"status\": \"error\", \"set\": ";
+        if (outcome.converted) {
+            appendJsonPath(line, outcome.basePath);
+        } else {
+            line += "null";
+        }
+        line += ", \"points\": " + std::to_string(outcome.points) + ", \"error\": ";
+        if (outcome.converted) {
+            line += "null";
+        } else {
+            appendJsonString(line, widenText(outcome.error));
+        }
+        out_.write(line + "}\n");
+    }
+}
+
+void BatchReport::postBatchDone(int successCount) {
+    if (form_ == Report::Json) {
+        std::string line = "{\"converted\": " + std::to_string(successCount) +
+                           ", \"total\": " + std::to_string(logs_.size()) + ", \"output\": ";
+        appendJsonPath(line, outputFolder_);
+        out_.write(line + "}\n");
+    }
+}
+
+}  // namespace vornakite::cli

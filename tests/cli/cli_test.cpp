@@ -1,0 +1,163 @@
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "json.hpp"
+#include "test_support.hpp"
+#include "wildcards.hpp"
+
+namespace fs = std::filesystem;
+using testsupport::ScratchDir;
+using testsupport::writeFile;
+using vornakite::cli::expandWildcards;
+using vornakite::cli::matchesWildcard;
+
+namespace {
+
+fs::path::string_type native(const char* text) {
+    return fs::path(text).native();
+}
+
+// `dir` followed by `rest` exactly as typed (no separator added or changed).
+fs::path typed(const ScratchDir& dir, const char* rest) {
+    return fs::path(dir.path().native() + native(rest));
+}
+
+}  // namespace
+
+TEST(Wildcards, MatchStarsAndQuestionMarksIgnoringCase) {
+    const struct {
+        const char* name;
+        const char* pattern;
+        bool matches;
+    } cases[] = {
+        {"a.txt", "*.txt", true},
+        {"A.TXT", "*.txt", true},
+        {"a.txtx", "*.txt", false},
+        {"a.txt.bak", "*.txt", false},
+        {"a.txt", "?.txt", true},
+        {"ab.txt", "?.txt", false},
+        {".txt", "?.txt", false},
+        {"2026-10-01.Vornakite", "2026-10-0?.vornakite", true},
+        {"a.b.c", "*.c", true},
+        {"abc", "a*b*c", true},
+        {"aXbXbc", "a*b*c", true},
+        {"ac", "a*b*c", false},
+        {"", "*", true},
+        {"", "", true},
+        {"x", "", false},
+        {"x", "**", true},
+        {"readme", "*.*", true},
+        {"read.me", "*.*", true},
+        {"log", "log.*", true},
+        {"log.txt", "log.*", true},
+        {"logx", "log.*", false},
+        {"a.b", "a.*", true},
+        {"plain", "plain", true},
+        {"PLAIN", "plain", true},
+        {"plain", "plan", false},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(matchesWildcard(native(c.name), native(c.pattern)), c.matches)
+            << c.name << " / " << c.pattern;
+    }
+#ifdef _WIN32
+    // Windows file names ignore the case of every letter, not only ASCII ones.
+    EXPECT_TRUE(matchesWildcard(L"M\u00dcLLER.txt", L"m\u00fcller*"));
+#endif
+}
+
+TEST(Wildcards, ExpandToExistingPathsInNameOrderComponentByComponent) {
+    ScratchDir dir;
+    for (const char* name : {"logs/b.txt", "logs/A.txt", "logs/c.csv", "logs/sub1/x.txt",
+                             "logs/Sub2/y.txt", "logs/sub3", "logs/sub4/z.csv"}) {
+        fs::create_directories((dir / name).parent_path());
+        writeFile(dir / name, "x");
+    }
+    const struct {
+        const char* argument;
+        std::vector<const char*> expected;
+    } cases[] = {
+        {"/logs/*.txt", {"/logs/A.txt", "/logs/b.txt"}},
+        {"/logs/?.*", {"/logs/A.txt", "/logs/b.txt", "/logs/c.csv"}},
+        {"/logs/sub*/*.txt", {"/logs/sub1/x.txt", "/logs/Sub2/y.txt"}},
+        {"/logs/SUB*/", {"/logs/sub1/", "/logs/Sub2/", "/logs/sub4/"}},
+        {"/logs/*/X.TXT", {"/logs/sub1/x.txt"}},
+        {"/lo?s//sub4/*", {"/logs//sub4/z.csv"}},
+        {"/logs/*/../b.txt", {"/logs/sub1/../b.txt", "/logs/Sub2/../b.txt", "/logs/sub4/../b.txt"}},
+        {"/logs/*.none", {"/logs/*.none"}},
+        {"/missing/*.txt", {"/missing/*.txt"}},
+        {"/logs/sub3/*", {"/logs/sub3/*"}},
+        {"/logs/b.txt", {"/logs/b.txt"}},
+        {"/logs/nothing.txt", {"/logs/nothing.txt"}},
+    };
+    for (const auto& c : cases) {
+        std::vector<fs::path> expected;
+        for (const char* path : c.expected) {
+            expected.push_back(typed(dir, path));
+        }
+        EXPECT_EQ(expandWildcards(typed(dir, c.argument)), expected) << c.argument;
+    }
+
+    // Relative to the current folder, the matches stay relative.
+    const fs::path before = fs::current_path();
+    fs::current_path(dir / "logs");
+    const auto relative = expandWildcards("*.csv");
+    const auto deeper = expandWildcards("sub?/*.csv");
+    fs::current_path(before);
+    EXPECT_EQ(relative, std::vector<fs::path>{"c.csv"});
+    EXPECT_EQ(deeper, std::vector<fs::path>{"sub4/z.csv"});
+}
+
+#ifdef _WIN32
+TEST(Wildcards, OnWindowsBackslashesSeparateAndTheLongPathPrefixIsNoWildcard) {
+    ScratchDir dir;
+    fs::create_directories(dir / "logs");
+    writeFile(dir / "logs" / "a.txt", "x");
+    writeFile(dir / "logs" / "b.csv", "x");
+    const std::wstring base = fs::absolute(dir.path()).native();
+    EXPECT_EQ(expandWildcards(base + L"\\logs\\*.txt"),
+              std::vector<fs::path>{base + L"\\logs\\a.txt"});
+    EXPECT_EQ(expandWildcards(L"\\\\?\\" + base + L"\\logs\\?.csv"),
+              std::vector<fs::path>{L"\\\\?\\" + base + L"\\logs\\b.csv"});
+    EXPECT_EQ(expandWildcards(L"\\\\?\\" + base + L"\\logs\\a.txt"),
+              std::vector<fs::path>{L"\\\\?\\" + base + L"\\logs\\a.txt"});
+    // "C:*.txt" is the current folder of drive C.
+    const fs::path before = fs::current_path();
+    fs::current_path(dir / "logs");
+    const std::wstring drive = base.substr(0, 2);
+    const auto onDrive = expandWildcards(drive + L"*.csv");
+    fs::current_path(before);
+    EXPECT_EQ(onDrive, std::vector<fs::path>{drive + L"b.csv"});
+}
+#endif
+
+TEST(Json, WideTextEscapesWhatJsonAndOneLinePerObjectNeedAndKeepsLoneSurrogates) {
+    const struct {
+        std::wstring text;
+        std::string json;
+    } cases[] = {
+        {L"plain", "\"plain\""},
+        {L"quote\" back\\slash /", "\"quote\\\" back\\\\slash /\""},
+        {L"\n\r\t\b\f\x01\x1f", "\"\\n\\r\\t\\b\\f\\u0001\\u001f\""},
+        {L"\x7f\x85\x9f\xa0", "\"\\u007f\\u0085\\u009f\xc2\xa0\""},
+        {L"line\u2028para\u2029", "\"line\\u2028para\\u2029\""},
+        {L"S\u00fcd \u5317",
+         "\"S\xc3\xbc"
+         "d \xe5\x8c\x97\""},
+        {std::wstring(1, static_cast<wchar_t>(0xD800)) + L"x", "\"\\ud800x\""},
+        {L"x" + std::wstring(1, static_cast<wchar_t>(0xDC80)), "\"x\\udc80\""},
+    };
+    for (const auto& c : cases) {
+        std::string out;
+        vornakite::cli::appendJsonString(out, c.text);
+        EXPECT_EQ(out, c.json);
+    }
+    if constexpr (sizeof(wchar_t) == 2) {
+        std::string out;
+        vornakite::cli::appendJsonString(out, std::wstring{wchar_t(0xD83C), wchar_t(0xDF3D)});
+        EXPECT_EQ(out, "\"\xf0\x9f\x8c\xbd\"");  // a pair is one character
+    }
+}
