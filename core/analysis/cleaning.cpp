@@ -117,6 +117,12 @@ bool parseNumber(std::string_view text, double& value) {
     return end == s.c_str() + s.size() && std::isfinite(value);
 }
 
+// Plain Euclidean length: no overflow is possible for projected metres, and std::hypot's extra
+// care costs several times as much.
+double distance(double dx, double dy) {
+    return std::sqrt(dx * dx + dy * dy);
+}
+
 bool isFinite(const YieldPoint& p) {
     return std::isfinite(p.yield) && std::isfinite(p.moisture) && std::isfinite(p.weight) &&
            std::isfinite(p.density) && std::isfinite(p.speed);
@@ -275,7 +281,7 @@ void Cleaner::positions() {
 void Cleaner::jumps() {
     const std::size_t m = track_.size();
     auto dist = [&](std::size_t a, std::size_t b) {
-        return std::hypot(x_[a] - x_[b], y_[a] - y_[b]);
+        return distance(x_[a] - x_[b], y_[a] - y_[b]);
     };
     std::vector<double> steps = collectSample(
         m > 0 ? m - 1 : 0, [&](std::size_t k) { return dist(track_[k], track_[k + 1]) > 0.0; },
@@ -285,7 +291,7 @@ void Cleaner::jumps() {
         m > 2 ? m - 2 : 0, [](std::size_t) { return true; },
         [&](std::size_t k) {
             const std::size_t a = track_[k], b = track_[k + 1], c = track_[k + 2];
-            return std::hypot(x_[b] - 0.5 * (x_[a] + x_[c]), y_[b] - 0.5 * (y_[a] + y_[c]));
+            return distance(x_[b] - 0.5 * (x_[a] + x_[c]), y_[b] - 0.5 * (y_[a] + y_[c]));
         });
     const double medianDeviation = deviations.empty() ? 0.0 : median(deviations);
     const double automatic = std::max({1.5 * medianStep_, 6.0 * medianDeviation, 1.0});
@@ -298,14 +304,14 @@ void Cleaner::jumps() {
     const double backTolerance = 2.0 * medianStep_ + jumpMetres_;
     auto dx = [&](std::size_t k) { return x_[track_[k]] - x_[track_[k - 1]]; };
     auto dy = [&](std::size_t k) { return y_[track_[k]] - y_[track_[k - 1]]; };
-    auto big = [&](std::size_t k) { return std::hypot(dx(k), dy(k)) > bigStep; };
+    auto big = [&](std::size_t k) { return distance(dx(k), dy(k)) > bigStep; };
     constexpr std::size_t kLongestJump = 30;
     for (std::size_t k = 1; k + 1 < m; ++k) {
         if (!big(k)) {
             continue;
         }
         for (std::size_t j = k; j + 1 < m && j < k + kLongestJump; ++j) {
-            if (big(j + 1) && std::hypot(dx(k) + dx(j + 1), dy(k) + dy(j + 1)) <= backTolerance) {
+            if (big(j + 1) && distance(dx(k) + dx(j + 1), dy(k) + dy(j + 1)) <= backTolerance) {
                 for (std::size_t q = k; q <= j; ++q) {
                     flag(track_[q], Filter::Jump);
                 }
@@ -319,7 +325,7 @@ void Cleaner::jumps() {
         if (has(b, bit(Filter::Jump))) {
             continue;
         }
-        const double dev = std::hypot(x_[b] - 0.5 * (x_[a] + x_[c]), y_[b] - 0.5 * (y_[a] + y_[c]));
+        const double dev = distance(x_[b] - 0.5 * (x_[a] + x_[c]), y_[b] - 0.5 * (y_[a] + y_[c]));
         if (dev > jumpMetres_ && dist(a, c) <= backTolerance) {
             flag(b, Filter::Jump);
         }
@@ -504,7 +510,7 @@ void Cleaner::passEnds() {
     // gapBefore[k]: a gap between u[k-1] and u[k]; turn[k]: the heading changes at u[k].
     std::vector<std::uint8_t> gapBefore(m, 0), turn(m, 0);
     for (std::size_t k = 1; k < m; ++k) {
-        gapBefore[k] = std::hypot(x_[u[k]] - x_[u[k - 1]], y_[u[k]] - y_[u[k - 1]]) > gap ? 1 : 0;
+        gapBefore[k] = distance(x_[u[k]] - x_[u[k - 1]], y_[u[k]] - y_[u[k - 1]]) > gap ? 1 : 0;
     }
     const double minChord = 0.5 * static_cast<double>(base) * medianStep_;
     const double cosLimit = std::cos(35.0 * kPi / 180.0);
@@ -519,7 +525,7 @@ void Cleaner::passEnds() {
         }
         const double ax = x_[u[k]] - x_[u[a]], ay = y_[u[k]] - y_[u[a]];
         const double bx = x_[u[c]] - x_[u[k]], by = y_[u[c]] - y_[u[k]];
-        const double la = std::hypot(ax, ay), lb = std::hypot(bx, by);
+        const double la = distance(ax, ay), lb = distance(bx, by);
         if (la >= minChord && lb >= minChord && la > 0.0 && lb > 0.0 &&
             (ax * bx + ay * by) / (la * lb) < cosLimit) {
             turn[k] = 1;
@@ -805,18 +811,37 @@ void Cleaner::localOutliers() {
             std::size_t seen = 0;
             for (const auto& items : cells) {
                 for (std::uint32_t j : items) {
-                    if (seen++ % stride == 0) {
+                    if (stride == 1 || seen % stride == 0) {
                         cx.push_back(static_cast<float>(x_[j] - originX));
                         cy.push_back(static_cast<float>(y_[j] - originY));
                         cv.push_back(static_cast<float>(p_[j].yield));
                         ci.push_back(j);
                     }
+                    ++seen;
                 }
             }
         }
         const auto px = static_cast<float>(x_[i] - originX);
         const auto py = static_cast<float>(y_[i] - originY);
         const auto fr2 = static_cast<float>(r2);
+        // First only count: the neighbours, and those below and above the band of the floor
+        // spread around this yield. While fewer than half lie on either side, the median is in
+        // the band and the point is no outlier, which settles most points without a sort.
+        const auto bandLo = static_cast<float>(v - sigmas * floor);
+        const auto bandHi = static_cast<float>(v + sigmas * floor);
+        // Branch-free so that it vectorises; the point itself may be among the candidates and
+        // is then counted once, inside the band, which the tests below allow for.
+        unsigned count = 0, below = 0, above = 0;
+        for (std::size_t c = 0; c < cx.size(); ++c) {
+            const float ddx = cx[c] - px, ddy = cy[c] - py;
+            const unsigned in = ddx * ddx + ddy * ddy <= fr2 ? 1u : 0u;
+            count += in;
+            below += in & (cv[c] < bandLo ? 1u : 0u);
+            above += in & (cv[c] > bandHi ? 1u : 0u);
+        }
+        if (count < kMinNeighbours || (2 * below + 1 < count && 2 * above + 1 < count)) {
+            continue;
+        }
         near.clear();
         for (std::size_t c = 0; c < cx.size(); ++c) {
             const float ddx = cx[c] - px, ddy = cy[c] - py;
@@ -831,9 +856,6 @@ void Cleaner::localOutliers() {
         std::nth_element(near.begin(), mid, near.end());
         const double centre = *mid;
         const double dev = std::fabs(v - centre);
-        if (dev <= sigmas * floor) {
-            continue;
-        }
         for (float& w : near) {
             w = std::fabs(w - static_cast<float>(centre));
         }

@@ -28,7 +28,7 @@ Robust robust(std::span<double> values);
 
 // Thresholds need no more than this many values: larger sets are thinned to an even stride,
 // the same on every run, which keeps the statistics of a 1M-point log cheap.
-inline constexpr std::size_t kStatisticsSample = 1u << 17;
+inline constexpr std::size_t kStatisticsSample = 1u << 15;
 
 // Collects the values f(i) for which keep(i) holds, i in [0, n), thinned to at most
 // kStatisticsSample values by an even stride.
