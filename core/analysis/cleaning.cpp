@@ -73,7 +73,7 @@ const std::array<ThresholdInfo, kThresholdCount> kThresholdInfo = {{
     {Filter::YieldOutlier, "yield-max", "highest plausible yield", "bu/ac",
      "median + 5 robust SD of the positive yields", &CleaningOptions::yieldMax},
     {Filter::LocalOutlier, "local-radius-m", "neighbour radius", "m",
-     "8x the median step, within 10 to 60 m", &CleaningOptions::localRadiusMetres},
+     "6x the median step, within 8 to 50 m", &CleaningOptions::localRadiusMetres},
     {Filter::LocalOutlier, "local-sd", "local deviation limit", "robust SD",
      "4 local robust SD (MAD of the neighbours), the SD at least the log's sample-to-sample noise",
      &CleaningOptions::localSigmas},
@@ -378,12 +378,14 @@ void Cleaner::speeds() {
         if (k < 2 || !std::isfinite(p_[i].speed)) {
             continue;
         }
-        for (int a = 1; a < k; ++a) {  // insertion sort of at most four
-            for (int b = a; b > 0 && around[b] < around[b - 1]; --b) {
-                std::swap(around[b], around[b - 1]);
-            }
+        // The median of two to four values: the sum without the extremes, averaged.
+        double sum = 0.0, lo = around[0], hi = around[0];
+        for (int a = 0; a < k; ++a) {
+            sum += around[a];
+            lo = std::min(lo, around[a]);
+            hi = std::max(hi, around[a]);
         }
-        const double ref = k % 2 == 1 ? around[k / 2] : 0.5 * (around[k / 2 - 1] + around[k / 2]);
+        const double ref = k == 2 ? 0.5 * sum : k == 3 ? sum - lo - hi : 0.5 * (sum - lo - hi);
         if (ref > slowUsed) {
             change[i] = p_[i].speed / ref - 1.0;
         }
@@ -749,7 +751,7 @@ void Cleaner::localOutliers() {
     if (!on(Filter::LocalOutlier)) {
         return;
     }
-    const double radius = use("local-radius-m", std::clamp(8.0 * medianStep_, 10.0, 60.0));
+    const double radius = use("local-radius-m", std::clamp(6.0 * medianStep_, 8.0, 50.0));
     const double sigmas = use("local-sd", 4.0);
     if (!(radius > 0.0)) {
         return;
