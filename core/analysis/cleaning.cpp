@@ -82,13 +82,13 @@ const std::array<ThresholdInfo, kThresholdCount> kThresholdInfo = {{
     {Filter::MoistureRange, "moisture-max", "highest plausible moisture", "%", "45 %",
      &CleaningOptions::moistureMax},
     {Filter::MoistureOutlier, "moisture-dev", "moisture deviation from the median", "% points",
-     "6 robust SD of the plausible moistures, at least 0.35x their median",
+     "6 robust SD of the plausible moistures, at least 0.4x their median and 5 points",
      &CleaningOptions::moistureDeviation},
     {Filter::PassEnd, "ramp-fraction", "ramp level", "of pass median",
      "1 - 3x the sample-to-sample noise / median yield, within 0.6 to 0.8",
      &CleaningOptions::rampFraction},
     {Filter::PassEnd, "ramp-samples", "ramp length scanned", "samples",
-     "15 s of samples (interval: median step / median speed), 4 to 40",
+     "10 s of samples (interval: median step / median speed), 4 to 30",
      &CleaningOptions::rampSamples},
 }};
 
@@ -464,7 +464,7 @@ void Cleaner::moisture() {
     }
     if (outlier) {
         const Robust m = robust(sample);
-        const double dev = use("moisture-dev", std::max(6.0 * m.sigma, 0.35 * m.median));
+        const double dev = use("moisture-dev", std::max({6.0 * m.sigma, 0.4 * m.median, 5.0}));
         for (std::size_t i = 0; i < n_; ++i) {
             if (std::fabs(p_[i].moisture - m.median) > dev) {
                 flag(i, Filter::MoistureOutlier);
@@ -486,12 +486,12 @@ void Cleaner::passEnds() {
     }
     const double relNoise = medianYield_ > 0.0 ? yieldNoise_ / medianYield_ : 0.0;
     const double level = use("ramp-fraction", std::clamp(1.0 - 3.0 * relNoise, 0.6, 0.8));
-    // The sample interval is the median step over the median speed; the scan covers 15 s.
+    // The sample interval is the median step over the median speed; the scan covers 10 s.
     double interval = 1.0;
     if (medianStep_ > 0.0 && medianSpeed_ > 0.0) {
         interval = medianStep_ / (medianSpeed_ * 0.44704);
     }
-    const double scanned = use("ramp-samples", std::clamp(std::round(15.0 / interval), 4.0, 40.0));
+    const double scanned = use("ramp-samples", std::clamp(std::round(10.0 / interval), 4.0, 30.0));
     const std::size_t scan = static_cast<std::size_t>(std::clamp(scanned, 0.0, 1000.0));
     std::vector<std::size_t> u;
     u.reserve(track_.size());
