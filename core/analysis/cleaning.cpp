@@ -261,6 +261,7 @@ void Cleaner::positions() {
     const LocalProjection proj = LocalProjection::around(p_);
     x_.assign(n_, 0.0);
     y_.assign(n_, 0.0);
+    track_.reserve(n_);
     for (std::size_t i = 0; i < n_; ++i) {
         if (valid_[i]) {
             x_[i] = proj.x(p_[i].longitude);
