@@ -327,3 +327,35 @@ TEST(CleaningRobustness, FlagsNonFiniteValuesAndCopesWithOddPlaces) {
     EXPECT_TRUE(r.judged());
     EXPECT_EQ(r.flags.size(), crowd.size());
 }
+
+TEST(CleaningRobustness, SurvivesLogsOfOddValuesEverywhere) {
+    // Deterministic mixtures of ordinary, repeated, extreme and non-finite values in every
+    // member, at every log size up to a few hundred: each run returns a flag per point.
+    const double specials[] = {kNaN, kInf, -kInf, 0.0, -1.0, 1e308, -1e308, 5e-324, 90.0, 180.0};
+    std::uint64_t state = 12345;
+    auto next = [&] {
+        state = state * 6364136223846793005ull + 1442695040888963407ull;
+        return state >> 33;
+    };
+    const std::vector<YieldPoint> base = field(8, 40);
+    for (int round = 0; round < 200; ++round) {
+        const std::size_t n = next() % 321;
+        std::vector<YieldPoint> pts(base.begin(), base.begin() + static_cast<std::ptrdiff_t>(n));
+        for (YieldPoint& p : pts) {
+            if (next() % 4 == 0) {
+                double YieldPoint::*members[] = {&YieldPoint::longitude, &YieldPoint::latitude,
+                                                 &YieldPoint::yield,     &YieldPoint::moisture,
+                                                 &YieldPoint::weight,    &YieldPoint::density,
+                                                 &YieldPoint::speed};
+                p.*members[next() % 7] = specials[next() % 10];
+            }
+            if (round % 5 == 0) {
+                p = pts.front();  // long runs of one point
+            }
+        }
+        const CleaningResult r = cleanPoints(pts);
+        ASSERT_EQ(r.flags.size(), n) << round;
+        ASSERT_EQ(r.kept + r.removed, n) << round;
+        EXPECT_FALSE(cleaningLine(r).empty());
+    }
+}

@@ -173,8 +173,12 @@ std::string histogram(std::span<const YieldPoint> points, const CleaningResult& 
         if (!std::isfinite(v)) {
             continue;
         }
-        const auto b = static_cast<std::size_t>(
-            std::clamp(std::floor((v - lo) / width), 0.0, double{kHistogramBins - 1}));
+        // Written so that an infinite or NaN quotient (values near the double range) lands in
+        // a bin instead of reaching the integer conversion.
+        const double f = (v - lo) / width;
+        const auto b = f >= kHistogramBins - 1 ? std::size_t{kHistogramBins - 1}
+                       : f >= 0.0              ? static_cast<std::size_t>(f)
+                                               : std::size_t{0};
         ++(r.flags[i] == 0 ? kept : removed)[b];
     }
     std::size_t top = 1;
