@@ -76,8 +76,8 @@ TEST(Geometry, ValidPositionsAndWrappedLongitudes) {
 TEST(Geometry, ProjectsInMetresAcrossTheAntimeridianAndAtThePole) {
     const LocalProjection p(179.9995, 45.0);
     // A thousandth of a degree east of the centre, across the line: about 79 m, not 28,000 km.
-    EXPECT_NEAR(p.x(-179.9995) - p.x(179.9995), 0.001 * 111319.49 * std::cos(45.0 * 3.14159265358979323846 / 180),
-                1e-6);
+    EXPECT_NEAR(p.x(-179.9995) - p.x(179.9995),
+                0.001 * 111319.49 * std::cos(45.0 * 3.14159265358979323846 / 180), 1e-6);
     EXPECT_NEAR(p.y(45.001), 110.574, 1e-6);
     const LocalProjection pole(0.0, 90.0);
     EXPECT_TRUE(std::isfinite(pole.x(120.0)));
