@@ -648,14 +648,13 @@ class CellGrid {
         while (size < pool.size()) {
             size *= 2;
         }
-        keys_.assign(size, 0);
-        ids_.assign(size, 0);
+        slots_.assign(size, Slot{});
         std::vector<std::uint32_t> cellOf(pool.size());
         for (std::size_t k = 0; k < pool.size(); ++k) {
             const std::uint64_t key = keyOf(x[pool[k]], y[pool[k]]);
             std::uint32_t id = find(key);
             if (id == kNone) {
-                if (2 * (counts_.size() + 1) > keys_.size()) {
+                if (2 * (counts_.size() + 1) > slots_.size()) {
                     grow();
                 }
                 id = insert(key);
@@ -686,13 +685,13 @@ class CellGrid {
     std::uint64_t keyOf(double x, double y) const { return pack(column(x), column(y)); }
 
     std::uint32_t find(std::uint64_t key) const {
-        const std::size_t mask = keys_.size() - 1;
+        const std::size_t mask = slots_.size() - 1;
         for (std::size_t s = hash(key) & mask;; s = (s + 1) & mask) {
-            if (ids_[s] == 0) {
+            if (slots_[s].idPlusOne == 0) {
                 return kNone;
             }
-            if (keys_[s] == key) {
-                return ids_[s] - 1;
+            if (slots_[s].key == key) {
+                return slots_[s].idPlusOne - 1;
             }
         }
     }
@@ -714,29 +713,30 @@ class CellGrid {
         return id;
     }
     void place(std::uint64_t key, std::uint32_t idPlusOne) {
-        const std::size_t mask = keys_.size() - 1;
+        const std::size_t mask = slots_.size() - 1;
         std::size_t s = hash(key) & mask;
-        while (ids_[s] != 0) {
+        while (slots_[s].idPlusOne != 0) {
             s = (s + 1) & mask;
         }
-        keys_[s] = key;
-        ids_[s] = idPlusOne;
+        slots_[s] = {key, idPlusOne};
     }
     void grow() {
-        std::vector<std::uint64_t> keys = std::move(keys_);
-        std::vector<std::uint32_t> ids = std::move(ids_);
-        keys_.assign(keys.size() * 2, 0);
-        ids_.assign(keys.size() * 2, 0);
-        for (std::size_t s = 0; s < keys.size(); ++s) {
-            if (ids[s] != 0) {
-                place(keys[s], ids[s]);
+        std::vector<Slot> old = std::move(slots_);
+        slots_.assign(old.size() * 2, Slot{});
+        for (const Slot& slot : old) {
+            if (slot.idPlusOne != 0) {
+                place(slot.key, slot.idPlusOne);
             }
         }
     }
 
+    // Key and id side by side: one cache line per probe.
+    struct Slot {
+        std::uint64_t key = 0;
+        std::uint32_t idPlusOne = 0;  // 0: empty
+    };
     double cell_;
-    std::vector<std::uint64_t> keys_;
-    std::vector<std::uint32_t> ids_;  // cell id + 1; 0 = empty slot
+    std::vector<Slot> slots_;
     std::vector<std::uint32_t> counts_;
     std::vector<std::uint32_t> starts_;
     std::vector<std::uint32_t> items_;
@@ -783,6 +783,10 @@ void Cleaner::localOutliers() {
     cx.reserve(kMaxCandidates + 16);
     near.reserve(kMaxCandidates + 16);
     std::uint64_t gathered = ~0ull;
+    constexpr std::size_t kLookupCache = 64;
+    std::uint64_t cacheKeys[kLookupCache];
+    std::uint32_t cacheIds[kLookupCache];
+    std::fill(std::begin(cacheKeys), std::end(cacheKeys), ~0ull);
     double originX = 0.0, originY = 0.0;
     for (std::size_t i : track_) {
         const double v = p_[i].yield;
@@ -800,8 +804,15 @@ void Cleaner::localOutliers() {
             std::span<const std::uint32_t> cells[9];
             std::size_t total = 0;
             for (int d = 0; d < 9; ++d) {
-                const std::uint32_t id =
-                    grid.find(CellGrid::pack(col + d % 3 - 1, row + d / 3 - 1));
+                // Neighbouring gathers share six of their nine cells: a small cache of the
+                // last lookups saves the hash table's cache misses.
+                const std::uint64_t cellKey = CellGrid::pack(col + d % 3 - 1, row + d / 3 - 1);
+                const std::size_t line = (cellKey ^ (cellKey >> 29)) & (kLookupCache - 1);
+                if (cacheKeys[line] != cellKey) {
+                    cacheKeys[line] = cellKey;
+                    cacheIds[line] = grid.find(cellKey);
+                }
+                const std::uint32_t id = cacheIds[line];
                 cells[d] =
                     id == CellGrid::kNone ? std::span<const std::uint32_t>{} : grid.items(id);
                 total += cells[d].size();
