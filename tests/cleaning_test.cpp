@@ -254,6 +254,21 @@ TEST(CleaningTables, CodesAreShortUniqueAndFitTheReasonColumn) {
     }
 }
 
+TEST(CleaningTables, HelpListsEveryFilterAndOption) {
+    const std::string help = cleaningHelp();
+    for (const FilterInfo& f : kFilterInfo) {
+        EXPECT_NE(help.find("  " + std::string(f.code) + " "), std::string::npos) << f.code;
+    }
+    for (const ThresholdInfo& t : kThresholdInfo) {
+        EXPECT_NE(help.find("--" + std::string(t.option) + " "), std::string::npos) << t.option;
+    }
+    EXPECT_EQ(help.back(), '\n');
+    for (std::size_t start = 0, end; start < help.size(); start = end + 1) {
+        end = help.find('\n', start);
+        EXPECT_LE(end - start, 100u) << help.substr(start, end - start);
+    }
+}
+
 TEST(CleaningLine, CountsKeptAndRemovedPerFilterInPlainAscii) {
     std::vector<YieldPoint> pts = field();
     pts[70].yield = 0.0;

@@ -905,6 +905,45 @@ void setThreshold(CleaningOptions& options, std::string_view option, std::string
     options.*(info->member) = v;
 }
 
+std::string cleaningHelp() {
+    // `text` after `prefix`, words wrapped at 100 columns, continuation lines indented as far
+    // as the prefix is long.
+    auto wrap = [](std::string line, std::string_view text) {
+        const std::size_t indent = line.size();
+        std::string out;
+        bool first = true;
+        while (!text.empty()) {
+            const std::size_t space = text.find(' ');
+            const std::string_view word = text.substr(0, space);
+            text = space == std::string_view::npos ? std::string_view{} : text.substr(space + 1);
+            if (!first && line.size() + 1 + word.size() > 100) {
+                out += line + "\n";
+                line.assign(indent, ' ');
+            } else if (!first) {
+                line += ' ';
+            }
+            line += word;
+            first = false;
+        }
+        return out + line + "\n";
+    };
+    std::string out;
+    for (const FilterInfo& f : kFilterInfo) {
+        std::string head = "  " + std::string(f.code);
+        head.resize(8, ' ');
+        out += head + std::string(f.name) + "\n";
+        for (const ThresholdInfo& t : kThresholdInfo) {
+            if (t.filter == f.filter) {
+                std::string option = "      --" + std::string(t.option) + " VALUE";
+                option.resize(std::max<std::size_t>(option.size() + 2, 30), ' ');
+                out += wrap(option, std::string(t.name) + ", " + std::string(t.unit) +
+                                        " (automatic: " + std::string(t.automatic) + ")");
+            }
+        }
+    }
+    return out;
+}
+
 FilterMask parseFilterCodes(std::string_view codes) {
     FilterMask mask = 0;
     while (!codes.empty()) {

@@ -97,6 +97,11 @@ const ThresholdInfo* findThreshold(std::string_view option);
 // negative value, or a fraction or count out of its range.
 void setThreshold(CleaningOptions& options, std::string_view option, std::string_view value);
 
+// The filters and their options for --help, from the two tables: per filter its code and name,
+// then each option with what it sets, its unit and how its automatic value is found, wrapped at
+// 100 columns; every line ends in '\n'.
+std::string cleaningHelp();
+
 // The filters named by comma-separated codes ("ZERO,LOC"), any case; throws
 // std::invalid_argument("Unknown filter code").
 FilterMask parseFilterCodes(std::string_view codes);
