@@ -20,6 +20,8 @@
 // Samples of a ramp or stop that are only a little off (70-90 % yield, 60-90 % speed) and
 // turns logged with the header down are marked "minor": neither error nor clean.
 //
+// --interval sets the seconds between samples instead of drawing them (0.5, 1 or 2 s).
+//
 // The truth file is CSV: index,kind (0-based sample index) for every sample that is not clean,
 // including the natural areas "wet" and "edge".
 #include <algorithm>
@@ -411,7 +413,9 @@ void inject(std::vector<Sample>& s, const Plan& p, Random& rng) {
 }
 
 int usage() {
-    std::fputs("usage: vornakite-gendirty [--seed S] OUT.Vornakite TRUTH.csv\n", stderr);
+    std::fputs(
+        "usage: vornakite-gendirty [--seed S] [--interval SECONDS] OUT.Vornakite TRUTH.csv\n",
+        stderr);
     return 2;
 }
 
@@ -419,11 +423,14 @@ int usage() {
 
 int main(int argc, char** argv) {
     std::uint64_t seed = 1;
+    double interval = 0.0;  // seconds between samples; 0: drawn with the field
     std::vector<std::string> paths;
     for (int i = 1; i < argc; ++i) {
         const std::string_view arg = argv[i];
         if (arg == "--seed" && i + 1 < argc) {
             seed = std::strtoull(argv[++i], nullptr, 10);
+        } else if (arg == "--interval" && i + 1 < argc) {
+            interval = std::strtod(argv[++i], nullptr);
         } else if (!arg.empty() && arg[0] != '-') {
             paths.emplace_back(arg);
         } else {
@@ -434,7 +441,10 @@ int main(int argc, char** argv) {
         return usage();
     }
     Random rng(seed * 7919 + 17);
-    const Plan plan = drawPlan(rng);
+    Plan plan = drawPlan(rng);
+    if (interval > 0.0) {
+        plan.interval = interval;
+    }
     std::vector<Sample> samples = Field(plan, rng).harvest();
     inject(samples, plan, rng);
 

@@ -170,6 +170,16 @@ TEST(MoistureFilters, FlagImplausibleAndOutlyingMoisture) {
                  {"a little wetter", [](auto& p) { p[52].moisture = 20.0; }, {}, {52}}});
 }
 
+TEST(MoistureFilters, RunOnLogsLargerThanTheStatisticsSample) {
+    std::vector<YieldPoint> pts = field(40, 2000);  // 80,000 points
+    pts[12345].moisture = 0.0;
+    pts[23456].moisture = 38.0;
+    const CleaningResult r = cleanPoints(pts);
+    EXPECT_TRUE(flaggedBy(r, 12345, Filter::MoistureRange));
+    EXPECT_TRUE(flaggedBy(r, 23456, Filter::MoistureOutlier));
+    EXPECT_TRUE(r.warnings.empty());
+}
+
 TEST(PassEnds, FlagsTheRampAtTheStartOfAPass) {
     expectCases(Filter::PassEnd, {{"ramp up at the start of the second pass",
                                    [](auto& p) {

@@ -88,7 +88,7 @@ const std::array<ThresholdInfo, kThresholdCount> kThresholdInfo = {{
      "1 - 3x the sample-to-sample noise / median yield, within 0.6 to 0.8",
      &CleaningOptions::rampFraction},
     {Filter::PassEnd, "ramp-samples", "ramp length scanned", "samples",
-     "10 s of samples (interval: median step / median speed), 4 to 30",
+     "10 s of samples (interval: median step / median speed), 4 to 60",
      &CleaningOptions::rampSamples},
 }};
 
@@ -444,11 +444,13 @@ void Cleaner::moisture() {
     auto plausible = [&](std::size_t i) { return p_[i].moisture >= lo && p_[i].moisture <= hi; };
     std::vector<double> sample =
         collectSample(n_, plausible, [&](std::size_t i) { return p_[i].moisture; });
-    std::size_t finite = 0;
-    for (const YieldPoint& p : p_) {
-        finite += std::isfinite(p.moisture) ? 1u : 0u;
+    // Counted over all points: the sample above is thinned on large logs.
+    std::size_t finite = 0, inRange = 0;
+    for (std::size_t i = 0; i < n_; ++i) {
+        finite += std::isfinite(p_[i].moisture) ? 1u : 0u;
+        inRange += plausible(i) ? 1u : 0u;
     }
-    if (sample.size() * 2 < finite || sample.size() < kMinPointsToJudge) {
+    if (inRange * 2 < finite || inRange < kMinPointsToJudge) {
         // No moisture sensor, or another unit: judging by the range would remove everything.
         r_.warnings.push_back("moisture filters not run: most moistures are outside " +
                               plainNumber(lo, 2) + " to " + plainNumber(hi, 2) + " %");
@@ -492,7 +494,7 @@ void Cleaner::passEnds() {
     if (medianStep_ > 0.0 && medianSpeed_ > 0.0) {
         interval = medianStep_ / (medianSpeed_ * 0.44704);
     }
-    const double scanned = use("ramp-samples", std::clamp(std::round(10.0 / interval), 4.0, 30.0));
+    const double scanned = use("ramp-samples", std::clamp(std::round(10.0 / interval), 4.0, 60.0));
     const std::size_t scan = static_cast<std::size_t>(std::clamp(scanned, 0.0, 1000.0));
     std::vector<std::size_t> u;
     u.reserve(track_.size());
