@@ -73,7 +73,8 @@ const std::array<ThresholdInfo, kThresholdCount> kThresholdInfo = {{
     {Filter::YieldOutlier, "yield-max", "highest plausible yield", "bu/ac",
      "median + 5 robust SD of the positive yields", &CleaningOptions::yieldMax},
     {Filter::LocalOutlier, "local-radius-m", "neighbour radius", "m",
-     "6x the median step, within 8 to 50 m", &CleaningOptions::localRadiusMetres},
+     "6x the distance per sample (over ten samples), within 8 to 50 m",
+     &CleaningOptions::localRadiusMetres},
     {Filter::LocalOutlier, "local-sd", "local deviation limit", "robust SD",
      "4 local robust SD (MAD of the neighbours), the SD at least the log's sample-to-sample noise",
      &CleaningOptions::localSigmas},
@@ -88,7 +89,7 @@ const std::array<ThresholdInfo, kThresholdCount> kThresholdInfo = {{
      "1 - 3x the sample-to-sample noise / median yield, within 0.6 to 0.8",
      &CleaningOptions::rampFraction},
     {Filter::PassEnd, "ramp-samples", "ramp length scanned", "samples",
-     "10 s of samples (interval: median step / median speed), 4 to 60",
+     "10 s of samples (interval: distance per sample / median speed), 4 to 60",
      &CleaningOptions::rampSamples},
 }};
 
@@ -160,6 +161,7 @@ class Cleaner {
     std::vector<double> x_, y_;        // metres; meaningful where valid_
     std::vector<std::size_t> track_;   // valid positions in file order
     double medianStep_ = 0.0;
+    double trackStep_ = 0.0;  // metres covered per sample
     double jumpMetres_ = 1.0;
     double medianYield_ = 0.0;
     double yieldNoise_ = 0.0;   // sample-to-sample standard deviation of the yield
@@ -288,6 +290,14 @@ void Cleaner::jumps() {
         m > 0 ? m - 1 : 0, [&](std::size_t k) { return dist(track_[k], track_[k + 1]) > 0.0; },
         [&](std::size_t k) { return dist(track_[k], track_[k + 1]); });
     medianStep_ = steps.empty() ? 0.0 : median(steps);
+    // The distance covered per sample, over ten samples: at a high sample rate a single step
+    // is mostly GPS noise.
+    constexpr std::size_t kSpan = 10;
+    std::vector<double> spans = collectSample(
+        m > kSpan ? m - kSpan : 0,
+        [&](std::size_t k) { return dist(track_[k], track_[k + kSpan]) > 0.0; },
+        [&](std::size_t k) { return dist(track_[k], track_[k + kSpan]) / kSpan; });
+    trackStep_ = spans.empty() ? medianStep_ : median(spans);
     std::vector<double> deviations = collectSample(
         m > 2 ? m - 2 : 0, [](std::size_t) { return true; },
         [&](std::size_t k) {
@@ -477,7 +487,7 @@ void Cleaner::moisture() {
 }
 
 // Pass ends. The track (valid positions, jumps left out) is cut at gaps and where the heading
-// over a few metres before a point and after it differs by more than 45 degrees; the straight
+// over 10 m before a point and after it differs by more than 35 degrees; the straight
 // runs between are the passes. At each end of a pass, the low points (below a share of the
 // pass's median) before the first two good ones, and those of the turn before it, are a ramp
 // when one of them is deep (below 0.6 of that level): grain flow fills or empties the sensor.
@@ -489,10 +499,11 @@ void Cleaner::passEnds() {
     }
     const double relNoise = medianYield_ > 0.0 ? yieldNoise_ / medianYield_ : 0.0;
     const double level = use("ramp-fraction", std::clamp(1.0 - 3.0 * relNoise, 0.6, 0.8));
-    // The sample interval is the median step over the median speed; the scan covers 10 s.
+    // The sample interval is the distance covered per sample over the median speed; the scan
+    // covers 10 s.
     double interval = 1.0;
-    if (medianStep_ > 0.0 && medianSpeed_ > 0.0) {
-        interval = medianStep_ / (medianSpeed_ * 0.44704);
+    if (trackStep_ > 0.0 && medianSpeed_ > 0.0) {
+        interval = trackStep_ / (medianSpeed_ * 0.44704);
     }
     const double scanned = use("ramp-samples", std::clamp(std::round(10.0 / interval), 4.0, 60.0));
     const std::size_t scan = static_cast<std::size_t>(std::clamp(scanned, 0.0, 1000.0));
@@ -508,31 +519,49 @@ void Cleaner::passEnds() {
         return;
     }
     const double gap = medianStep_ + jumpMetres_;
-    const std::size_t base =
-        medianStep_ > 0.0
-            ? static_cast<std::size_t>(std::clamp(std::round(10.0 / medianStep_), 1.0, 20.0))
-            : 1;
     // gapBefore[k]: a gap between u[k-1] and u[k]; turn[k]: the heading changes at u[k].
     std::vector<std::uint8_t> gapBefore(m, 0), turn(m, 0);
     for (std::size_t k = 1; k < m; ++k) {
         gapBefore[k] = distance(x_[u[k]] - x_[u[k - 1]], y_[u[k]] - y_[u[k - 1]]) > gap ? 1 : 0;
     }
-    const double minChord = 0.5 * static_cast<double>(base) * medianStep_;
+    // The heading before a point is that of the chord from the latest earlier point at least
+    // `chord` metres away, the heading after it that of the chord to the first later one: by
+    // displacement, not by sample count, so that neither the sample rate nor GPS noise at a
+    // crawl decides. Each search is capped at kLongestChord samples (a long stop).
+    const double chord = std::max(10.0, 2.0 * medianStep_);
+    const double chord2 = chord * chord;
+    constexpr std::size_t kLongestChord = 400;
     const double cosLimit = std::cos(35.0 * kPi / 180.0);
+    auto far = [&](std::size_t a, std::size_t b) {
+        const double dx = x_[u[a]] - x_[u[b]], dy = y_[u[a]] - y_[u[b]];
+        return dx * dx + dy * dy >= chord2;
+    };
+    std::size_t segment = 0;  // first index of the current gap-free segment
+    std::size_t back = 0, ahead = 0;
     for (std::size_t k = 0; k < m; ++k) {
-        // Within the segment between gaps.
-        std::size_t a = k, c = k;
-        for (std::size_t s = 0; s < base && a > 0 && !gapBefore[a]; ++s) {
-            --a;
+        if (gapBefore[k]) {
+            segment = k;
         }
-        for (std::size_t s = 0; s < base && c + 1 < m && !gapBefore[c + 1]; ++s) {
-            ++c;
+        // back: the latest index in [segment, k) far from k, searched afresh like `ahead`.
+        back = k;
+        for (std::size_t s = 0; back > segment && (back == k || !far(back, k)) && s < kLongestChord;
+             ++s) {
+            --back;
         }
-        const double ax = x_[u[k]] - x_[u[a]], ay = y_[u[k]] - y_[u[a]];
-        const double bx = x_[u[c]] - x_[u[k]], by = y_[u[c]] - y_[u[k]];
-        const double la = distance(ax, ay), lb = distance(bx, by);
-        if (la >= minChord && lb >= minChord && la > 0.0 && lb > 0.0 &&
-            (ax * bx + ay * by) / (la * lb) < cosLimit) {
+        // ahead: the first index after k, within the segment, far from k. Both are searched
+        // afresh for each point: on a turn the track comes back alongside itself, so the
+        // previous point's answers can be wrong for this one.
+        ahead = k;
+        for (std::size_t s = 0;
+             ahead + 1 < m && !gapBefore[ahead + 1] && !far(ahead, k) && s < kLongestChord; ++s) {
+            ++ahead;
+        }
+        if (back >= k || ahead <= k || !far(back, k) || !far(ahead, k)) {
+            continue;
+        }
+        const double ax = x_[u[k]] - x_[u[back]], ay = y_[u[k]] - y_[u[back]];
+        const double bx = x_[u[ahead]] - x_[u[k]], by = y_[u[ahead]] - y_[u[k]];
+        if ((ax * bx + ay * by) / (distance(ax, ay) * distance(bx, by)) < cosLimit) {
             turn[k] = 1;
         }
     }
@@ -585,51 +614,48 @@ void Cleaner::passEnds() {
         const std::size_t reach = std::min(scan, len - 1);
         const double deep = 0.6 * limit;
         auto low = [&](std::size_t q) { return rampable(q, limit); };
-        // Start: the low points before the first two good ones, from the turn before the pass
-        // on, when one of them is deep.
-        for (std::size_t g = a; g < a + reach; ++g) {
+        // Start: the window runs from the turn before the pass (after its last zero: the header
+        // was still up) to `reach` points into the pass. Its low points before the first two
+        // good ones are the ramp when one of them is deep.
+        std::size_t lo = std::max(before, a >= scan ? a - scan : 0);
+        for (std::size_t q = lo; q < a; ++q) {
+            if (!(yieldAt(q) > 0.0)) {
+                lo = q + 1;
+            }
+        }
+        for (std::size_t g = lo; g < a + reach; ++g) {
             if (!good(g) || !good(g + 1)) {
                 continue;
             }
-            std::size_t from = a;
-            for (std::size_t s = g - a; from > before && s < scan && low(from - 1); ++s) {
-                --from;
+            bool ramp = false;
+            for (std::size_t q = lo; q < g; ++q) {
+                ramp = ramp || rampable(q, deep);
             }
-            std::size_t lastDeep = m;
-            for (std::size_t q = from; q < g; ++q) {
-                if (rampable(q, deep)) {
-                    lastDeep = q;
-                }
-            }
-            if (lastDeep == m) {
-                break;
-            }
-            for (std::size_t q = from; q < g; ++q) {
+            for (std::size_t q = lo; ramp && q < g; ++q) {
                 if (low(q)) {
                     flag(u[q], Filter::PassEnd);
                 }
             }
             break;
         }
-        // End: the same, mirrored, after the last two good points.
-        for (std::size_t h = b - 1; h > b - 1 - reach; --h) {
+        // End: the same, mirrored: from `reach` points before the end of the pass into the turn
+        // after it, up to its first zero.
+        std::size_t hi = std::min(after, b + scan);  // one past the window
+        for (std::size_t q = b; q < hi; ++q) {
+            if (!(yieldAt(q) > 0.0)) {
+                hi = q;
+                break;
+            }
+        }
+        for (std::size_t h = hi - 1; h > b - 1 - reach; --h) {
             if (!good(h) || !good(h - 1)) {
                 continue;
             }
-            std::size_t to = b;  // one past the last point looked at
-            for (std::size_t s = b - 1 - h; to < after && s < scan && low(to); ++s) {
-                ++to;
+            bool ramp = false;
+            for (std::size_t q = h + 1; q < hi; ++q) {
+                ramp = ramp || rampable(q, deep);
             }
-            std::size_t firstDeep = m;
-            for (std::size_t q = to; q > h + 1; --q) {
-                if (rampable(q - 1, deep)) {
-                    firstDeep = q - 1;
-                }
-            }
-            if (firstDeep == m) {
-                break;
-            }
-            for (std::size_t q = h + 1; q < to; ++q) {
+            for (std::size_t q = h + 1; ramp && q < hi; ++q) {
                 if (low(q)) {
                     flag(u[q], Filter::PassEnd);
                 }
@@ -754,7 +780,7 @@ void Cleaner::localOutliers() {
     if (!on(Filter::LocalOutlier)) {
         return;
     }
-    const double radius = use("local-radius-m", std::clamp(6.0 * medianStep_, 8.0, 50.0));
+    const double radius = use("local-radius-m", std::clamp(6.0 * trackStep_, 8.0, 50.0));
     const double sigmas = use("local-sd", 4.0);
     if (!(radius > 0.0)) {
         return;
