@@ -246,6 +246,12 @@ TEST(CleaningOptions, RejectsUnknownNamesAndBadValues) {
         }
     }
     EXPECT_THROW(parseFilterCodes("ZERO,NOPE"), std::invalid_argument);
+    // Plain decimals whatever the locale; a comma is no decimal mark.
+    for (const char* text : {"2.5", "+2.5", "25e-1"}) {
+        setThreshold(o, "jump-m", text);
+        EXPECT_EQ(o.jumpMetres, 2.5) << text;
+    }
+    EXPECT_THROW(setThreshold(o, "jump-m", "2,5"), std::invalid_argument);
 }
 
 TEST(CleaningTables, CodesAreShortUniqueAndFitTheReasonColumn) {

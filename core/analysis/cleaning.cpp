@@ -1,6 +1,7 @@
 #include "analysis/cleaning.hpp"
 
 #include <algorithm>
+#include <charconv>
 #include <cmath>
 #include <limits>
 #include <stdexcept>
@@ -107,15 +108,14 @@ namespace {
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 constexpr double kPi = 3.14159265358979323846;
 
+// A plain decimal number ("25", "0.75", "-3", "1e2"), whatever the C locale: std::from_chars.
 bool parseNumber(std::string_view text, double& value) {
-    // Plain decimal only: digits, one point, an optional leading sign.
-    if (text.empty() || text.size() > 40) {
-        return false;
+    if (!text.empty() && text.front() == '+') {
+        text.remove_prefix(1);
     }
-    std::string s(text);
-    char* end = nullptr;
-    value = std::strtod(s.c_str(), &end);
-    return end == s.c_str() + s.size() && std::isfinite(value);
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    return error == std::errc{} && end == text.data() + text.size() && !text.empty() &&
+           std::isfinite(value);
 }
 
 // Plain Euclidean length: no overflow is possible for projected metres, and std::hypot's extra
