@@ -262,7 +262,7 @@ TEST(CleaningTables, CodesAreShortUniqueAndFitTheReasonColumn) {
         EXPECT_EQ(&filterInfo(f.filter), &f);
     }
     EXPECT_EQ(reasonText(kAllFilters), "NAN,POS,JMP,DUP,SLOW,SPD,DSPD,ZERO,YLD,LOC,MST,MSO,END");
-    EXPECT_LE(reasonText(kAllFilters).size(), 254u);
+    EXPECT_LE(reasonText(kAllFilters).size(), 64u);
     EXPECT_EQ(reasonText(0), "");
     for (const ThresholdInfo& t : kThresholdInfo) {
         EXPECT_EQ(findThreshold(t.option), &t);

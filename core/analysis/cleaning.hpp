@@ -107,7 +107,7 @@ std::string cleaningHelp();
 FilterMask parseFilterCodes(std::string_view codes);
 
 // The codes of the filters in `mask`, comma-separated in filter order: the Reason column.
-// At most 13 codes of at most 4 letters: 64 bytes.
+// All thirteen codes together are 54 bytes: a C(64) column holds any combination.
 std::string reasonText(FilterMask mask);
 
 // One threshold as used on a log.
