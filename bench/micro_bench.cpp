@@ -4,16 +4,21 @@
 #include <benchmark/benchmark.h>
 
 #include <charconv>
+#include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <ostream>
 #include <streambuf>
 #include <string>
 #include <string_view>
 #include <utility>
 #include <vector>
 
+#include "analysis/cleaning.hpp"
+#include "analysis/report.hpp"
+#include "analysis/summary.hpp"
 #include "read/number.hpp"
 #include "read/yield_log.hpp"
 #include "write/dbf_writer.hpp"
@@ -261,6 +266,84 @@ void BM_WriteShapefileSet(benchmark::State& state) {
     state.SetItemsProcessed(state.iterations() * static_cast<std::int64_t>(points.size()));
 }
 BENCHMARK(BM_WriteShapefileSet)->Arg(100000)->Unit(benchmark::kMillisecond);
+
+// --- Analysis ------------------------------------------------------------------------------
+
+// A season of fields as a combine logs them: serpentine passes of 250 samples 2 m apart and
+// 9.1 m apart, half-circle turns with the header raised (zero yield), a field of 40 passes
+// every 10,000 samples a few kilometres from the last; yield and speed with smooth variation
+// and noise, a few spikes.
+const std::vector<YieldPoint>& fieldPoints(std::size_t n) {
+    static std::vector<YieldPoint> points;
+    if (points.size() == n) {
+        return points;
+    }
+    points.clear();
+    points.reserve(n);
+    std::uint64_t state = 20261001;
+    auto noise = [&] {  // roughly normal, sd 1
+        double sum = 0;
+        for (int k = 0; k < 4; ++k) {
+            state = state * 6364136223846793005ull + 1442695040888963407ull;
+            sum += static_cast<double>(state >> 11) * 0x1p-53;
+        }
+        return (sum - 2.0) * 1.732;
+    };
+    const double mLat = 110574.0, mLon = 111319.49 * std::cos(42.0 * 3.14159265 / 180.0);
+    for (std::size_t i = 0; i < n; ++i) {
+        const std::size_t fieldNo = i / 10000, inField = i % 10000;
+        const std::size_t pass = inField / 262, k = inField % 262;
+        double east = 0, north = 9.1 * static_cast<double>(pass), yield = 0;
+        if (k < 250) {
+            east = 2.0 * static_cast<double>(pass % 2 == 0 ? k : 249 - k);
+            yield = 190 + 25 * std::sin(east / 37) * std::cos(north / 23) + 9 * noise();
+            if (i % 997 == 0) {
+                yield *= 3;
+            }
+        } else {  // the turn
+            const double a = 3.14159265 * static_cast<double>(k - 249) / 13;
+            east = pass % 2 == 0 ? 498 + 4.55 * std::sin(a) : -4.55 * std::sin(a);
+            north += 4.55 - 4.55 * std::cos(a);
+        }
+        const double lat = 42.0 + static_cast<double>(fieldNo % 7) * 0.05 + north / mLat;
+        const double lon = -93.5 + static_cast<double>(fieldNo / 7) * 0.05 + east / mLon;
+        points.push_back({lon, lat, yield, 18 + 0.3 * noise(), 5.3, 56, 4.5 + 0.2 * noise()});
+    }
+    return points;
+}
+
+void BM_CleanPoints(benchmark::State& state) {
+    const auto& points = fieldPoints(static_cast<std::size_t>(state.range(0)));
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(vornakite::analysis::cleanPoints(points));
+    }
+    state.SetItemsProcessed(state.iterations() * state.range(0));
+}
+BENCHMARK(BM_CleanPoints)->Arg(1000000)->Unit(benchmark::kMillisecond);
+
+void BM_SummarizeField(benchmark::State& state) {
+    const auto& points = fieldPoints(static_cast<std::size_t>(state.range(0)));
+    const auto result = vornakite::analysis::cleanPoints(points);
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(vornakite::analysis::summarizeField("F", points, result));
+    }
+}
+BENCHMARK(BM_SummarizeField)->Arg(1000000)->Unit(benchmark::kMillisecond);
+
+// The report of one log into a null stream: 200,000 of the points on the map.
+void BM_HtmlReport(benchmark::State& state) {
+    const auto& points = fieldPoints(static_cast<std::size_t>(state.range(0)));
+    const auto result = vornakite::analysis::cleanPoints(points);
+    const auto summary = vornakite::analysis::summarizeField("F", points, result);
+    NullBuffer null;
+    std::ostream out(&null);
+    for (auto _ : state) {
+        vornakite::analysis::HtmlReport report(out);
+        report.addField(summary, points, result);
+        report.finish();
+    }
+}
+BENCHMARK(BM_HtmlReport)->Arg(1000000)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 

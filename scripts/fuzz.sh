@@ -11,12 +11,12 @@ runs=${2:-}
 build="$root/build-fuzz"
 CC=clang CXX=clang++ cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
     -DVORNAKITE_FUZZ=ON -DBUILD_TESTING=OFF >/dev/null
-cmake --build "$build" -j"$(nproc)" --target fuzz_read_log fuzz_number fuzz_convert >/dev/null
+cmake --build "$build" -j"$(nproc)" --target fuzz_read_log fuzz_number fuzz_convert fuzz_clean >/dev/null
 
 seeds="$root/tests/fuzz/seeds"
 mkdir -p "$build/findings"
 failed=0
-for target in fuzz_number fuzz_read_log fuzz_convert; do
+for target in fuzz_number fuzz_read_log fuzz_convert fuzz_clean; do
     case $target in
         fuzz_number) dict=number.dict; seed=$seeds/number; limit=256 ;;
         *) dict=log.dict; seed=$seeds/log; limit=4096 ;;

@@ -9,6 +9,7 @@ if [ "$want" = test ]; then
     # GIS programs that read the outputs back in the tests.
     packages+=(gdal-bin python3 python3-pyshp shapelib clang-format locales)
     packages+=(libbenchmark-dev)  # micro-benchmarks, run once each by the tests
+    packages+=(chromium)  # the HTML report, opened and screenshot headless by the tests
     # The Windows build, and Wine on a virtual display to run its tests.
     packages+=(g++-mingw-w64-x86-64-posix wine wine64 xvfb xdotool imagemagick x11-utils)
 fi

@@ -1,0 +1,79 @@
+// Positions in metres: validity of a WGS 84 position, a local equirectangular projection that
+// holds across the antimeridian, and the bounding box of a set of positions.
+#pragma once
+
+#include <cstddef>
+#include <span>
+
+#include "model/yield_point.hpp"
+
+namespace vornakite::analysis {
+
+// Inside -90..90 latitude and -180..180 longitude, finite, and not (0, 0): a receiver without a
+// fix often reports zeros.
+bool validPosition(const YieldPoint& p);
+
+// `lon` moved by whole turns into [-180, 180).
+double wrapLongitude(double lon);
+
+// x east and y north in metres from a centre, longitude scaled by cos(latitude of the centre)
+// so that a field is not stretched; longitudes are taken relative to the centre across the
+// antimeridian. Accurate to a fraction of a percent over a few kilometres.
+class LocalProjection {
+  public:
+    LocalProjection() = default;
+    LocalProjection(double centreLon, double centreLat);
+
+    // Centred on the median of the valid positions; (0, 0) when there are none.
+    static LocalProjection around(std::span<const YieldPoint> points);
+
+    double x(double lon) const { return wrapLongitude(lon - lon0_) * kx_; }
+    double y(double lat) const { return (lat - lat0_) * ky_; }
+    double centreLon() const { return lon0_; }
+    double centreLat() const { return lat0_; }
+    double metresPerDegreeLon() const { return kx_; }
+    double metresPerDegreeLat() const { return ky_; }
+
+  private:
+    double lon0_ = 0.0;
+    double lat0_ = 0.0;
+    double kx_ = 111319.49;
+    double ky_ = 110574.0;
+};
+
+// West, south, east, north in degrees; west > east when the box spans the antimeridian. All NaN
+// when no position was added.
+struct BoundingBox {
+    double west, south, east, north;
+};
+
+// The smallest box of the positions where keep(i) holds: of the two ways to measure longitude
+// (-180..180 or 0..360) the narrower one, so that a field on the antimeridian gets a narrow box.
+template <class Keep>
+BoundingBox boundingBox(std::span<const YieldPoint> points, Keep keep);
+
+BoundingBox boundingBoxFromRanges(double minLon, double maxLon, double minLon360, double maxLon360,
+                                  double minLat, double maxLat);
+
+template <class Keep>
+BoundingBox boundingBox(std::span<const YieldPoint> points, Keep keep) {
+    double minLon = 1e300, maxLon = -1e300, minLon360 = 1e300, maxLon360 = -1e300;
+    double minLat = 1e300, maxLat = -1e300;
+    for (std::size_t i = 0; i < points.size(); ++i) {
+        const YieldPoint& p = points[i];
+        if (!keep(i) || !validPosition(p)) {
+            continue;
+        }
+        const double lon = wrapLongitude(p.longitude);
+        const double lon360 = lon < 0.0 ? lon + 360.0 : lon;
+        minLon = lon < minLon ? lon : minLon;
+        maxLon = lon > maxLon ? lon : maxLon;
+        minLon360 = lon360 < minLon360 ? lon360 : minLon360;
+        maxLon360 = lon360 > maxLon360 ? lon360 : maxLon360;
+        minLat = p.latitude < minLat ? p.latitude : minLat;
+        maxLat = p.latitude > maxLat ? p.latitude : maxLat;
+    }
+    return boundingBoxFromRanges(minLon, maxLon, minLon360, maxLon360, minLat, maxLat);
+}
+
+}  // namespace vornakite::analysis

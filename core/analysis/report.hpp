@@ -1,0 +1,48 @@
+// The HTML report: one self-contained file (no network, no external script or font) with, per
+// log, a yield map drawn on a canvas from compactly embedded points, a yield histogram (inline
+// SVG), the summary table and the filters with the thresholds used.
+#pragma once
+
+#include <cstddef>
+#include <ostream>
+#include <span>
+#include <string>
+#include <string_view>
+
+#include "analysis/cleaning.hpp"
+#include "analysis/summary.hpp"
+#include "model/yield_point.hpp"
+
+namespace vornakite::analysis {
+
+// Logs are written as they are added, so a batch never holds more than one log's points: the
+// constructor writes the page head, addField one log's section, finish the script that draws
+// the maps and the end of the page. A log of more than kMaxMapPoints points is drawn from an
+// even subsample of them.
+class HtmlReport {
+  public:
+    static constexpr std::size_t kMaxMapPoints = 200000;
+
+    explicit HtmlReport(std::ostream& out, std::string_view title = "Yield report");
+    void addField(const FieldSummary& summary, std::span<const YieldPoint> points,
+                  const CleaningResult& result);
+    void finish();
+
+  private:
+    std::ostream& out_;
+    int count_ = 0;
+    bool finished_ = false;
+};
+
+// Text for HTML element content or a quoted attribute: & < > " ' escaped.
+std::string htmlEscape(std::string_view text);
+
+// A JSON string literal that is also safe inside a <script> element: quotes, backslashes,
+// control characters, < > & and the line separators U+2028/U+2029 as \u escapes; bytes that are
+// not valid UTF-8 become U+FFFD.
+std::string jsonString(std::string_view text);
+
+// A JSON number, or null for NaN and infinities.
+std::string jsonNumber(double v, int decimals);
+
+}  // namespace vornakite::analysis

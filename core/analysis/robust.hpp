@@ -1,0 +1,56 @@
+// Robust statistics over samples of a log's values: medians, quantiles and spreads that a
+// few gross errors cannot move, and the deterministic subsample thresholds are taken from.
+#pragma once
+
+#include <cstddef>
+#include <span>
+#include <vector>
+
+namespace vornakite::analysis {
+
+// The q-quantile (0 <= q <= 1) of `values` by linear interpolation between closest ranks;
+// reorders `values`. NaN for an empty span. Values must be finite.
+double quantile(std::span<double> values, double q);
+
+// The median of `values`; reorders them. NaN for an empty span.
+double median(std::span<double> values);
+
+// Location and scale: the median, and the median absolute deviation scaled to a normal
+// distribution's standard deviation (1.4826 MAD). When more than half the values are equal
+// the MAD is zero; the scale then falls back to the interquartile range / 1.349 and then to
+// the mean absolute deviation * 1.2533, and is zero only when all values are equal.
+struct Robust {
+    double median = 0.0;
+    double sigma = 0.0;
+    std::size_t count = 0;
+};
+Robust robust(std::span<double> values);
+
+// Thresholds need no more than this many values: larger sets are thinned to an even stride,
+// the same on every run, which keeps the statistics of a 1M-point log cheap.
+inline constexpr std::size_t kStatisticsSample = 1u << 15;
+
+// Collects the values f(i) for which keep(i) holds, i in [0, n), thinned to at most
+// kStatisticsSample values by an even stride.
+template <class Keep, class Value>
+std::vector<double> collectSample(std::size_t n, Keep keep, Value value) {
+    std::size_t count = 0;
+    for (std::size_t i = 0; i < n; ++i) {
+        count += keep(i) ? 1u : 0u;
+    }
+    const std::size_t stride = count > kStatisticsSample ? count / kStatisticsSample + 1 : 1;
+    std::vector<double> out;
+    out.reserve(count / stride + 1);
+    std::size_t seen = 0;
+    for (std::size_t i = 0; i < n; ++i) {
+        if (keep(i)) {
+            if (seen % stride == 0) {
+                out.push_back(value(i));
+            }
+            ++seen;
+        }
+    }
+    return out;
+}
+
+}  // namespace vornakite::analysis

@@ -1,0 +1,51 @@
+// The numbers of one cleaned log, and the summary table of a batch as CSV.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <ostream>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "analysis/cleaning.hpp"
+#include "analysis/geo.hpp"
+#include "model/yield_point.hpp"
+
+namespace vornakite::analysis {
+
+// Yield statistics of a set of points (bu/ac); NaN where there is no finite yield.
+struct YieldStats {
+    std::size_t count = 0;  // points with a finite yield
+    double mean, median, min, max;
+    double cv;  // coefficient of variation, percent (population SD / mean)
+};
+
+struct FieldSummary {
+    std::string setName;
+    std::size_t points = 0;
+    std::size_t kept = 0;
+    std::array<std::size_t, kFilterCount> removedBy{};  // points each filter flagged
+    YieldStats before;                                  // all points
+    YieldStats after;                                   // kept points
+    double meanMoisture;                                // kept points, percent
+    double medianSpeed;                                 // kept points, mph
+    BoundingBox box;                                    // kept points with a valid position
+    std::vector<ThresholdUsed> thresholds;
+    std::string note;  // why the log could not be judged, or ""
+};
+
+FieldSummary summarizeField(std::string setName, std::span<const YieldPoint> points,
+                            const CleaningResult& result);
+
+// summary.csv: a header row, then one row per log. RFC 4180: fields with a comma, quote, CR
+// or LF are quoted with quotes doubled; rows end in CRLF, as the RFC and spreadsheets expect.
+// Numbers are plain C-locale decimals; a missing value is an empty field. Thresholds get one
+// column each, named after their option, empty where the filter did not run; the column
+// "overridden" lists the options the user set.
+void writeSummaryCsv(std::ostream& out, std::span<const FieldSummary> fields);
+
+// One CSV field, quoted when it must be.
+std::string csvField(std::string_view text);
+
+}  // namespace vornakite::analysis

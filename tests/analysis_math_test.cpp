@@ -1,0 +1,97 @@
+// The robust statistics and the geometry the filters stand on.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+#include <vector>
+
+#include "analysis/geo.hpp"
+#include "analysis/robust.hpp"
+
+using namespace vornakite::analysis;
+using vornakite::YieldPoint;
+
+TEST(RobustStatistics, QuantilesInterpolateBetweenRanks) {
+    const struct {
+        std::vector<double> values;
+        double q;
+        double expected;
+    } cases[] = {
+        {{5}, 0.5, 5},       {{1, 2}, 0.5, 1.5},  {{3, 1, 2}, 0.5, 2}, {{4, 1, 3, 2}, 0.25, 1.75},
+        {{9, 1, 5}, 0.0, 1}, {{9, 1, 5}, 1.0, 9}, {{9, 1, 5}, 2.0, 9}};
+    for (auto c : cases) {
+        EXPECT_DOUBLE_EQ(quantile(c.values, c.q), c.expected) << c.q;
+    }
+    std::vector<double> none;
+    EXPECT_TRUE(std::isnan(median(none)));
+}
+
+TEST(RobustStatistics, SpreadIgnoresOutliersAndFallsBackWhenMostValuesAreEqual) {
+    const struct {
+        const char* name;
+        std::vector<double> values;
+        double median, sigma;
+    } cases[] = {
+        {"symmetric", {1, 2, 3, 4, 5}, 3, 1.4826},
+        {"one gross outlier", {1, 2, 3, 4, 1000}, 3, 1.4826},
+        {"more than half equal: interquartile range", {5, 5, 5, 5, 5, 1, 9, 9}, 5, 1.0 / 1.349},
+        {"all but one equal: mean absolute deviation", {5, 5, 5, 5, 5, 5, 5, 13}, 5, 1.2533},
+        {"all equal", {7, 7, 7}, 7, 0},
+    };
+    for (auto c : cases) {
+        const Robust r = robust(c.values);
+        EXPECT_DOUBLE_EQ(r.median, c.median) << c.name;
+        EXPECT_NEAR(r.sigma, c.sigma, 1e-9) << c.name;
+    }
+}
+
+TEST(RobustStatistics, ThinsLargeSetsToAnEvenStride) {
+    const std::size_t n = 3 * kStatisticsSample + 7;
+    const std::vector<double> sample = collectSample(
+        n, [](std::size_t i) { return i % 2 == 0; },
+        [](std::size_t i) { return static_cast<double>(i); });
+    EXPECT_LE(sample.size(), kStatisticsSample);
+    EXPECT_GT(sample.size(), kStatisticsSample / 2);
+    EXPECT_EQ(sample[0], 0.0);
+    EXPECT_EQ(sample[1] - sample[0], sample[2] - sample[1]);
+}
+
+TEST(Geometry, ValidPositionsAndWrappedLongitudes) {
+    const struct {
+        double lon, lat;
+        bool valid;
+    } positions[] = {{0, 0, false},     {0, 1e-9, true},   {180, 90, true},  {-180, -90, true},
+                     {180.1, 0, false}, {0, -90.1, false}, {1e300, 5, false}};
+    for (auto p : positions) {
+        EXPECT_EQ(validPosition({p.lon, p.lat, 0, 0, 0, 0, 0}), p.valid) << p.lon << " " << p.lat;
+    }
+    const struct {
+        double in, out;
+    } wraps[] = {{179.5, 179.5}, {180, -180}, {-180, -180}, {190, -170}, {-190, 170}, {725, 5}};
+    for (auto w : wraps) {
+        EXPECT_DOUBLE_EQ(wrapLongitude(w.in), w.out) << w.in;
+    }
+}
+
+TEST(Geometry, ProjectsInMetresAcrossTheAntimeridianAndAtThePole) {
+    const LocalProjection p(179.9995, 45.0);
+    // A thousandth of a degree east of the centre, across the line: about 79 m, not 28,000 km.
+    EXPECT_NEAR(p.x(-179.9995) - p.x(179.9995),
+                0.001 * 111319.49 * std::cos(45.0 * 3.14159265358979323846 / 180), 1e-6);
+    EXPECT_NEAR(p.y(45.001), 110.574, 1e-6);
+    const LocalProjection pole(0.0, 90.0);
+    EXPECT_TRUE(std::isfinite(pole.x(120.0)));
+    EXPECT_GE(pole.metresPerDegreeLon(), 0.0);
+
+    std::vector<YieldPoint> pts;
+    for (int i = 0; i < 10; ++i) {
+        pts.push_back({i % 2 ? 179.9999 : -179.9999, 10.0 + i * 1e-5, 1, 1, 1, 1, 1});
+    }
+    const LocalProjection around = LocalProjection::around(pts);
+    EXPECT_GT(std::fabs(around.centreLon()), 179.99);
+    const BoundingBox box = boundingBox(pts, [](std::size_t) { return true; });
+    EXPECT_DOUBLE_EQ(box.west, 179.9999);
+    EXPECT_DOUBLE_EQ(box.east, -179.9999);
+    const BoundingBox none = boundingBox(pts, [](std::size_t) { return false; });
+    EXPECT_TRUE(std::isnan(none.west));
+}

@@ -1,0 +1,392 @@
+// The quality filters on hand-made tracks with a known answer, one table per filter, and the
+// logs no filter may fail on.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+#include <string>
+#include <vector>
+
+#include "analysis/cleaning.hpp"
+
+using namespace vornakite::analysis;
+using vornakite::YieldPoint;
+
+namespace {
+
+constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+constexpr double kInf = std::numeric_limits<double>::infinity();
+
+// A clean serpentine field: `passes` passes of `perPass` samples 2 m apart heading east and
+// west, 9 m apart, 200 bu/ac with a small deterministic wobble, 18 % moisture, 4.5 mph.
+std::vector<YieldPoint> field(int passes = 6, int perPass = 60) {
+    std::vector<YieldPoint> pts;
+    const double lat0 = 42.0, lon0 = -93.5;
+    const double mLat = 110574.0, mLon = 111319.49 * std::cos(lat0 * 3.14159265358979 / 180.0);
+    for (int p = 0; p < passes; ++p) {
+        for (int k = 0; k < perPass; ++k) {
+            const int step = p % 2 == 0 ? k : perPass - 1 - k;
+            const double east = 2.0 * step, north = 9.0 * p;
+            const int n = static_cast<int>(pts.size());
+            const double wobble = ((n * 37) % 11 - 5) * 1.0;  // -5..5 bu/ac
+            const double speedWobble = ((n * 13) % 5 - 2) * 0.05;
+            pts.push_back({lon0 + east / mLon, lat0 + north / mLat, 200.0 + wobble,
+                           18.0 + ((n * 7) % 5 - 2) * 0.1, 5.6, 56.0, 4.5 + speedWobble});
+        }
+    }
+    return pts;
+}
+
+std::string reasons(const CleaningResult& r, std::size_t i) {
+    return reasonText(r.flags[i]);
+}
+
+bool flaggedBy(const CleaningResult& r, std::size_t i, Filter f) {
+    return (r.flags[i] & bit(f)) != 0;
+}
+
+// One change to a clean field and the points that must (and must not) be flagged by a filter.
+struct Case {
+    const char* name;
+    void (*change)(std::vector<YieldPoint>&);
+    std::vector<std::size_t> flagged;
+    std::vector<std::size_t> kept;
+};
+
+void expectCases(Filter filter, const std::vector<Case>& cases) {
+    for (const Case& c : cases) {
+        std::vector<YieldPoint> pts = field();
+        c.change(pts);
+        const CleaningResult r = cleanPoints(pts);
+        ASSERT_TRUE(r.judged()) << c.name;
+        for (std::size_t i : c.flagged) {
+            EXPECT_TRUE(flaggedBy(r, i, filter))
+                << c.name << ": point " << i << " " << reasons(r, i);
+        }
+        for (std::size_t i : c.kept) {
+            EXPECT_FALSE(flaggedBy(r, i, filter))
+                << c.name << ": point " << i << " " << reasons(r, i);
+        }
+    }
+}
+
+}  // namespace
+
+TEST(Cleaning, KeepsEveryPointOfACleanField) {
+    const std::vector<YieldPoint> pts = field();
+    const CleaningResult r = cleanPoints(pts);
+    ASSERT_TRUE(r.judged());
+    EXPECT_EQ(r.kept, pts.size());
+    EXPECT_EQ(r.removed, 0u);
+    EXPECT_FALSE(r.thresholds.empty());
+}
+
+TEST(PositionFilter, FlagsPositionsOutOfRangeOrAtZero) {
+    expectCases(Filter::Position,
+                {{"latitude beyond 90", [](auto& p) { p[30].latitude = 90.5; }, {30}, {29, 31}},
+                 {"longitude beyond 180", [](auto& p) { p[40].longitude = -181.0; }, {40}, {41}},
+                 {"no fix", [](auto& p) { p[50].latitude = p[50].longitude = 0.0; }, {50}, {49}},
+                 {"latitude zero alone is valid", [](auto& p) { (void)p; }, {}, {0, 1}}});
+}
+
+TEST(JumpFilter, FlagsPointsOffTheTrackThatComeBack) {
+    expectCases(
+        Filter::Jump,
+        {{"one point 40 m off", [](auto& p) { p[30].latitude += 40 / 110574.0; }, {30}, {29, 31}},
+         {"three points 300 m off",
+          [](auto& p) {
+              for (int k = 100; k < 103; ++k) {
+                  p[static_cast<std::size_t>(k)].longitude += 0.004;
+              }
+          },
+          {100, 101, 102},
+          {99, 103}},
+         {"a gap with no way back is no jump",
+          [](auto& p) {
+              for (std::size_t k = 200; k < p.size(); ++k) {
+                  p[k].latitude += 0.01;
+              }
+          },
+          {},
+          {199, 200, 201}}});
+}
+
+TEST(DuplicateFilter, FlagsTheRepeatOfThePreviousPosition) {
+    expectCases(
+        Filter::Duplicate,
+        {{"repeat",
+          [](auto& p) {
+              p[21].latitude = p[20].latitude;
+              p[21].longitude = p[20].longitude;
+          },
+          {21},
+          {20, 22}},
+         {"same latitude only", [](auto& p) { p[31].latitude = p[30].latitude; }, {}, {31}}});
+}
+
+TEST(SpeedFilters, FlagStopsBandBreachesAndAbruptChanges) {
+    expectCases(Filter::Slow,
+                {{"stopped", [](auto& p) { p[70].speed = 0.0; }, {70}, {69, 71}},
+                 {"crawling", [](auto& p) { p[80].speed = 1.2; }, {80}, {}},
+                 {"slower but working", [](auto& p) { p[90].speed = 3.5; }, {}, {90}}});
+    expectCases(Filter::SpeedBand,
+                {{"too fast", [](auto& p) { p[70].speed = 12.0; }, {70}, {69}},
+                 {"a little fast", [](auto& p) { p[75].speed = 5.0; }, {}, {75}}});
+    expectCases(Filter::SpeedChange,
+                {{"glitch", [](auto& p) { p[100].speed = 2.0; }, {100}, {98, 99, 101, 102}},
+                 {"steady change", [](auto& p) { p[110].speed = 4.8; }, {}, {110}}});
+}
+
+TEST(YieldFilters, FlagZerosGlobalAndLocalOutliers) {
+    expectCases(Filter::ZeroYield, {{"zero", [](auto& p) { p[70].yield = 0.0; }, {70}, {69, 71}},
+                                    {"negative", [](auto& p) { p[72].yield = -3.0; }, {72}, {}}});
+    expectCases(Filter::YieldOutlier,
+                {{"spike", [](auto& p) { p[150].yield = 900.0; }, {150}, {149, 151}},
+                 {"dropout", [](auto& p) { p[160].yield = 8.0; }, {160}, {161}}});
+    expectCases(
+        Filter::LocalOutlier,
+        {{"high against the neighbours", [](auto& p) { p[150].yield = 260.0; }, {150}, {149, 151}},
+         {"low against the neighbours", [](auto& p) { p[170].yield = 140.0; }, {170}, {171}},
+         {"a low area of many points is kept",
+          [](auto& p) {
+              for (auto& q : p) {
+                  const double dx = (q.longitude + 93.5) * 82700.0 - 60.0;
+                  const double dy = (q.latitude - 42.0) * 110574.0 - 22.0;
+                  if (dx * dx + dy * dy < 20.0 * 20.0) {
+                      q.yield *= 0.5;
+                  }
+              }
+          },
+          {},
+          {149, 150, 151}}});
+}
+
+TEST(MoistureFilters, FlagImplausibleAndOutlyingMoisture) {
+    expectCases(Filter::MoistureRange,
+                {{"zero", [](auto& p) { p[40].moisture = 0.0; }, {40}, {41}},
+                 {"too wet", [](auto& p) { p[42].moisture = 70.0; }, {42}, {}}});
+    expectCases(Filter::MoistureOutlier,
+                {{"spike within range", [](auto& p) { p[50].moisture = 38.0; }, {50}, {51}},
+                 {"a little wetter", [](auto& p) { p[52].moisture = 20.0; }, {}, {52}}});
+}
+
+TEST(MoistureFilters, RunOnLogsLargerThanTheStatisticsSample) {
+    std::vector<YieldPoint> pts = field(40, 2000);  // 80,000 points
+    pts[12345].moisture = 0.0;
+    pts[23456].moisture = 38.0;
+    const CleaningResult r = cleanPoints(pts);
+    EXPECT_TRUE(flaggedBy(r, 12345, Filter::MoistureRange));
+    EXPECT_TRUE(flaggedBy(r, 23456, Filter::MoistureOutlier));
+    EXPECT_TRUE(r.warnings.empty());
+}
+
+TEST(PassEnds, FlagsTheRampAtTheStartOfAPass) {
+    expectCases(Filter::PassEnd, {{"ramp up at the start of the second pass",
+                                   [](auto& p) {
+                                       p[60].yield = 20;
+                                       p[61].yield = 70;
+                                       p[62].yield = 130;
+                                   },
+                                   {60, 61, 62},
+                                   {63, 64}},
+                                  {"ramp down at the end of the first pass",
+                                   [](auto& p) {
+                                       p[59].yield = 15;
+                                       p[58].yield = 80;
+                                   },
+                                   {58, 59},
+                                   {57}},
+                                  {"a pass that starts a little low is a low area",
+                                   [](auto& p) {
+                                       for (std::size_t k = 120; k < 126; ++k) {
+                                           p[k].yield = 170;
+                                       }
+                                   },
+                                   {},
+                                   {120, 121, 125}}});
+}
+
+TEST(CleaningOptions, OverridesAThresholdAndSwitchesFiltersOff) {
+    std::vector<YieldPoint> pts = field();
+    pts[150].yield = 900.0;
+    CleaningOptions options;
+    setThreshold(options, "yield-max", "1000");
+    CleaningResult r = cleanPoints(pts, options);
+    EXPECT_FALSE(flaggedBy(r, 150, Filter::YieldOutlier));
+    const ThresholdUsed* t = r.threshold("yield-max");
+    ASSERT_NE(t, nullptr);
+    EXPECT_EQ(t->value, 1000.0);
+    EXPECT_FALSE(t->automatic);
+    EXPECT_TRUE(r.threshold("yield-min")->automatic);
+
+    options.enabled = kAllFilters & static_cast<FilterMask>(~parseFilterCodes("loc,yld"));
+    r = cleanPoints(pts, options);
+    EXPECT_EQ(r.flags[150], 0);
+    EXPECT_EQ(r.threshold("local-radius-m"), nullptr);
+}
+
+TEST(CleaningOptions, RejectsUnknownNamesAndBadValues) {
+    CleaningOptions o;
+    const struct {
+        const char* option;
+        const char* value;
+        const char* message;
+    } cases[] = {{"no-such", "1", "Unknown cleaning option"},
+                 {"jump-m", "abc", "Invalid threshold value"},
+                 {"jump-m", "-2", "Invalid threshold value"},
+                 {"jump-m", "nan", "Invalid threshold value"},
+                 {"jump-m", "", "Invalid threshold value"},
+                 {"ramp-fraction", "1.5", "Invalid threshold value"}};
+    for (const auto& c : cases) {
+        try {
+            setThreshold(o, c.option, c.value);
+            ADD_FAILURE() << c.option << "=" << c.value;
+        } catch (const std::invalid_argument& e) {
+            EXPECT_STREQ(e.what(), c.message) << c.option << "=" << c.value;
+        }
+    }
+    EXPECT_THROW(parseFilterCodes("ZERO,NOPE"), std::invalid_argument);
+    // Plain decimals whatever the locale; a comma is no decimal mark.
+    for (const char* text : {"2.5", "+2.5", "25e-1"}) {
+        setThreshold(o, "jump-m", text);
+        EXPECT_EQ(o.jumpMetres, 2.5) << text;
+    }
+    EXPECT_THROW(setThreshold(o, "jump-m", "2,5"), std::invalid_argument);
+}
+
+TEST(CleaningTables, CodesAreShortUniqueAndFitTheReasonColumn) {
+    std::string all;
+    for (const FilterInfo& f : kFilterInfo) {
+        EXPECT_LE(f.code.size(), 4u);
+        EXPECT_EQ(parseFilterCodes(f.code), bit(f.filter));
+        EXPECT_EQ(&filterInfo(f.filter), &f);
+    }
+    EXPECT_EQ(reasonText(kAllFilters), "NAN,POS,JMP,DUP,SLOW,SPD,DSPD,ZERO,YLD,LOC,MST,MSO,END");
+    EXPECT_LE(reasonText(kAllFilters).size(), 64u);
+    EXPECT_EQ(reasonText(0), "");
+    for (const ThresholdInfo& t : kThresholdInfo) {
+        EXPECT_EQ(findThreshold(t.option), &t);
+        EXPECT_FALSE(t.automatic.empty());
+    }
+}
+
+TEST(CleaningTables, HelpListsEveryFilterAndOption) {
+    const std::string help = cleaningHelp();
+    for (const FilterInfo& f : kFilterInfo) {
+        EXPECT_NE(help.find("  " + std::string(f.code) + " "), std::string::npos) << f.code;
+    }
+    for (const ThresholdInfo& t : kThresholdInfo) {
+        EXPECT_NE(help.find("--" + std::string(t.option) + " "), std::string::npos) << t.option;
+    }
+    EXPECT_EQ(help.back(), '\n');
+    for (std::size_t start = 0, end; start < help.size(); start = end + 1) {
+        end = help.find('\n', start);
+        EXPECT_LE(end - start, 100u) << help.substr(start, end - start);
+    }
+}
+
+TEST(CleaningLine, CountsKeptAndRemovedPerFilterInPlainAscii) {
+    std::vector<YieldPoint> pts = field();
+    pts[70].yield = 0.0;
+    pts[71].yield = 0.0;
+    const CleaningResult r = cleanPoints(pts);
+    EXPECT_EQ(cleaningLine(r),
+              "Cleaning: kept 358 of 360 points (99.4%); removed 2, by filter: ZERO 2");
+    const std::vector<YieldPoint> all = field();
+    const std::vector<YieldPoint> few(all.begin(), all.begin() + 5);
+    EXPECT_EQ(cleaningLine(cleanPoints(few)),
+              "Cleaning: kept all 5 points: too few points to judge (5, at least 20 needed)");
+}
+
+TEST(CleaningRobustness, JudgesNothingItCannotAndNeverFails) {
+    const YieldPoint p{-93.5, 42.0, 200.0, 18.0, 5.6, 56.0, 4.5};
+    struct {
+        const char* name;
+        std::vector<YieldPoint> points;
+        bool judged;
+    } cases[] = {
+        {"no points", {}, false},
+        {"one point", {p}, false},
+        {"all points equal", std::vector<YieldPoint>(1000, p), false},
+        {"a million points at one spot", std::vector<YieldPoint>(1000000, p), false},
+    };
+    for (auto& c : cases) {
+        const CleaningResult r = cleanPoints(c.points);
+        EXPECT_EQ(r.judged(), c.judged) << c.name;
+        EXPECT_EQ(r.kept, c.points.size()) << c.name;
+        EXPECT_EQ(r.flags.size(), c.points.size()) << c.name;
+        EXPECT_FALSE(r.note.empty()) << c.name;
+    }
+}
+
+TEST(CleaningRobustness, FlagsNonFiniteValuesAndCopesWithOddPlaces) {
+    std::vector<YieldPoint> pts = field();
+    pts[10].yield = kNaN;
+    pts[11].moisture = kInf;
+    pts[12].speed = -kInf;
+    pts[13].density = kNaN;
+    pts[14].latitude = 1e300;
+    CleaningResult r = cleanPoints(pts);
+    for (std::size_t i : {10u, 11u, 12u, 13u}) {
+        EXPECT_TRUE(flaggedBy(r, i, Filter::NonFinite)) << i;
+    }
+    EXPECT_TRUE(flaggedBy(r, 14, Filter::Position));
+
+    // Across the antimeridian and at the pole: still one field, nothing thrown.
+    std::vector<YieldPoint> dateline = field();
+    for (auto& q : dateline) {
+        q.longitude += 273.5 - 0.0005;  // around 180
+        if (q.longitude > 180.0) {
+            q.longitude -= 360.0;
+        }
+    }
+    r = cleanPoints(dateline);
+    EXPECT_TRUE(r.judged());
+    EXPECT_EQ(r.flaggedBy(Filter::Jump), 0u);
+    EXPECT_LE(r.removed, 2u);
+    std::vector<YieldPoint> pole = field();
+    for (auto& q : pole) {
+        q.latitude = 90.0 - (q.latitude - 42.0);
+    }
+    EXPECT_NO_THROW(r = cleanPoints(pole));
+    EXPECT_EQ(r.flags.size(), pole.size());
+
+    // Half a million points on one spot beside a field: finishes, the field still judged.
+    std::vector<YieldPoint> crowd = field();
+    crowd.insert(crowd.end(), 500000, crowd[100]);
+    r = cleanPoints(crowd);
+    EXPECT_TRUE(r.judged());
+    EXPECT_EQ(r.flags.size(), crowd.size());
+}
+
+TEST(CleaningRobustness, SurvivesLogsOfOddValuesEverywhere) {
+    // Deterministic mixtures of ordinary, repeated, extreme and non-finite values in every
+    // member, at every log size up to a few hundred: each run returns a flag per point.
+    const double specials[] = {kNaN, kInf, -kInf, 0.0, -1.0, 1e308, -1e308, 5e-324, 90.0, 180.0};
+    std::uint64_t state = 12345;
+    auto next = [&] {
+        state = state * 6364136223846793005ull + 1442695040888963407ull;
+        return state >> 33;
+    };
+    const std::vector<YieldPoint> base = field(8, 40);
+    for (int round = 0; round < 200; ++round) {
+        const std::size_t n = next() % 321;
+        std::vector<YieldPoint> pts(base.begin(), base.begin() + static_cast<std::ptrdiff_t>(n));
+        for (YieldPoint& p : pts) {
+            if (next() % 4 == 0) {
+                double YieldPoint::*members[] = {&YieldPoint::longitude, &YieldPoint::latitude,
+                                                 &YieldPoint::yield,     &YieldPoint::moisture,
+                                                 &YieldPoint::weight,    &YieldPoint::density,
+                                                 &YieldPoint::speed};
+                p.*members[next() % 7] = specials[next() % 10];
+            }
+            if (round % 5 == 0) {
+                p = pts.front();  // long runs of one point
+            }
+        }
+        const CleaningResult r = cleanPoints(pts);
+        ASSERT_EQ(r.flags.size(), n) << round;
+        ASSERT_EQ(r.kept + r.removed, n) << round;
+        EXPECT_FALSE(cleaningLine(r).empty());
+    }
+}
