@@ -1,6 +1,7 @@
 #include "convert.hpp"
 
 #include <exception>
+#include <utility>
 
 #include "read/log_reader.hpp"
 #include "text/text.hpp"
@@ -8,17 +9,55 @@
 namespace vornakite {
 namespace {
 
-// Hands the points of the log on to the set writer as they are read, and keeps the header.
-class ToSetWriter : public LogVisitor {
+// Hands the points of the log on as they are read: to the standard set, and to a list kept for
+// the analysis when it runs. Keeps the header.
+class LogPoints : public LogVisitor {
   public:
-    explicit ToSetWriter(PointSink& writer) : writer_(writer) {}
+    LogPoints(PointSink& standardSet, bool keep) : standardSet_(standardSet), keep_(keep) {}
     void header(const LogHeader& header) override { header_ = header; }
-    void addPoints(std::span<const YieldPoint> points) override { writer_.addPoints(points); }
+    void addPoints(std::span<const YieldPoint> points) override {
+        standardSet_.addPoints(points);
+        if (keep_) {
+            kept_.insert(kept_.end(), points.begin(), points.end());
+        }
+    }
     const LogHeader& logHeader() const { return header_; }
+    std::vector<YieldPoint> takePoints() { return std::move(kept_); }
 
   private:
-    PointSink& writer_;
+    PointSink& standardSet_;
+    bool keep_;
     LogHeader header_;
+    std::vector<YieldPoint> kept_;
+};
+
+// The sets the filters split a log into: the kept points, and the removed ones with the codes
+// of the filters that flagged each.
+class CleanedSets {
+  public:
+    explicit CleanedSets(OutputTransaction& transaction)
+        : kept_(transaction, SetLayout{L"_clean", {}, true}),
+          removed_(transaction, SetLayout{L"_removed", {kReasonColumn}, true}) {}
+
+    void write(std::span<const YieldPoint> points, const analysis::CleaningResult& result) {
+        for (std::size_t i = 0; i < points.size(); ++i) {
+            if (result.isKept(i)) {
+                kept_.addPoints(points.subspan(i, 1));
+            } else {
+                const std::string reason = analysis::reasonText(result.flags[i]);
+                const std::string_view texts[] = {reason};
+                removed_.addPoint(points[i], texts);
+            }
+        }
+    }
+    void finish() {
+        kept_.finish();
+        removed_.finish();
+    }
+
+  private:
+    ShapefileSetWriter kept_;
+    ShapefileSetWriter removed_;
 };
 
 }  // namespace
@@ -26,10 +65,16 @@ class ToSetWriter : public LogVisitor {
 LogOutcome convertLog(const std::filesystem::path& inputPath,
                       const std::filesystem::path& outputFolder, ProgressSink& sink,
                       BatchContext& batch) {
+    const ConversionOptions& options = batch.options;
     try {
+        // Every output of the log is part of one transaction, made before anything is written.
         OutputTransaction transaction(outputFolder, &batch.swept);
-        ShapefileSetWriter set(transaction);
-        ToSetWriter visitor(set);
+        ShapefileSetWriter standardSet(transaction);
+        std::optional<CleanedSets> cleanedSets;
+        if (options.cleaning) {
+            cleanedSets.emplace(transaction);
+        }
+        LogPoints visitor(standardSet, options.cleaning || options.keepAnalysis);
 
         // Read: every error of the log itself comes first, whatever happened to the outputs.
         const std::uint64_t points = readLog(inputPath, visitor, batch.stop);
@@ -40,13 +85,36 @@ LogOutcome convertLog(const std::filesystem::path& inputPath,
         transaction.createFolder();
         const std::filesystem::path basePath = outputFolder / batch.names.claim(name);
 
-        // Write: complete the set and move it into place.
-        set.finish();
+        // Analyse, when asked: the filters judge the points the reading kept.
+        LogOutcome outcome{true, basePath, points, {}, {}, {}};
+        std::shared_ptr<AnalysedLog> analysed;
+        if (options.cleaning || options.keepAnalysis) {
+            analysed = std::make_shared<AnalysedLog>();
+            analysed->points = visitor.takePoints();
+            analysed->cleaning = analysis::cleanPoints(
+                analysed->points, options.cleaning.value_or(analysis::CleaningOptions{}));
+        }
+
+        // Write: complete every set and move them into place together.
+        standardSet.finish();
+        if (cleanedSets) {
+            cleanedSets->write(analysed->points, analysed->cleaning);
+            cleanedSets->finish();
+        }
         transaction.commit(basePath);
-        return {true, basePath, points, {}};
+        if (options.cleaning) {
+            outcome.cleaningLine = analysis::cleaningLine(analysed->cleaning);
+            sink.postLine(widenText(outcome.cleaningLine));
+        }
+        if (options.keepAnalysis) {
+            outcome.analysed = std::move(analysed);
+        }
+        return outcome;
     } catch (const std::exception& e) {
         sink.postLine(L"Error: " + widenText(e.what()));
-        return {false, {}, 0, e.what()};
+        LogOutcome failed;
+        failed.error = e.what();
+        return failed;
     }
 }
 

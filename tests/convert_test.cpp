@@ -179,3 +179,40 @@ TEST(ConvertFile, ReplacesTheOutputsOfAnEarlierConversion) {
     EXPECT_EQ(fs::file_size(dir / "Rx" / "F_G_H.dbf"), 235u);
     EXPECT_EQ(std::distance(fs::directory_iterator(dir / "Rx"), fs::directory_iterator()), 5);
 }
+
+TEST(ConvertFile, CleaningAddsTheKeptAndRemovedSetsAndLeavesTheStandardSetAsItWas) {
+    // One straight pass of 60 samples about 2 m apart, three of them with zero yield.
+    std::string log = "VK@1@2@3@4@5@F@G@H\n";
+    for (int i = 0; i < 60; ++i) {
+        const int yield = (i == 20 || i == 30 || i == 40) ? 0 : 1800 + (i * 37) % 90;
+        log += "DY@45@x@x@123456@153@" + std::to_string(yield) + "@" +
+               std::to_string(415000000 + 180 * i) + "@-975000000@a@b@c@d@e@562@z\n";
+    }
+    ScratchDir dir;
+    writeFile(dir / "a.log", log);
+    RecordingSink plainSink;
+    BatchContext plain;
+    ASSERT_TRUE(convertFile(dir / "a.log", dir / "plain", plainSink, plain));
+
+    RecordingSink sink;
+    BatchContext cleaning;
+    cleaning.options.cleaning.emplace();
+    ASSERT_TRUE(convertFile(dir / "a.log", dir / "Rx", sink, cleaning));
+    for (const char* ext : kExtensions) {
+        EXPECT_EQ(readFile(dir / "Rx" / (std::string("F_G_H") + ext)),
+                  readFile(dir / "plain" / (std::string("F_G_H") + ext)))
+            << ext;
+        EXPECT_TRUE(fs::exists(dir / "Rx" / (std::string("F_G_H_clean") + ext))) << ext;
+        EXPECT_TRUE(fs::exists(dir / "Rx" / (std::string("F_G_H_removed") + ext))) << ext;
+    }
+    EXPECT_EQ(fs::file_size(dir / "Rx" / "F_G_H_clean.shp"), 100u + 28 * 57);
+    const std::string removed = readFile(dir / "Rx" / "F_G_H_removed.dbf");
+    // One more descriptor (a header of 225 bytes), records of 41 + 64 bytes, the end marker.
+    ASSERT_EQ(removed.size(), 225u + 3 * 105 + 1);
+    EXPECT_EQ(removed.substr(192, 11), std::string("Reason\0\0\0\0\0", 11));
+    EXPECT_EQ(removed[192 + 11], 'C');
+    EXPECT_EQ(static_cast<unsigned char>(removed[192 + 16]), 64u);
+    EXPECT_EQ(removed.substr(225 + 41, 5), "ZERO ");
+    ASSERT_EQ(sink.lines.size(), 1u);
+    EXPECT_EQ(sink.lines[0].rfind(L"Cleaning: kept 57 of 60 points", 0), 0u) << sink.lines[0];
+}
