@@ -5,6 +5,7 @@
 
 #include "read/log_reader.hpp"
 #include "text/text.hpp"
+#include "write/background_writer.hpp"
 
 namespace vornakite {
 namespace {
@@ -74,10 +75,14 @@ LogOutcome convertLog(const std::filesystem::path& inputPath,
         if (options.cleaning) {
             cleanedSets.emplace(transaction);
         }
-        LogPoints visitor(standardSet, options.cleaning || options.keepAnalysis);
+        BackgroundWriter background(standardSet);
+        PointSink& writer =
+            options.writeInBackground ? static_cast<PointSink&>(background) : standardSet;
+        LogPoints visitor(writer, options.cleaning || options.keepAnalysis);
 
         // Read: every error of the log itself comes first, whatever happened to the outputs.
         const std::uint64_t points = readLog(inputPath, visitor, batch.stop);
+        background.finish();
 
         // Name: the folder must be there before a name is taken.
         const LogHeader& h = visitor.logHeader();

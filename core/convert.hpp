@@ -27,6 +27,9 @@ struct ConversionOptions {
     // Keep each converted log's points and cleaning result in its outcome, for a summary or a
     // report (the points are then held in memory).
     bool keepAnalysis = false;
+    // Format and write a large log's outputs on a second thread while it is read (worth it when
+    // a core is free, not when every core converts a log of its own).
+    bool writeInBackground = true;
 };
 
 // The Reason column of a removed set: all filter codes together fit.

@@ -1,0 +1,78 @@
+#include "write/background_writer.hpp"
+
+namespace vornakite {
+
+BackgroundWriter::~BackgroundWriter() {
+    stop(false);
+}
+
+void BackgroundWriter::addPoints(std::span<const YieldPoint> points) {
+    if (!thread_.joinable()) {
+        if (passedThrough_ < kStartAfterPoints) {
+            passedThrough_ += points.size();
+            target_.addPoints(points);
+            return;
+        }
+        queue_.resize(kQueuedPieces);
+        thread_ = std::thread([this] { run(); });
+    }
+    std::unique_lock<std::mutex> lock(mutex_);
+    changed_.wait(lock, [this] { return count_ < kQueuedPieces; });
+    if (failure_) {
+        return;  // the writer has given up; finish reports why
+    }
+    std::vector<YieldPoint>& piece = queue_[(head_ + count_) % kQueuedPieces];
+    piece.assign(points.begin(), points.end());
+    ++count_;
+    lock.unlock();
+    changed_.notify_all();
+}
+
+void BackgroundWriter::run() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    for (;;) {
+        changed_.wait(lock, [this] { return count_ > 0 || closing_; });
+        if (count_ == 0 || dropping_) {
+            return;
+        }
+        // The piece stays in its slot while it is written: the reader fills other slots.
+        std::vector<YieldPoint>& piece = queue_[head_];
+        lock.unlock();
+        try {
+            target_.addPoints(piece);
+        } catch (...) {
+            lock.lock();
+            failure_ = std::current_exception();
+            dropping_ = true;
+            count_ = 0;
+            changed_.notify_all();
+            return;
+        }
+        lock.lock();
+        head_ = (head_ + 1) % kQueuedPieces;
+        --count_;
+        changed_.notify_all();
+    }
+}
+
+void BackgroundWriter::stop(bool drain) {
+    if (!thread_.joinable()) {
+        return;
+    }
+    {
+        const std::lock_guard<std::mutex> lock(mutex_);
+        closing_ = true;
+        dropping_ = !drain;
+    }
+    changed_.notify_all();
+    thread_.join();
+}
+
+void BackgroundWriter::finish() {
+    stop(true);
+    if (failure_) {
+        std::rethrow_exception(failure_);
+    }
+}
+
+}  // namespace vornakite
