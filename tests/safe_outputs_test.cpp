@@ -65,7 +65,7 @@ std::vector<std::wstring> convertOne(const fs::path& log, const fs::path& folder
 }
 
 // Runs `job` on another thread; fails the test instead of hanging when it blocks.
-void finishesPromptly(const std::function<void()>& job) {
+[[maybe_unused]] void finishesPromptly(const std::function<void()>& job) {
     auto done = std::async(std::launch::async, job);
     ASSERT_EQ(done.wait_for(std::chrono::seconds(20)), std::future_status::ready)
         << "blocked; ending the test run";

@@ -14,15 +14,25 @@ void BackgroundWriter::addPoints(std::span<const YieldPoint> points) {
             return;
         }
         queue_.resize(kQueuedPieces);
+        filling_.reserve(kPiecePoints);
         thread_ = std::thread([this] { run(); });
     }
+    filling_.insert(filling_.end(), points.begin(), points.end());
+    if (filling_.size() >= kPiecePoints) {
+        handOver();
+    }
+}
+
+void BackgroundWriter::handOver() {
     std::unique_lock<std::mutex> lock(mutex_);
     changed_.wait(lock, [this] { return count_ < kQueuedPieces; });
     if (failure_) {
+        filling_.clear();
         return;  // the writer has given up; finish reports why
     }
-    std::vector<YieldPoint>& piece = queue_[(head_ + count_) % kQueuedPieces];
-    piece.assign(points.begin(), points.end());
+    // The free slot's storage becomes the next piece to fill, so nothing is allocated again.
+    queue_[(head_ + count_) % kQueuedPieces].swap(filling_);
+    filling_.clear();
     ++count_;
     lock.unlock();
     changed_.notify_all();
@@ -69,6 +79,9 @@ void BackgroundWriter::stop(bool drain) {
 }
 
 void BackgroundWriter::finish() {
+    if (thread_.joinable() && !filling_.empty()) {
+        handOver();
+    }
     stop(true);
     if (failure_) {
         std::rethrow_exception(failure_);

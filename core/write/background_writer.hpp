@@ -17,8 +17,10 @@ namespace vornakite {
 
 class BackgroundWriter : public PointSink {
   public:
-    // Pieces queued at most at once, each up to one piece of the reader's.
-    static constexpr std::size_t kQueuedPieces = 8;
+    // Points are handed over in pieces of this many (fewer hand-overs, each a lock and a wake-up,
+    // cost less), at most kQueuedPieces at once.
+    static constexpr std::size_t kPiecePoints = 8192;
+    static constexpr std::size_t kQueuedPieces = 4;
     // Points that pass straight through before the thread starts.
     static constexpr std::size_t kStartAfterPoints = 32768;
 
@@ -35,10 +37,12 @@ class BackgroundWriter : public PointSink {
 
   private:
     void run();
+    void handOver();
     void stop(bool drain);
 
     PointSink& target_;
     std::size_t passedThrough_ = 0;
+    std::vector<YieldPoint> filling_;  // the piece being filled, not yet handed over
     std::thread thread_;
     std::mutex mutex_;
     std::condition_variable changed_;
