@@ -88,6 +88,23 @@ bool removeEntry(const std::filesystem::path& path);
 // while a live OutputFile still holds it, or when it cannot be removed.
 bool removeIfAbandoned(const std::filesystem::path& path);
 
+// One entry of a folder, as read by readFolder.
+struct FolderEntry {
+    std::filesystem::path name;  // the entry's own name, without the folder
+    bool isFolder = false;       // a folder, or a link to one
+    bool isLink = false;         // a symbolic link or a junction (mount point)
+    bool isSpecial = false;      // a device, pipe or socket: neither file nor folder
+};
+
+// The entries of `folder` in no particular order, without "." and "..". Throws
+// std::runtime_error("Cannot read folder") when the folder cannot be listed. On Windows this
+// works past the classic 260-character path limit (the C++ runtime's own folder listing does
+// not: given a longer path it lists the current folder instead).
+std::vector<FolderEntry> readFolder(const std::filesystem::path& folder);
+
+// Whether `path` names a folder (following links); false when it cannot be examined.
+bool isFolder(const std::filesystem::path& path);
+
 // The names in `folder` that begin with `prefix`, as full paths.
 std::vector<std::filesystem::path> entriesStartingWith(const std::filesystem::path& folder,
                                                        std::wstring_view prefix);

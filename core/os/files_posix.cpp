@@ -9,6 +9,8 @@
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <stdexcept>
+#include <system_error>
 #include <thread>
 
 #include "os/files.hpp"
@@ -26,6 +28,25 @@ int openRetrying(const char* path, int flags, mode_t mode = 0) {
 
 void closeQuietly(int fd) {
     ::close(fd);
+}
+
+// Writes all `size` bytes, at the file position or at `*offset`, going on after short writes.
+bool writeWhole(int fd, const char* data, std::size_t size, const std::uint64_t* offset) {
+    std::uint64_t at = offset != nullptr ? *offset : 0;
+    while (size > 0) {
+        const ssize_t put = offset != nullptr ? ::pwrite(fd, data, size, static_cast<off_t>(at))
+                                              : ::write(fd, data, size);
+        if (put < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            return false;
+        }
+        data += put;
+        size -= static_cast<std::size_t>(put);
+        at += static_cast<std::uint64_t>(put);
+    }
+    return true;
 }
 
 // Takes an flock, waiting up to `timeoutMs` for other holders. Returns true when held, or when
@@ -119,34 +140,11 @@ bool OutputFile::create(const std::filesystem::path& path) {
 }
 
 bool OutputFile::write(const char* data, std::size_t size) {
-    while (size > 0) {
-        const ssize_t put = ::write(handle_, data, size);
-        if (put < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            return false;
-        }
-        data += put;
-        size -= static_cast<std::size_t>(put);
-    }
-    return true;
+    return writeWhole(handle_, data, size, nullptr);
 }
 
 bool OutputFile::writeAt(std::uint64_t offset, const char* data, std::size_t size) {
-    while (size > 0) {
-        const ssize_t put = ::pwrite(handle_, data, size, static_cast<off_t>(offset));
-        if (put < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            return false;
-        }
-        data += put;
-        size -= static_cast<std::size_t>(put);
-        offset += static_cast<std::uint64_t>(put);
-    }
-    return true;
+    return writeWhole(handle_, data, size, &offset);
 }
 
 bool OutputFile::close() {
@@ -197,6 +195,36 @@ bool removeIfAbandoned(const std::filesystem::path& path) {
     }
     closeQuietly(fd);
     return removed;
+}
+
+std::vector<FolderEntry> readFolder(const std::filesystem::path& folder) {
+    namespace fs = std::filesystem;
+    std::error_code ec;
+    fs::directory_iterator it(folder, ec);
+    if (ec) {
+        throw std::runtime_error("Cannot read folder");
+    }
+    std::vector<FolderEntry> entries;
+    for (; it != fs::directory_iterator(); it.increment(ec)) {
+        FolderEntry entry;
+        entry.name = it->path().filename();
+        std::error_code statusError;
+        entry.isLink = it->is_symlink(statusError);
+        // A link that leads nowhere counts as a file: converting it then says why it fails.
+        const fs::file_status target = it->status(statusError);
+        entry.isFolder = fs::is_directory(target);
+        entry.isSpecial = fs::exists(target) && !fs::is_regular_file(target) && !entry.isFolder;
+        entries.push_back(std::move(entry));
+    }
+    if (ec) {
+        throw std::runtime_error("Cannot read folder");
+    }
+    return entries;
+}
+
+bool isFolder(const std::filesystem::path& path) {
+    std::error_code ec;
+    return std::filesystem::is_directory(path, ec);
 }
 
 std::vector<std::filesystem::path> entriesStartingWith(const std::filesystem::path& folder,

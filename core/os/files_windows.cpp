@@ -7,6 +7,7 @@
 #include <windows.h>
 
 #include <chrono>
+#include <stdexcept>
 #include <string>
 #include <thread>
 
@@ -66,6 +67,12 @@ bool isDeviceNamespace(const std::wstring& text) {
     return text.size() >= 4 && (text[0] == L'\\' || text[0] == L'/') &&
            (text[1] == L'\\' || text[1] == L'/') && text[2] == L'.' &&
            (text[3] == L'\\' || text[3] == L'/');
+}
+
+// Folder links that are never entered: symbolic links and junctions. Other reparse points,
+// such as the placeholders of cloud storage, are ordinary folders to the user.
+bool isLinkTag(DWORD tag) {
+    return tag == IO_REPARSE_TAG_SYMLINK || tag == IO_REPARSE_TAG_MOUNT_POINT;
 }
 
 HANDLE asHandle(NativeHandle h) {
@@ -223,6 +230,43 @@ bool removeEntry(const std::filesystem::path& path) {
 bool removeIfAbandoned(const std::filesystem::path& path) {
     // A live creator's handle shares no deletion, so this fails while it is open.
     return removeEntry(path);
+}
+
+std::vector<FolderEntry> readFolder(const std::filesystem::path& folder) {
+    std::wstring pattern = apiPath(folder);
+    if (!pattern.empty() && pattern.back() != L'\\' && pattern.back() != L'/') {
+        pattern += L'\\';
+    }
+    pattern += L'*';
+    WIN32_FIND_DATAW found{};
+    HANDLE search = FindFirstFileW(pattern.c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE) {
+        throw std::runtime_error("Cannot read folder");
+    }
+    std::vector<FolderEntry> entries;
+    do {
+        const std::wstring_view name = found.cFileName;
+        if (name == L"." || name == L"..") {
+            continue;
+        }
+        FolderEntry entry;
+        entry.name = std::filesystem::path(std::wstring(name));
+        entry.isFolder = (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+        entry.isLink = (found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 &&
+                       isLinkTag(found.dwReserved0);
+        entries.push_back(std::move(entry));
+    } while (FindNextFileW(search, &found));
+    const DWORD error = GetLastError();
+    FindClose(search);
+    if (error != ERROR_NO_MORE_FILES) {
+        throw std::runtime_error("Cannot read folder");
+    }
+    return entries;
+}
+
+bool isFolder(const std::filesystem::path& path) {
+    const DWORD attributes = GetFileAttributesW(apiPath(path).c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
 }
 
 std::vector<std::filesystem::path> entriesStartingWith(const std::filesystem::path& folder,

@@ -4,23 +4,14 @@
 #include <filesystem>
 #include <vector>
 
+#include "os/files.hpp"
+
 namespace vornakite {
 
-// One entry of a folder, as read by readFolder.
-struct FolderEntry {
-    std::filesystem::path name;  // the entry's own name, without the folder
-    bool isFolder = false;       // a folder, or a link to one
-    bool isLink = false;         // a symbolic link or a junction (mount point)
-    bool isSpecial = false;      // a device, pipe or socket: neither file nor folder
-};
-
-// The entries of `folder` in no particular order, without "." and "..". Throws
-// std::runtime_error("Cannot read folder") when the folder cannot be listed. On Windows this
-// works past the classic 260-character path limit.
-std::vector<FolderEntry> readFolder(const std::filesystem::path& folder);
-
-// Whether `path` names a folder (following links); false when it cannot be examined.
-bool isFolder(const std::filesystem::path& path);
+// Folders are listed by the platform layer.
+using os::FolderEntry;
+using os::isFolder;
+using os::readFolder;
 
 // Whether a file name ends in .Vornakite, .txt or .csv, in any letter case.
 bool isLogFileName(const std::filesystem::path& name);
