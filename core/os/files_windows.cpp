@@ -37,11 +37,12 @@ bool namesDevice(std::wstring_view fileName) {
            stem[3] >= L'0' && stem[3] <= L'9';
 }
 
-// The path as the wide API wants it: long paths get the extended-length prefix, which also
-// needs a full, normalised path.
-std::wstring apiPath(const std::filesystem::path& path) {
+// The path as the wide API wants it: long paths (or all, with `always`) made full and given the
+// extended-length prefix, which takes them past the classic 260-character limit. A drive-relative
+// path such as "C:" becomes the current folder of that drive.
+std::wstring apiPath(const std::filesystem::path& path, bool always = false) {
     const std::wstring& text = path.native();
-    if (text.size() < 240 || text.starts_with(L"\\\\?\\")) {
+    if ((text.size() < 240 && !always) || text.starts_with(L"\\\\?\\")) {
         return text;
     }
     const DWORD length = GetFullPathNameW(text.c_str(), 0, nullptr, nullptr);
@@ -233,7 +234,7 @@ bool removeIfAbandoned(const std::filesystem::path& path) {
 }
 
 std::vector<FolderEntry> readFolder(const std::filesystem::path& folder) {
-    std::wstring pattern = apiPath(folder);
+    std::wstring pattern = apiPath(folder, true);
     if (!pattern.empty() && pattern.back() != L'\\' && pattern.back() != L'/') {
         pattern += L'\\';
     }

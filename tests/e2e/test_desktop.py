@@ -620,15 +620,18 @@ def second_session(s, d, r, samples_win, picked, other):
 
 
 class BigLog:
-    """A log long enough that a batch of a few takes seconds under Wine."""
+    """A log long enough that a batch of a few takes seconds under Wine: its samples are
+    followed by a long zero-filled tail (sparse, so it costs no disk), read to its end."""
     SAMPLES = 600000
+    TAIL = 3 << 30
 
     def __init__(self, folder, index):
         self.name = "big%d.Vornakite" % index
         line = b"DY@45@x@x@123456@153@1875@415000000@-975000000@a@b@c@d@e@562@z\r\n"
         folder.mkdir(parents=True, exist_ok=True)
-        (folder / self.name).write_bytes(
-            b"VK@1@2@3@4@5@Big@Field@%d\r\n" % index + line * self.SAMPLES)
+        with open(folder / self.name, "wb") as f:
+            f.write(b"VK@1@2@3@4@5@Big@Field@%d\r\n" % index + line * self.SAMPLES)
+            f.truncate(f.tell() + self.TAIL)
 
 
 def third_session(s, d, r, logs_win, logs):
