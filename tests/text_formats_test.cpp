@@ -174,8 +174,9 @@ TEST(TextFormats, AnEmptySetIsAnEmptyCollectionAndAHeaderRow) {
 // The numbers of each feature or row, in column order (geometry first), as written.
 std::vector<std::vector<std::string>> geoJsonNumbers(const std::string& text) {
     std::vector<std::vector<std::string>> features;
-    const std::regex feature(
-        R"(\{"type":"Feature","geometry":(null|\{"type":"Point","coordinates":\[([^,]+),([^\]]+)\]\}),"properties":\{(.*)\}\})");
+    const std::regex feature(R"(\{"type":"Feature","geometry":)"
+                             R"((null|\{"type":"Point","coordinates":\[([^,]+),([^\]]+)\]\}),)"
+                             R"("properties":\{(.*)\}\})");
     const std::regex property(R"("[A-Za-z_]+":([^,]+))");
     for (std::size_t at = text.find('\n') + 1; at < text.size();) {
         const std::size_t end = text.find('\n', at);

@@ -1,7 +1,8 @@
 #!/usr/bin/python3
 """Converts the sample logs and reads every set back with the programs GIS users use:
-GDAL's ogrinfo, pyshp and shapelib's shpdump/dbfdump. Each reading is compared with the
-values parsed here, independently, from the log's DY records.
+GDAL's ogrinfo, pyshp and shapelib's shpdump/dbfdump; the GeoJSON and CSV outputs, and merged
+sets, with ogrinfo. Each reading is compared with the values parsed here, independently, from the
+log's DY records.
 
 Usage: test_readback.py PATH_TO_VORNAKITE_CONVERT SAMPLES_DIR [unittest options]
 """
@@ -196,6 +197,90 @@ class ReadBack(unittest.TestCase):
                     got = dict(re.findall(r"^(\w+): *(\S*) *$", text, re.M))
                     want = {name: log.dbf_text(row, c) for c, (name, *_) in enumerate(COLUMNS)}
                     self.assertEqual(got, want, "record %d" % row)
+
+
+def ogr_features(out):
+    """The features ogrinfo -al -q prints: (fields as a dict of (type, text), (x, y))."""
+    features = []
+    for body in re.split(r"\nOGRFeature\([^)]*\):\d+\n", out)[1:]:
+        fields = {m[0]: (m[1], m[2]) for m in re.findall(r"^  (\w+) \((\w+)\) = (.*)$", body, re.M)}
+        point = re.search(r"POINT \((\S+) (\S+)\)", body)
+        features.append((fields, (float(point.group(1)), float(point.group(2))) if point else None))
+    return features
+
+
+class TextFormatsReadBack(unittest.TestCase):
+    """The GeoJSON and CSV of each sample, and the sets of the samples merged (each sample given
+    twice), as GDAL reads them."""
+
+    CSV_OPTIONS = ["-oo", "X_POSSIBLE_NAMES=longitude", "-oo", "Y_POSSIBLE_NAMES=latitude"]
+
+    @classmethod
+    def setUpClass(cls):
+        cls._tmp = tempfile.TemporaryDirectory(prefix="vornakite_gis_text_")
+        cls.out = Path(cls._tmp.name) / "sets"
+        cls.merged = Path(cls._tmp.name) / "merged"
+        cls.paths = [p for p in sorted(Path(SAMPLES).iterdir())
+                     if p.suffix.lower() in LOG_EXTENSIONS]
+        cls.logs = [ParsedLog(p) for p in cls.paths]
+        cls.convert = run(CONVERTER, "--format", "geojson,csv", "-o", str(cls.out),
+                          *map(str, cls.paths))
+        cls.merge = run(CONVERTER, "--merge", "--format", "shp,geojson,csv", "-o",
+                        str(cls.merged), *map(str, cls.paths + cls.paths))
+
+    @classmethod
+    def tearDownClass(cls):
+        cls._tmp.cleanup()
+
+    def setUp(self):
+        for rc, out, err in (self.convert, self.merge):
+            self.assertEqual(rc, 0, "conversion failed:\n" + out + err)
+        self.ogrinfo = shutil.which("ogrinfo")
+        if self.ogrinfo is None:
+            self.skipTest("ogrinfo not found (Debian package gdal-bin)")
+
+    def ogrinfo_of(self, path, *args):
+        options = self.CSV_OPTIONS if str(path).endswith(".csv") else []
+        rc, out, err = run(self.ogrinfo, "-al", *args, *options, str(path))
+        self.assertEqual((rc, err), (0, ""))
+        return out
+
+    def test_summaries_show_point_layers_with_every_feature_and_the_extent(self):
+        for log in self.logs:
+            for ext, numbers in ((".geojson", "Real"), (".csv", "String")):
+                with self.subTest(log=log.name, format=ext):
+                    out = self.ogrinfo_of(self.out / (log.name + ext), "-so")
+                    self.assertIn("Layer name: %s\n" % log.name, out)
+                    self.assertIn("Geometry: Point\n", out)
+                    self.assertIn("Feature Count: %d\n" % len(log.points), out)
+                    self.assertIn("Extent: (%f, %f) - (%f, %f)\n" % tuple(log.bbox), out)
+                    # Without a .csvt GDAL reads CSV columns as text; GeoJSON numbers are real.
+                    for name, *_ in COLUMNS:
+                        self.assertIn("%s: %s " % (name, numbers), out)
+                    if ext == ".geojson":  # RFC 7946: WGS 84 without saying so
+                        self.assertRegex(out, r'GEOG(CRS|CS)\["WGS 84"')
+
+    def test_features_hold_the_exact_values_of_the_log(self):
+        for log in self.logs:
+            for ext in (".geojson", ".csv"):
+                with self.subTest(log=log.name, format=ext):
+                    features = ogr_features(self.ogrinfo_of(self.out / (log.name + ext), "-q"))
+                    self.assertEqual(len(features), len(log.points))
+                    for row, (fields, point) in enumerate(features):
+                        self.assertEqual(point, log.points[row], "point %d" % row)
+                        got = tuple(float(fields[name][1]) for name, *_ in COLUMNS)
+                        self.assertEqual(got, log.values[row], "feature %d" % row)
+
+    def test_merged_sets_hold_every_logs_points_in_order_with_the_log_names(self):
+        for log, path in zip(self.logs, self.paths):
+            for ext in (".shp", ".geojson", ".csv"):
+                with self.subTest(log=log.name, format=ext):
+                    features = ogr_features(self.ogrinfo_of(self.merged / (log.name + ext), "-q"))
+                    self.assertEqual(len(features), 2 * len(log.points))
+                    self.assertEqual([point for _, point in features], log.points * 2)
+                    self.assertEqual({fields["Log"] for fields, _ in features},
+                                     {("String", path.name)})
+        self.assertEqual(len(os.listdir(self.merged)), 7 * len(self.logs))
 
 
 if __name__ == "__main__":
