@@ -1,12 +1,15 @@
 #!/usr/bin/python3
 """Times the conversion engine against the floor of its work on this machine, against the
 converter as it was before the streaming engine, from 100,000 to 50,000,000 samples, in a batch
-of many small logs, and as the Windows build under Wine; checks the engine's goals.
+of many small logs, a batch on one core against all cores (-j), and as the Windows build under
+Wine; checks the engine's goals.
 
 Usage: engine_bench.py --bin BUILD_DIR [--data DIR] [--sizes 100000,1000000,10000000,50000000]
                        [--reps 5] [--reference CONVERTER] [--wine-exe EXE --wine-prefix DIR]
-                       [--batch 2000x500] [--out FILE]
+                       [--batch 2000x500] [--jobs-batch 100x100000] [--jobs 2] [--out FILE]
 """
+
+import hashlib
 
 import argparse
 import os
@@ -60,6 +63,10 @@ def main():
     ap.add_argument("--wine-exe", help="vornakite-convert.exe to run under Wine")
     ap.add_argument("--wine-prefix")
     ap.add_argument("--batch", default="2000x500", help="LOGSxSAMPLES of the batch case")
+    ap.add_argument("--jobs-batch", default="100x100000",
+                    help="LOGSxSAMPLES of the batch converted with -j 1 and -j JOBS")
+    ap.add_argument("--jobs", type=int, default=os.cpu_count(),
+                    help="the -j compared with -j 1 (default: the number of cores)")
     ap.add_argument("--out")
     args = ap.parse_args()
 
@@ -150,6 +157,33 @@ def main():
                   overhead <= 30))
     shutil.rmtree(data / "out", ignore_errors=True)
     shutil.rmtree(data / "out-floor", ignore_errors=True)
+
+    # All cores: the same batch with -j 1 and -j JOBS, which must write the same bytes.
+    logs, samples = (int(x) for x in args.jobs_batch.split("x"))
+    batch = data / "jobs-batch"
+    if not batch.is_dir() or len(list(batch.iterdir())) != logs:
+        fresh(batch)
+        for i in range(logs):
+            subprocess.run([genlog, "--seed", str(i), str(samples), batch / ("%05d.Vornakite" % i)],
+                           check=True, stdout=subprocess.DEVNULL)
+    paths = sorted(batch.iterdir())
+    times = {}
+    digests = {}
+    for jobs in (1, args.jobs):
+        out = data / ("out-j%d" % jobs)
+        times[jobs], _ = median_of(args.reps, lambda: measured(
+            [convert, "-q", "-j", jobs, "-o", fresh(out)] + paths))
+        digests[jobs] = hashlib.sha256(b"".join(
+            p.name.encode() + p.read_bytes() for p in sorted(out.iterdir()))).hexdigest()
+        shutil.rmtree(out, ignore_errors=True)
+    speedup = times[1] / times[args.jobs]
+    say("Batch of %s logs of %s samples: -j 1 %.3f s, -j %d %.3f s: %.2fx; the same bytes: %s."
+        % (format(logs, ","), format(samples, ","), times[1], args.jobs, times[args.jobs],
+           speedup, "yes" if digests[1] == digests[args.jobs] else "NO"))
+    say()
+    goals.append(("-j %d at least 1.7x as fast as -j 1 on %s logs of %s samples, same bytes"
+                  % (args.jobs, format(logs, ","), format(samples, ",")),
+                  speedup >= 1.7 and digests[1] == digests[args.jobs]))
 
     if args.wine_exe:
         env = dict(os.environ, WINEPREFIX=str(Path(args.wine_prefix).resolve()), WINEDEBUG="-all",

@@ -35,9 +35,11 @@ std::wstring newToken() {
            hex((seed ^ (n * 0x9E3779B97F4A7C15ull)) >> 44);
 }
 
-// Held while this process makes output folders and their temporaries, and while a failed
-// transaction removes the folders it made: so one transaction never removes a folder, empty a
-// moment before, in which another is about to create its temporaries.
+// Held while this process makes output folders and their temporaries, while a failed
+// transaction removes the folders it made, and while a transaction moves its outputs into place:
+// so one transaction never removes a folder, empty a moment before, in which another is about to
+// create its temporaries; and threads of this process wait for each other here rather than poll
+// for the lock of the folder, which only other processes then hold.
 std::mutex& folderMutex() {
     static std::mutex mutex;
     return mutex;
@@ -152,6 +154,7 @@ void OutputTransaction::writeAt(std::size_t file, std::uint64_t offset, const ch
 
 void OutputTransaction::commit(const std::filesystem::path& basePath, bool replace) {
     open();
+    const std::lock_guard<std::mutex> moving(folderMutex());
     const os::FolderLock lock(folder_, true, kLockTimeoutMs);
     if (!lock.acquired()) {
         fail("Output folder is locked by another conversion");
