@@ -1,11 +1,13 @@
 #include "batch.hpp"
 
+#include <algorithm>
 #include <condition_variable>
 #include <exception>
 #include <map>
 #include <mutex>
 #include <optional>
 #include <sstream>
+#include <system_error>
 #include <thread>
 
 #include "convert.hpp"
@@ -32,8 +34,13 @@ class TurnRunner {
     void run(unsigned jobs) {
         const std::size_t threads = std::min<std::size_t>(std::max(jobs, 1u), count_);
         std::vector<std::thread> helpers;
+        helpers.reserve(threads);
         for (std::size_t t = 1; t < threads; ++t) {
-            helpers.emplace_back([this] { work(); });
+            try {
+                helpers.emplace_back([this] { work(); });
+            } catch (const std::system_error&) {
+                break;  // the system gives no more threads: go on with those there are
+            }
         }
         work();
         for (auto& helper : helpers) {
@@ -163,7 +170,7 @@ class MergeRun {
             [&](std::size_t j, LoadedLog& loaded) {
                 add(order_[j], loaded);
                 loaded = LoadedLog{};
-                begun_ = j + 1;
+                turned_ = j + 1;
                 report();
             });
         runner.run(jobs);
@@ -273,7 +280,7 @@ class MergeRun {
             if (!log.done) {
                 if (!atEnd) {
                     // Being read now: its first line can go out.
-                    if (!log.announced && log.group && position(next_) < begun_) {
+                    if (!log.announced && log.group && position(next_) < turned_) {
                         sink_.postLine(processingLine(paths_[next_]));
                         log.announced = true;
                     }
@@ -318,7 +325,7 @@ class MergeRun {
     std::vector<Group> groups_;
     std::vector<std::size_t> order_;      // the logs with a name, in the order they are read
     std::vector<std::size_t> positions_;  // of each log in order_
-    std::size_t begun_ = 0;               // the logs of order_ finished so far
+    std::size_t turned_ = 0;              // the logs of order_ whose turn is over
     std::size_t next_ = 0;                // the first log not yet reported
     int succeeded_ = 0;
 };
