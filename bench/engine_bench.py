@@ -13,6 +13,7 @@ import hashlib
 
 import argparse
 import os
+import resource
 import shutil
 import statistics
 import subprocess
@@ -168,21 +169,28 @@ def main():
                            check=True, stdout=subprocess.DEVNULL)
     paths = sorted(batch.iterdir())
     runs = {1: [], args.jobs: []}
+    cpu = {1: [], args.jobs: []}
     digests = {}
     # Taken in turns, so that both see the same load from other programs on the machine.
     for _ in range(args.reps):
         for jobs in runs:
             out = data / ("out-j%d" % jobs)
-            runs[jobs].append(measured([convert, "-q", "-j", jobs, "-o", fresh(out)] + paths)[0])
+            fresh(out)
+            before = resource.getrusage(resource.RUSAGE_CHILDREN)
+            runs[jobs].append(measured([convert, "-q", "-j", jobs, "-o", out] + paths)[0])
+            after = resource.getrusage(resource.RUSAGE_CHILDREN)
+            cpu[jobs].append(after.ru_utime + after.ru_stime - before.ru_utime - before.ru_stime)
             digests[jobs] = hashlib.sha256(b"".join(
                 p.name.encode() + p.read_bytes() for p in sorted(out.iterdir()))).hexdigest()
             shutil.rmtree(out, ignore_errors=True)
     times = {jobs: statistics.median(t) for jobs, t in runs.items()}
     speedup = times[1] / times[args.jobs]
     say("Batch of %s logs of %s samples: -j 1 %.3f s, -j %d %.3f s (medians, in turns; 1-minute "
-        "load %.2f after): %.2fx; the same bytes: %s."
+        "load %.2f after): %.2fx; processor time %.3f s and %.3f s; the same bytes: %s."
         % (format(logs, ","), format(samples, ","), times[1], args.jobs, times[args.jobs],
-           os.getloadavg()[0], speedup, "yes" if digests[1] == digests[args.jobs] else "NO"))
+           os.getloadavg()[0], speedup, statistics.median(cpu[1]),
+           statistics.median(cpu[args.jobs]),
+           "yes" if digests[1] == digests[args.jobs] else "NO"))
     say()
     goals.append(("-j %d at least 1.7x as fast as -j 1 on %s logs of %s samples, same bytes"
                   % (args.jobs, format(logs, ","), format(samples, ",")),
