@@ -88,7 +88,7 @@ constexpr std::array<OptionSpec, 10> kOptions{{
          return {};
      }},
     {"", "--format", "LIST", "a list of formats",
-     "write each set in the formats of LIST: shp,geojson,csv or some (default: shp)", setFormats},
+     "write each set in the formats in LIST, any of shp,geojson,csv (default: shp)", setFormats},
     {"", "--merge", "", "",
      "write one set per name from all the logs that share it, with a Log column",
      [](Command& command, const Path&) -> std::string {
