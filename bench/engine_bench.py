@@ -6,7 +6,8 @@ Wine; checks the engine's goals.
 
 Usage: engine_bench.py --bin BUILD_DIR [--data DIR] [--sizes 100000,1000000,10000000,50000000]
                        [--reps 5] [--reference CONVERTER] [--wine-exe EXE --wine-prefix DIR]
-                       [--batch 2000x500] [--jobs-batch 100x100000] [--jobs 2] [--out FILE]
+                       [--batch 2000x500] [--jobs-batch 100x100000] [--jobs 2] [--ram DIR]
+                       [--out FILE]
 """
 
 import hashlib
@@ -68,6 +69,7 @@ def main():
                     help="LOGSxSAMPLES of the batch converted with -j 1 and -j JOBS")
     ap.add_argument("--jobs", type=int, default=os.cpu_count(),
                     help="the -j compared with -j 1 (default: the number of cores)")
+    ap.add_argument("--ram", help="folder of the -j runs' logs and sets (default: /dev/shm)")
     ap.add_argument("--out")
     args = ap.parse_args()
 
@@ -167,15 +169,20 @@ def main():
         for i in range(logs):
             subprocess.run([genlog, "--seed", str(i), str(samples), batch / ("%05d.Vornakite" % i)],
                            check=True, stdout=subprocess.DEVNULL)
-    paths = sorted(batch.iterdir())
+    # The logs and the sets in memory (a RAM file system where there is one): the disk's
+    # write-back, shared with every other program on the machine, would otherwise set the pace
+    # of both runs alike.
+    ram = Path(args.ram or ("/dev/shm" if Path("/dev/shm").is_dir() else data))
+    ram = ram / ("vornakite-jobs-%d" % os.getpid())
+    shutil.copytree(batch, ram / "logs")
+    paths = sorted((ram / "logs").iterdir())
     runs = {1: [], args.jobs: []}
     cpu = {1: [], args.jobs: []}
     digests = {}
     # Taken in turns, so that both see the same load from other programs on the machine.
     for _ in range(args.reps):
         for jobs in runs:
-            out = data / ("out-j%d" % jobs)
-            fresh(out)
+            out = fresh(ram / ("out-j%d" % jobs))
             before = resource.getrusage(resource.RUSAGE_CHILDREN)
             runs[jobs].append(measured([convert, "-q", "-j", jobs, "-o", out] + paths)[0])
             after = resource.getrusage(resource.RUSAGE_CHILDREN)
@@ -183,12 +190,13 @@ def main():
             digests[jobs] = hashlib.sha256(b"".join(
                 p.name.encode() + p.read_bytes() for p in sorted(out.iterdir()))).hexdigest()
             shutil.rmtree(out, ignore_errors=True)
+    shutil.rmtree(ram, ignore_errors=True)
     times = {jobs: statistics.median(t) for jobs, t in runs.items()}
     speedup = times[1] / times[args.jobs]
-    say("Batch of %s logs of %s samples: -j 1 %.3f s, -j %d %.3f s (medians, in turns; 1-minute "
-        "load %.2f after): %.2fx; processor time %.3f s and %.3f s; the same bytes: %s."
-        % (format(logs, ","), format(samples, ","), times[1], args.jobs, times[args.jobs],
-           os.getloadavg()[0], speedup, statistics.median(cpu[1]),
+    say("Batch of %s logs of %s samples in %s: -j 1 %.3f s, -j %d %.3f s (medians, in turns; "
+        "1-minute load %.2f after): %.2fx; processor time %.3f s and %.3f s; the same bytes: %s."
+        % (format(logs, ","), format(samples, ","), ram.parent, times[1], args.jobs,
+           times[args.jobs], os.getloadavg()[0], speedup, statistics.median(cpu[1]),
            statistics.median(cpu[args.jobs]),
            "yes" if digests[1] == digests[args.jobs] else "NO"))
     say()
