@@ -1,15 +1,20 @@
 #!/usr/bin/python3
 """Times the conversion engine against the floor of its work on this machine, against the
 converter as it was before the streaming engine, from 100,000 to 50,000,000 samples, in a batch
-of many small logs, and as the Windows build under Wine; checks the engine's goals.
+of many small logs, a batch on one core against all cores (-j), and as the Windows build under
+Wine; checks the engine's goals.
 
 Usage: engine_bench.py --bin BUILD_DIR [--data DIR] [--sizes 100000,1000000,10000000,50000000]
                        [--reps 5] [--reference CONVERTER] [--wine-exe EXE --wine-prefix DIR]
-                       [--batch 2000x500] [--out FILE]
+                       [--batch 2000x500] [--jobs-batch 100x100000] [--jobs 2] [--ram DIR]
+                       [--out FILE]
 """
+
+import hashlib
 
 import argparse
 import os
+import resource
 import shutil
 import statistics
 import subprocess
@@ -60,6 +65,11 @@ def main():
     ap.add_argument("--wine-exe", help="vornakite-convert.exe to run under Wine")
     ap.add_argument("--wine-prefix")
     ap.add_argument("--batch", default="2000x500", help="LOGSxSAMPLES of the batch case")
+    ap.add_argument("--jobs-batch", default="100x100000",
+                    help="LOGSxSAMPLES of the batch converted with -j 1 and -j JOBS")
+    ap.add_argument("--jobs", type=int, default=os.cpu_count(),
+                    help="the -j compared with -j 1 (default: the number of cores)")
+    ap.add_argument("--ram", help="folder of the -j runs' logs and sets (default: /dev/shm)")
     ap.add_argument("--out")
     args = ap.parse_args()
 
@@ -150,6 +160,49 @@ def main():
                   overhead <= 30))
     shutil.rmtree(data / "out", ignore_errors=True)
     shutil.rmtree(data / "out-floor", ignore_errors=True)
+
+    # All cores: the same batch with -j 1 and -j JOBS, which must write the same bytes.
+    logs, samples = (int(x) for x in args.jobs_batch.split("x"))
+    batch = data / "jobs-batch"
+    if not batch.is_dir() or len(list(batch.iterdir())) != logs:
+        fresh(batch)
+        for i in range(logs):
+            subprocess.run([genlog, "--seed", str(i), str(samples), batch / ("%05d.Vornakite" % i)],
+                           check=True, stdout=subprocess.DEVNULL)
+    # The logs and the sets in memory (a RAM file system where there is one): the disk's
+    # write-back, shared with every other program on the machine, would otherwise set the pace
+    # of both runs alike.
+    ram = Path(args.ram or ("/dev/shm" if Path("/dev/shm").is_dir() else data))
+    ram = ram / ("vornakite-jobs-%d" % os.getpid())
+    shutil.copytree(batch, ram / "logs")
+    paths = sorted((ram / "logs").iterdir())
+    runs = {1: [], args.jobs: []}
+    cpu = {1: [], args.jobs: []}
+    digests = {}
+    # Taken in turns, so that both see the same load from other programs on the machine.
+    for _ in range(args.reps):
+        for jobs in runs:
+            out = fresh(ram / ("out-j%d" % jobs))
+            before = resource.getrusage(resource.RUSAGE_CHILDREN)
+            runs[jobs].append(measured([convert, "-q", "-j", jobs, "-o", out] + paths)[0])
+            after = resource.getrusage(resource.RUSAGE_CHILDREN)
+            cpu[jobs].append(after.ru_utime + after.ru_stime - before.ru_utime - before.ru_stime)
+            digests[jobs] = hashlib.sha256(b"".join(
+                p.name.encode() + p.read_bytes() for p in sorted(out.iterdir()))).hexdigest()
+            shutil.rmtree(out, ignore_errors=True)
+    shutil.rmtree(ram, ignore_errors=True)
+    times = {jobs: statistics.median(t) for jobs, t in runs.items()}
+    speedup = times[1] / times[args.jobs]
+    say("Batch of %s logs of %s samples in %s: -j 1 %.3f s, -j %d %.3f s (medians, in turns; "
+        "1-minute load %.2f after): %.2fx; processor time %.3f s and %.3f s; the same bytes: %s."
+        % (format(logs, ","), format(samples, ","), ram.parent, times[1], args.jobs,
+           times[args.jobs], os.getloadavg()[0], speedup, statistics.median(cpu[1]),
+           statistics.median(cpu[args.jobs]),
+           "yes" if digests[1] == digests[args.jobs] else "NO"))
+    say()
+    goals.append(("-j %d at least 1.7x as fast as -j 1 on %s logs of %s samples, same bytes"
+                  % (args.jobs, format(logs, ","), format(samples, ",")),
+                  speedup >= 1.7 and digests[1] == digests[args.jobs]))
 
     if args.wine_exe:
         env = dict(os.environ, WINEPREFIX=str(Path(args.wine_prefix).resolve()), WINEDEBUG="-all",

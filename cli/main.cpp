@@ -1,9 +1,11 @@
 // vornakite-convert: converts yield-monitor logs into point shapefile sets from the command line,
 // printing the same lines the desktop program shows in its log pane (or, when asked, only the
 // errors, or JSON for scripts).
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "batch.hpp"
@@ -65,13 +67,20 @@ int convert(const Options& options) {
         folderLabel = L"Rx";
     }
     const std::vector<std::filesystem::path> logs = logsOf(options);
+    vornakite::BatchOptions batch;
+    batch.conversion.formats = options.formats;
+    batch.conversion.noClobber = options.noClobber;
+    batch.merge = options.merge;
+    batch.jobs =
+        options.jobs != 0 ? options.jobs : std::max(1u, std::thread::hardware_concurrency());
     TextOutput out(stdout);
     BatchReport report(options.report, out, logs, outputFolder);
     const int converted = vornakite::runConversionBatch(
         logs, outputFolder, folderLabel, report,
         [&report](std::size_t index, const vornakite::LogOutcome& outcome) {
             report.logDone(index, outcome);
-        });
+        },
+        nullptr, batch);
     return converted == static_cast<int>(logs.size()) ? 0 : 1;
 }
 

@@ -1,6 +1,8 @@
 #include "options.hpp"
 
+#include <algorithm>
 #include <array>
+#include <charconv>
 #include <string_view>
 
 #include "text/text.hpp"
@@ -29,8 +31,49 @@ std::string setReport(Command& command, Report report) {
     return {};
 }
 
+constexpr unsigned kMaxJobs = 1024;
+
+std::string setJobs(Command& command, const Path& value) {
+    const std::string text = toUtf8(pathText(value));
+    unsigned jobs = 0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), jobs);
+    if (text.empty() || error != std::errc() || end != text.data() + text.size() || jobs < 1 ||
+        jobs > kMaxJobs) {
+        return "-j needs a number of logs from 1 to " + std::to_string(kMaxJobs) + ", not " + text;
+    }
+    command.options.jobs = jobs;
+    return {};
+}
+
+char asciiLower(char c) {
+    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+std::string setFormats(Command& command, const Path& value) {
+    const std::string text = toUtf8(pathText(value));
+    OutputFormats formats{false, false, false};
+    std::size_t from = 0;
+    for (;;) {
+        const std::size_t comma = std::min(text.find(',', from), text.size());
+        std::string name = text.substr(from, comma - from);
+        std::transform(name.begin(), name.end(), name.begin(), asciiLower);
+        const auto known = std::find_if(kOutputFormatNames.begin(), kOutputFormatNames.end(),
+                                        [&](const OutputFormatName& f) { return f.name == name; });
+        if (known == kOutputFormatNames.end()) {
+            return "--format takes shp, geojson and csv, separated by commas, not " + text;
+        }
+        formats.*known->member = true;
+        if (comma == text.size()) {
+            break;
+        }
+        from = comma + 1;
+    }
+    command.options.formats = formats;
+    return {};
+}
+
 // In the order --help lists them.
-constexpr std::array<OptionSpec, 6> kOptions{{
+constexpr std::array<OptionSpec, 10> kOptions{{
     {"-o", "", "DIR", "a folder", "write the outputs into DIR (default: ./Rx)",
      [](Command& command, const Path& value) -> std::string {
          if (value.empty()) {
@@ -44,6 +87,21 @@ constexpr std::array<OptionSpec, 6> kOptions{{
          command.options.recursive = true;
          return {};
      }},
+    {"", "--format", "LIST", "a list of formats",
+     "write each set in the formats in LIST, any of shp,geojson,csv (default: shp)", setFormats},
+    {"", "--merge", "", "",
+     "write one set per name from all the logs that share it, with a Log column",
+     [](Command& command, const Path&) -> std::string {
+         command.options.merge = true;
+         return {};
+     }},
+    {"", "--no-clobber", "", "", "fail a log whose set exists already, leaving that set as it is",
+     [](Command& command, const Path&) -> std::string {
+         command.options.noClobber = true;
+         return {};
+     }},
+    {"-j", "--jobs", "N", "a number", "convert up to N logs at once (default: one per core)",
+     setJobs},
     {"-q", "--quiet", "", "", "print only the error lines and the summary line",
      [](Command& command, const Path&) { return setReport(command, Report::Quiet); }},
     {"", "--json", "", "", "print one JSON object per log, then one for the batch",
@@ -119,7 +177,8 @@ Command parseCommandLine(const std::vector<Path>& arguments) {
 std::string usageText() {
     std::string text =
         "usage: vornakite-convert [OPTION]... LOG|FOLDER...\n"
-        "Converts each yield log into a point shapefile set (.shp .shx .dbf .prj .cpg).\n"
+        "Converts each yield log into a point shapefile set (.shp .shx .dbf .prj .cpg),\n"
+        "or into GeoJSON (.geojson) or CSV (.csv) with --format.\n"
         "A FOLDER stands for the .Vornakite, .txt and .csv files in it, in name order.\n";
     for (const OptionSpec& option : kOptions) {
         std::string names(option.shortName);

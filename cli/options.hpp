@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "write/output_set.hpp"
+
 namespace vornakite::cli {
 
 // How the batch is reported on standard output.
@@ -18,6 +20,10 @@ struct Options {
     std::filesystem::path outputFolder;  // empty: Rx under the current directory
     bool recursive = false;
     Report report = Report::Lines;
+    unsigned jobs = 0;  // logs converted at once; 0: as many as the machine has cores
+    OutputFormats formats;
+    bool merge = false;
+    bool noClobber = false;
     std::vector<std::filesystem::path> arguments;  // logs and folders, as given
 };
 

@@ -4,8 +4,8 @@
 #include <utility>
 
 #include "read/log_reader.hpp"
-#include "text/text.hpp"
 #include "write/background_writer.hpp"
+#include "text/text.hpp"
 
 namespace vornakite {
 namespace {
@@ -14,10 +14,12 @@ namespace {
 // the analysis when it runs. Keeps the header.
 class LogPoints : public LogVisitor {
   public:
-    LogPoints(PointSink& standardSet, bool keep) : standardSet_(standardSet), keep_(keep) {}
+    LogPoints(PointSink* standardSet, bool keep) : standardSet_(standardSet), keep_(keep) {}
     void header(const LogHeader& header) override { header_ = header; }
     void addPoints(std::span<const YieldPoint> points) override {
-        standardSet_.addPoints(points);
+        if (standardSet_ != nullptr) {
+            standardSet_->addPoints(points);
+        }
         if (keep_) {
             kept_.insert(kept_.end(), points.begin(), points.end());
         }
@@ -26,106 +28,313 @@ class LogPoints : public LogVisitor {
     std::vector<YieldPoint> takePoints() { return std::move(kept_); }
 
   private:
-    PointSink& standardSet_;
+    PointSink* standardSet_;
     bool keep_;
     LogHeader header_;
     std::vector<YieldPoint> kept_;
 };
 
-// The sets the filters split a log into: the kept points, and the removed ones with the codes
-// of the filters that flagged each.
-class CleanedSets {
-  public:
-    explicit CleanedSets(OutputTransaction& transaction)
-        : kept_(transaction, SetLayout{L"_clean", {}, true}),
-          removed_(transaction, SetLayout{L"_removed", {kReasonColumn}, true}) {}
+std::wstring nameOf(const LogHeader& h, const std::filesystem::path& inputPath) {
+    return outputBaseName(h.field6, h.field7, h.field8, inputPath);
+}
 
-    void write(std::span<const YieldPoint> points, const analysis::CleaningResult& result) {
-        for (std::size_t i = 0; i < points.size(); ++i) {
-            if (result.isKept(i)) {
-                kept_.addPoints(points.subspan(i, 1));
-            } else {
-                const std::string reason = analysis::reasonText(result.flags[i]);
-                const std::string_view texts[] = {reason};
-                removed_.addPoint(points[i], texts);
+// The log's file name as the Log column holds it.
+std::string logColumnText(const std::filesystem::path& inputPath) {
+    return toUtf8(fileNameOf(pathText(inputPath)));
+}
+
+std::vector<TextColumn> withLog(std::vector<TextColumn> columns, bool logColumn) {
+    if (logColumn) {
+        columns.push_back(kLogColumn);
+    }
+    return columns;
+}
+
+bool keepsPoints(const ConversionOptions& options) {
+    return options.cleaning || options.keepAnalysis;
+}
+
+}  // namespace
+
+// The sets of a log, each in every requested format: the standard set and, when cleaning, the
+// sets the filters split the log into: the kept points, and the removed ones with the codes of
+// the filters that flagged each. With the Log column, every record carries the log's file name.
+class LogSets {
+  public:
+    LogSets(OutputTransaction& transaction, const ConversionOptions& options)
+        : logColumn_(options.logColumn),
+          standard_(transaction, options.formats,
+                    SetLayout{{}, withLog({}, options.logColumn), true}) {
+        if (options.cleaning) {
+            kept_.emplace(transaction, options.formats,
+                          SetLayout{L"_clean", withLog({}, options.logColumn), true});
+            removed_.emplace(
+                transaction, options.formats,
+                SetLayout{L"_removed", withLog({kReasonColumn}, options.logColumn), true});
+        }
+    }
+
+    PointSetWriter& standard() { return standard_; }
+
+    // The Log value of the records added from now on.
+    void setLog(const std::filesystem::path& inputPath) {
+        if (logColumn_) {
+            log_ = logColumnText(inputPath);
+            standard_.setTexts({log_});
+            if (kept_) {
+                kept_->setTexts({log_});
             }
         }
     }
+
+    void writeCleaned(std::span<const YieldPoint> points, const analysis::CleaningResult& result) {
+        for (std::size_t i = 0; i < points.size(); ++i) {
+            if (result.isKept(i)) {
+                kept_->addPoints(points.subspan(i, 1));
+            } else {
+                const std::string reason = analysis::reasonText(result.flags[i]);
+                const std::string_view texts[] = {reason, log_};
+                removed_->addPoint(points[i], texts);
+            }
+        }
+    }
+
     void finish() {
-        kept_.finish();
-        removed_.finish();
+        standard_.finish();
+        if (kept_) {
+            kept_->finish();
+            removed_->finish();
+        }
     }
 
   private:
-    ShapefileSetWriter kept_;
-    ShapefileSetWriter removed_;
+    bool logColumn_;
+    std::string log_;
+    PointSetWriter standard_;
+    std::optional<PointSetWriter> kept_;
+    std::optional<PointSetWriter> removed_;
 };
 
+struct PreparedLog::State {
+    std::filesystem::path outputFolder;
+    // Set when the log failed before its name is taken: in reading, or at the output folder.
+    std::string unnamedError;
+    std::wstring name;
+    std::uint64_t points = 0;
+    // Set when it failed after that: in the analysis or writing the temporaries.
+    std::string writeError;
+    std::unique_ptr<OutputTransaction> transaction;
+    std::unique_ptr<LogSets> sets;
+    std::shared_ptr<AnalysedLog> analysed;
+};
+
+PreparedLog::PreparedLog(std::unique_ptr<State> state) : state_(std::move(state)) {}
+PreparedLog::PreparedLog(PreparedLog&&) noexcept = default;
+PreparedLog& PreparedLog::operator=(PreparedLog&&) noexcept = default;
+PreparedLog::~PreparedLog() = default;
+
+PreparedLog prepareLog(const std::filesystem::path& inputPath,
+                       const std::filesystem::path& outputFolder, BatchContext& batch) {
+    const ConversionOptions& options = batch.options;
+    auto state = std::make_unique<PreparedLog::State>();
+    PreparedLog::State& s = *state;
+    s.outputFolder = outputFolder;
+    LogPoints* visitor = nullptr;
+    std::optional<LogPoints> points;
+    std::optional<BackgroundWriter> background;
+    try {
+        // Every output of the log is part of one transaction, made before anything is written.
+        s.transaction = std::make_unique<OutputTransaction>(outputFolder, &batch.swept);
+        s.sets = std::make_unique<LogSets>(*s.transaction, options);
+        s.sets->setLog(inputPath);
+        PointSink* standard = &s.sets->standard();
+        if (options.writeInBackground) {
+            standard = &background.emplace(s.sets->standard());
+        }
+        visitor = &points.emplace(standard, keepsPoints(options));
+
+        // Read: every error of the log itself comes first, whatever happened to the outputs.
+        s.points = readLog(inputPath, *visitor, batch.stop);
+
+        // Name: the folder must be there before a name is taken.
+        s.name = nameOf(visitor->logHeader(), inputPath);
+        s.transaction->createFolder();
+    } catch (const std::exception& e) {
+        s.unnamedError = e.what();
+        background.reset();  // the writing thread stops before its sets go
+        s.sets.reset();
+        s.transaction.reset();  // the temporaries go at once, not when the log's turn comes
+        return PreparedLog(std::move(state));
+    }
+    try {
+        // The writing thread's failures, like every failure of writing, come after the name.
+        if (background) {
+            background->finish();
+        }
+        // Analyse, when asked: the filters judge the points the reading kept.
+        if (keepsPoints(options)) {
+            s.analysed = std::make_shared<AnalysedLog>();
+            s.analysed->points = visitor->takePoints();
+            s.analysed->cleaning = analysis::cleanPoints(
+                s.analysed->points, options.cleaning.value_or(analysis::CleaningOptions{}));
+        }
+        // Write: complete every set in its temporaries.
+        if (options.cleaning) {
+            s.sets->writeCleaned(s.analysed->points, s.analysed->cleaning);
+        }
+        s.sets->finish();
+    } catch (const std::exception& e) {
+        s.writeError = e.what();
+    }
+    return PreparedLog(std::move(state));
+}
+
+namespace {
+
+LogOutcome failedOutcome(const std::string& error, ProgressSink& sink) {
+    sink.postLine(L"Error: " + widenText(error));
+    LogOutcome failed;
+    failed.error = error;
+    return failed;
+}
+
 }  // namespace
+
+LogOutcome commitLog(PreparedLog log, ProgressSink& sink, BatchContext& batch) {
+    const ConversionOptions& options = batch.options;
+    PreparedLog::State& s = *log.state_;
+    try {
+        if (!s.unnamedError.empty()) {
+            return failedOutcome(s.unnamedError, sink);
+        }
+        const std::filesystem::path basePath = s.outputFolder / batch.names.claim(s.name);
+        if (!s.writeError.empty()) {
+            return failedOutcome(s.writeError, sink);
+        }
+        // Move every set into place together.
+        s.transaction->commit(basePath, !options.noClobber);
+        LogOutcome outcome{true, basePath, s.points, {}, {}, {}};
+        if (options.cleaning) {
+            outcome.cleaningLine = analysis::cleaningLine(s.analysed->cleaning);
+            sink.postLine(widenText(outcome.cleaningLine));
+        }
+        if (options.keepAnalysis) {
+            outcome.analysed = std::move(s.analysed);
+        }
+        return outcome;
+    } catch (const std::exception& e) {
+        return failedOutcome(e.what(), sink);
+    }
+}
 
 LogOutcome convertLog(const std::filesystem::path& inputPath,
                       const std::filesystem::path& outputFolder, ProgressSink& sink,
                       BatchContext& batch) {
-    const ConversionOptions& options = batch.options;
-    try {
-        // Every output of the log is part of one transaction, made before anything is written.
-        OutputTransaction transaction(outputFolder, &batch.swept);
-        ShapefileSetWriter standardSet(transaction);
-        std::optional<CleanedSets> cleanedSets;
-        if (options.cleaning) {
-            cleanedSets.emplace(transaction);
-        }
-        BackgroundWriter background(standardSet);
-        PointSink& writer =
-            options.writeInBackground ? static_cast<PointSink&>(background) : standardSet;
-        LogPoints visitor(writer, options.cleaning || options.keepAnalysis);
-
-        // Read: every error of the log itself comes first, whatever happened to the outputs.
-        const std::uint64_t points = readLog(inputPath, visitor, batch.stop);
-        background.finish();
-
-        // Name: the folder must be there before a name is taken.
-        const LogHeader& h = visitor.logHeader();
-        const std::wstring name = outputBaseName(h.field6, h.field7, h.field8, inputPath);
-        transaction.createFolder();
-        const std::filesystem::path basePath = outputFolder / batch.names.claim(name);
-
-        // Analyse, when asked: the filters judge the points the reading kept.
-        LogOutcome outcome{true, basePath, points, {}, {}, {}};
-        std::shared_ptr<AnalysedLog> analysed;
-        if (options.cleaning || options.keepAnalysis) {
-            analysed = std::make_shared<AnalysedLog>();
-            analysed->points = visitor.takePoints();
-            analysed->cleaning = analysis::cleanPoints(
-                analysed->points, options.cleaning.value_or(analysis::CleaningOptions{}));
-        }
-
-        // Write: complete every set and move them into place together.
-        standardSet.finish();
-        if (cleanedSets) {
-            cleanedSets->write(analysed->points, analysed->cleaning);
-            cleanedSets->finish();
-        }
-        transaction.commit(basePath);
-        if (options.cleaning) {
-            outcome.cleaningLine = analysis::cleaningLine(analysed->cleaning);
-            sink.postLine(widenText(outcome.cleaningLine));
-        }
-        if (options.keepAnalysis) {
-            outcome.analysed = std::move(analysed);
-        }
-        return outcome;
-    } catch (const std::exception& e) {
-        sink.postLine(L"Error: " + widenText(e.what()));
-        LogOutcome failed;
-        failed.error = e.what();
-        return failed;
-    }
+    return commitLog(prepareLog(inputPath, outputFolder, batch), sink, batch);
 }
 
 bool convertFile(const std::filesystem::path& inputPath, const std::filesystem::path& outputFolder,
                  ProgressSink& sink, BatchContext& batch) {
     return convertLog(inputPath, outputFolder, sink, batch).converted;
+}
+
+namespace {
+
+// Ends a reading once the header is in.
+struct HeaderRead {};
+
+class HeaderOnly : public LogVisitor {
+  public:
+    void header(const LogHeader& header) override {
+        header_ = header;
+        throw HeaderRead{};
+    }
+    void addPoints(std::span<const YieldPoint>) override {}
+    const LogHeader& logHeader() const { return header_; }
+
+  private:
+    LogHeader header_;
+};
+
+}  // namespace
+
+LogName readLogName(const std::filesystem::path& inputPath, const std::atomic<bool>* stop) {
+    HeaderOnly visitor;
+    try {
+        readLog(inputPath, visitor, stop);
+    } catch (const HeaderRead&) {
+        return {nameOf(visitor.logHeader(), inputPath), {}};
+    } catch (const std::exception& e) {
+        return {{}, e.what()};
+    }
+    return {nameOf(visitor.logHeader(), inputPath), {}};  // not reached: a log has a header
+}
+
+LoadedLog loadLog(const std::filesystem::path& inputPath, const BatchContext& batch) {
+    const ConversionOptions& options = batch.options;
+    LoadedLog loaded;
+    try {
+        LogPoints visitor(nullptr, true);
+        readLog(inputPath, visitor, batch.stop);
+        loaded.name = nameOf(visitor.logHeader(), inputPath);
+        loaded.log = std::make_shared<AnalysedLog>();
+        loaded.log->points = visitor.takePoints();
+        if (keepsPoints(options)) {
+            loaded.log->cleaning = analysis::cleanPoints(
+                loaded.log->points, options.cleaning.value_or(analysis::CleaningOptions{}));
+        }
+        if (options.cleaning) {
+            loaded.cleaningLine = analysis::cleaningLine(loaded.log->cleaning);
+        }
+    } catch (const std::exception& e) {
+        loaded = LoadedLog{};
+        loaded.error = e.what();
+    }
+    return loaded;
+}
+
+class MergedSet::Sets : public LogSets {
+    using LogSets::LogSets;
+};
+
+MergedSet::MergedSet(const std::filesystem::path& outputFolder, const std::wstring& name,
+                     const ConversionOptions& options, SweptFolders& swept)
+    : options_(options),
+      basePath_(outputFolder / name),
+      transaction_(std::make_unique<OutputTransaction>(outputFolder, &swept)) {
+    ConversionOptions withLogColumn = options;
+    withLogColumn.logColumn = true;
+    sets_ = std::make_unique<Sets>(*transaction_, withLogColumn);
+}
+
+MergedSet::~MergedSet() = default;
+
+std::string MergedSet::append(const LoadedLog& log, const std::filesystem::path& inputPath) {
+    try {
+        transaction_->createFolder();
+    } catch (const std::exception& e) {
+        return e.what();
+    }
+    try {
+        sets_->setLog(inputPath);
+        sets_->standard().addPoints(log.log->points);
+        if (options_.cleaning) {
+            sets_->writeCleaned(log.log->points, log.log->cleaning);
+        }
+    } catch (const std::exception& e) {
+        return e.what();
+    }
+    return {};
+}
+
+std::string MergedSet::commit() {
+    try {
+        sets_->finish();
+        transaction_->commit(basePath_, !options_.noClobber);
+    } catch (const std::exception& e) {
+        return e.what();
+    }
+    return {};
 }
 
 }  // namespace vornakite

@@ -1,4 +1,7 @@
-// Converting one log into its output set: read, name, write.
+// Converting one log into its output sets: read, name, write. A conversion is done in two steps,
+// so that logs can be read at the same time and still be named and placed in input order:
+// prepareLog reads a log and writes its sets into temporaries, commitLog names them and moves
+// them into place. For merged sets, loadLog reads a log whole and MergedSet gathers the logs.
 #pragma once
 
 #include <atomic>
@@ -12,13 +15,15 @@
 #include "analysis/cleaning.hpp"
 #include "name/naming.hpp"
 #include "progress_sink.hpp"
+#include "write/output_set.hpp"
 #include "write/output_transaction.hpp"
 #include "write/set_writer.hpp"
 
 namespace vornakite {
 
 // What a conversion writes beyond the standard set, and what it keeps for the caller. Without
-// any of it a log's standard set is all that is written, streamed with flat memory.
+// any of it a log's standard set is all that is written, as a shapefile set, streamed with flat
+// memory.
 struct ConversionOptions {
     // Beside the standard set BASE, BASE_clean with the points the filters keep and BASE_removed
     // with the others, the latter with a Reason column of the codes of every filter that
@@ -30,10 +35,21 @@ struct ConversionOptions {
     // Format and write a large log's outputs on a second thread while it is read (worth it when
     // a core is free, not when every core converts a log of its own).
     bool writeInBackground = true;
+    // The formats every set of the log is written in.
+    OutputFormats formats;
+    // A log whose sets have a file at any of their names already fails with "Output set already
+    // exists" and leaves what is there as it is.
+    bool noClobber = false;
+    // Every set has a Log column with the file name of the log each point comes from (merged
+    // sets always have it).
+    bool logColumn = false;
 };
 
 // The Reason column of a removed set: all filter codes together fit.
 inline constexpr TextColumn kReasonColumn{"Reason", 64};
+// The Log column: the log's file name without its folder, in UTF-8, cut at a character
+// boundary in the dBASE table (whole in GeoJSON and CSV).
+inline constexpr TextColumn kLogColumn{"Log", 254};
 
 // A converted log's points with the verdict of the filters on each.
 struct AnalysedLog {
@@ -71,5 +87,81 @@ LogOutcome convertLog(const std::filesystem::path& inputPath,
 // convertLog's verdict alone.
 bool convertFile(const std::filesystem::path& inputPath, const std::filesystem::path& outputFolder,
                  ProgressSink& sink, BatchContext& batch);
+
+// A log read and written into the temporaries of its sets, not yet named.
+class PreparedLog {
+  public:
+    PreparedLog(PreparedLog&&) noexcept;
+    PreparedLog& operator=(PreparedLog&&) noexcept;
+    ~PreparedLog();
+
+    struct State;
+
+  private:
+    explicit PreparedLog(std::unique_ptr<State> state);
+    std::unique_ptr<State> state_;
+
+    friend PreparedLog prepareLog(const std::filesystem::path&, const std::filesystem::path&,
+                                  BatchContext&);
+    friend LogOutcome commitLog(PreparedLog, ProgressSink&, BatchContext&);
+};
+
+// convertLog's first step: reads the log, names it (without claiming the name), makes the output
+// folder, runs the filters and completes every set in temporaries. Never throws; what failed is
+// kept for commitLog. Uses only the batch's options, swept folders and stop request, so several
+// logs of one batch may be prepared at the same time.
+PreparedLog prepareLog(const std::filesystem::path& inputPath,
+                       const std::filesystem::path& outputFolder, BatchContext& batch);
+
+// convertLog's second step: a log that failed in reading or at the output folder posts its
+// error and claims no name; any other claims its name in batch.names (so a failure to write
+// still takes it) and then moves its sets into place, or posts why not. Never throws. The logs
+// of a batch are committed in input order, which gives the names their suffixes.
+LogOutcome commitLog(PreparedLog log, ProgressSink& sink, BatchContext& batch);
+
+// The base name a log's header gives its sets, from the header alone: the name, or the error
+// that reading the log up to its header's end gives. For grouping logs before they are read.
+struct LogName {
+    std::wstring name;
+    std::string error;
+};
+LogName readLogName(const std::filesystem::path& inputPath, const std::atomic<bool>* stop);
+
+// A log read whole into memory, with the filters' verdict when cleaning, for a merged set.
+struct LoadedLog {
+    std::string error;  // the reading failure; nothing else is set then
+    std::wstring name;  // the base name its header gives
+    std::shared_ptr<AnalysedLog> log;
+    std::string cleaningLine;
+};
+
+// Reads a log whole and runs the filters on it. Never throws; safe to call for several logs of
+// one batch at the same time.
+LoadedLog loadLog(const std::filesystem::path& inputPath, const BatchContext& batch);
+
+// One set for all the logs of a batch that share a base name: every point with its log's file
+// name in the Log column, logs in the order they are appended, each log cleaned on its own.
+class MergedSet {
+  public:
+    MergedSet(const std::filesystem::path& outputFolder, const std::wstring& name,
+              const ConversionOptions& options, SweptFolders& swept);
+    ~MergedSet();
+
+    // Appends a loaded log. Returns the failure's message, or empty: a log whose points cannot
+    // be added (the output folder cannot be made) adds nothing.
+    std::string append(const LoadedLog& log, const std::filesystem::path& inputPath);
+    // Completes the set and moves it into place; returns the failure's message, or empty.
+    std::string commit();
+
+    const std::filesystem::path& basePath() const { return basePath_; }
+
+  private:
+    class Sets;
+
+    const ConversionOptions& options_;
+    std::filesystem::path basePath_;
+    std::unique_ptr<OutputTransaction> transaction_;
+    std::unique_ptr<Sets> sets_;
+};
 
 }  // namespace vornakite

@@ -67,6 +67,10 @@ std::wstring sanitizeFileName(std::wstring_view text) {
     return first == std::wstring::npos ? std::wstring() : out.substr(first);
 }
 
+std::wstring nameKey(std::wstring_view name) {
+    return asciiLower(name);
+}
+
 std::wstring BatchNames::claim(const std::wstring& name) {
     std::wstring candidate = name;
     // Suffixes below the remembered one are all taken already (names are never

@@ -14,6 +14,10 @@ namespace vornakite {
 // character by '_', then drops leading '_' and '.' characters.
 std::wstring sanitizeFileName(std::wstring_view text);
 
+// The form in which base names are compared: ASCII letters in lower case, as Windows compares
+// file names.
+std::wstring nameKey(std::wstring_view name);
+
 // The base names given out within one batch, compared ignoring ASCII case as
 // Windows file names are.
 class BatchNames {

@@ -35,6 +35,16 @@ std::wstring newToken() {
            hex((seed ^ (n * 0x9E3779B97F4A7C15ull)) >> 44);
 }
 
+// Held while this process makes output folders and their temporaries, while a failed
+// transaction removes the folders it made, and while a transaction moves its outputs into place:
+// so one transaction never removes a folder, empty a moment before, in which another is about to
+// create its temporaries; and threads of this process wait for each other here rather than poll
+// for the lock of the folder, which only other processes then hold.
+std::mutex& folderMutex() {
+    static std::mutex mutex;
+    return mutex;
+}
+
 std::filesystem::path withSuffix(const std::filesystem::path& base, const std::wstring& suffix) {
     std::filesystem::path p = base;
     p += suffix;
@@ -70,6 +80,11 @@ std::size_t OutputTransaction::add(std::wstring suffix, const OutputMessages& me
 }
 
 void OutputTransaction::createFolder() {
+    const std::lock_guard<std::mutex> lock(folderMutex());
+    createFolderLocked();
+}
+
+void OutputTransaction::createFolderLocked() {
     if (folderReady_) {
         return;
     }
@@ -99,7 +114,14 @@ void OutputTransaction::open() {
     if (open_) {
         return;
     }
-    createFolder();
+    const std::lock_guard<std::mutex> made(folderMutex());
+    if (folderReady_) {
+        // Another transaction of this process that failed may have removed the folder, empty
+        // then, since this one saw it: make it again, as this transaction's own.
+        const auto entry = os::entryAt(folder_);
+        folderReady_ = !entry || entry->kind != os::EntryKind::none;
+    }
+    createFolderLocked();
     if (swept_ == nullptr || swept_->firstVisit(folder_)) {
         removeAbandonedTemporaries();
     }
@@ -130,8 +152,9 @@ void OutputTransaction::writeAt(std::size_t file, std::uint64_t offset, const ch
     }
 }
 
-void OutputTransaction::commit(const std::filesystem::path& basePath) {
+void OutputTransaction::commit(const std::filesystem::path& basePath, bool replace) {
     open();
+    const std::lock_guard<std::mutex> moving(folderMutex());
     const os::FolderLock lock(folder_, true, kLockTimeoutMs);
     if (!lock.acquired()) {
         fail("Output folder is locked by another conversion");
@@ -151,6 +174,9 @@ void OutputTransaction::commit(const std::filesystem::path& basePath) {
     std::vector<bool> occupied(outputs_.size(), false);
     for (std::size_t i = 0; i < outputs_.size(); ++i) {
         const auto entry = os::entryAt(finals[i]);
+        if (entry && entry->kind != os::EntryKind::none && !replace) {
+            fail(kSetExistsMessage);
+        }
         if (!entry || entry->kind == os::EntryKind::folder || entry->readOnly) {
             fail(outputs_[i]->messages.cannotCreate);
         }
@@ -208,6 +234,7 @@ void OutputTransaction::rollBack() {
             os::removeEntry(output->temporary);
         }
     }
+    const std::lock_guard<std::mutex> lock(folderMutex());
     for (const auto& folder : createdFolders_) {
         std::error_code ec;
         std::filesystem::remove(folder, ec);  // only while empty

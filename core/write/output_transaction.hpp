@@ -27,6 +27,9 @@ inline constexpr OutputMessages kShapefileMessages = {"Failed to create shapefil
 inline constexpr OutputMessages kSideFileMessages = {
     "Failed to write projection or code page file", "Failed to write projection or code page file"};
 
+// The failure of a set that may not replace what is at its names (see commit).
+inline constexpr const char* kSetExistsMessage = "Output set already exists";
+
 // Every name this program gives a temporary or a set-aside old output begins with this; nothing
 // else does, since output names never begin with a full stop.
 inline constexpr std::wstring_view kTemporaryPrefix = L".~vk-";
@@ -83,7 +86,10 @@ class OutputTransaction {
     // exclusive lock of the folder: what sits at those names is moved aside first and removed
     // afterwards, or moved back if any output cannot be placed. A folder in the way, a read-only
     // file, or a file another program holds without sharing fails its output's cannotCreate.
-    void commit(const std::filesystem::path& basePath);
+    // Unless `replace`, any entry at one of those names fails the commit with kSetExistsMessage
+    // and leaves everything there as it is; this is checked under the lock, so a set that
+    // another program made while this one was being written is kept too.
+    void commit(const std::filesystem::path& basePath, bool replace = true);
 
   private:
     struct Output {
@@ -94,6 +100,7 @@ class OutputTransaction {
         bool created = false;
     };
 
+    void createFolderLocked();
     void removeAbandonedTemporaries();
     void rollBack();
     [[noreturn]] void fail(const char* message);

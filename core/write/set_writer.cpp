@@ -30,10 +30,6 @@ ShapefileSetWriter::ShapefileSetWriter(OutputTransaction& transaction, SetLayout
     std::memset(dbf_.extend(dbfHeader), 0, dbfHeader);
 }
 
-void ShapefileSetWriter::setTexts(std::vector<std::string> texts) {
-    texts_ = std::move(texts);
-}
-
 void ShapefileSetWriter::addPoints(std::span<const YieldPoint> points) {
     if (layout_.textColumns.empty()) {
         if (!failure_) {
@@ -46,9 +42,8 @@ void ShapefileSetWriter::addPoints(std::span<const YieldPoint> points) {
         flushIfFull();
         return;
     }
-    std::vector<std::string_view> values(texts_.begin(), texts_.end());
     for (const auto& point : points) {
-        addPoint(point, values);
+        addPoint(point, currentTexts());
     }
 }
 

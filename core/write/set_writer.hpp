@@ -12,6 +12,7 @@
 #include "model/yield_point.hpp"
 #include "write/byte_buffer.hpp"
 #include "write/dbf_writer.hpp"
+#include "write/format_writer.hpp"
 #include "write/output_transaction.hpp"
 #include "write/shapefile_writer.hpp"
 
@@ -23,31 +24,18 @@ inline constexpr std::string_view kWgs84Prj =
     "PRIMEM[\"Greenwich\",0],UNIT[\"degree\",0.0174532925199433]]";
 inline constexpr std::string_view kCodePage = "UTF-8";
 
-// What a set holds beyond the points.
-struct SetLayout {
-    std::wstring suffix;                  // after the base name, before the extension: "_clean"
-    std::vector<TextColumn> textColumns;  // after the numeric columns of the table
-    bool sideFiles = true;                // the .prj and .cpg
-};
-
-class ShapefileSetWriter : public PointSink {
+class ShapefileSetWriter : public FormatWriter {
   public:
     // Adds the set's outputs, named base path + suffix + extension, to `transaction`; every
     // writer of a transaction is made before anything is written.
     explicit ShapefileSetWriter(OutputTransaction& transaction, SetLayout layout = {});
 
-    // Adds records, with the text values set last (blank when none were set). A failure to
-    // write is kept, not thrown, so that the reading goes on to find the log's own errors first;
-    // finish reports it.
     void addPoints(std::span<const YieldPoint> points) override;
-    // Adds one record with its own text values.
-    void addPoint(const YieldPoint& point, std::span<const std::string_view> texts);
-    // The text values of the records addPoints adds from now on.
-    void setTexts(std::vector<std::string> texts);
+    void addPoint(const YieldPoint& point, std::span<const std::string_view> texts) override;
 
     // Completes the five files; throws the first failure: "Too many records for a shapefile", a
-    // failure kept from adding, or one of writing the rest. A set may have no records.
-    void finish();
+    // failure kept from adding, or one of writing the rest.
+    void finish() override;
 
     std::uint64_t pointCount() const { return count_; }
 
@@ -58,7 +46,6 @@ class ShapefileSetWriter : public PointSink {
     OutputTransaction& transaction_;
     SetLayout layout_;
     std::size_t shpFile_, shxFile_, dbfFile_, prjFile_ = 0, cpgFile_ = 0;
-    std::vector<std::string> texts_;
     ByteBuffer shp_, shx_, dbf_;
     BoundingBox box_;
     std::uint64_t count_ = 0;

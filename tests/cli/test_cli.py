@@ -275,8 +275,8 @@ class Usage(ConverterTestCase):
     def test_help_lists_every_option_and_the_exit_statuses(self):
         rc, out, _ = self.run_converter("-h")
         self.assertEqual(rc, 0)
-        for option in ["-o DIR", "-r, --recursive", "-q, --quiet", "--json", "-h, --help",
-                       "--version"]:
+        for option in ["-o DIR", "-r, --recursive", "--format LIST", "--merge", "--no-clobber",
+                       "-j, --jobs N", "-q, --quiet", "--json", "-h, --help", "--version"]:
             self.assertRegex(out, r"(?m)^  %s  " % re.escape(option))
         self.assertRegex(out, r"(?m)^Exit status: 0 when every log converted, 1 when any log "
                               r"failed, 2 for a usage error\.$")

@@ -1,7 +1,8 @@
 #!/usr/bin/python3
 """Converts the sample logs and reads every set back with the programs GIS users use:
-GDAL's ogrinfo, pyshp and shapelib's shpdump/dbfdump. Each reading is compared with the
-values parsed here, independently, from the log's DY records.
+GDAL's ogrinfo, pyshp and shapelib's shpdump/dbfdump; the GeoJSON and CSV outputs, and merged
+sets, with ogrinfo. Each reading is compared with the values parsed here, independently, from the
+log's DY records.
 
 Usage: test_readback.py PATH_TO_VORNAKITE_CONVERT SAMPLES_DIR [unittest options]
 """
@@ -196,6 +197,76 @@ class ReadBack(unittest.TestCase):
                     got = dict(re.findall(r"^(\w+): *(\S*) *$", text, re.M))
                     want = {name: log.dbf_text(row, c) for c, (name, *_) in enumerate(COLUMNS)}
                     self.assertEqual(got, want, "record %d" % row)
+
+
+def ogr_features(out):
+    """The features ogrinfo -al -q prints: ({field: text}, (x, y))."""
+    features = []
+    for body in re.split(r"\nOGRFeature\([^)]*\):\d+\n", out)[1:]:
+        point = re.search(r"POINT \((\S+) (\S+)\)", body)
+        features.append((dict(re.findall(r"^  (\w+) \(\w+\) = (.*)$", body, re.M)),
+                         (float(point.group(1)), float(point.group(2)))))
+    return features
+
+
+class TextFormatsReadBack(unittest.TestCase):
+    """The GeoJSON and CSV of each sample, and the samples merged (each given twice), as GDAL's
+    ogrinfo reads them."""
+
+    @classmethod
+    def setUpClass(cls):
+        cls._tmp = tempfile.TemporaryDirectory(prefix="vornakite_gis_text_")
+        cls.out = Path(cls._tmp.name) / "sets"
+        cls.merged = Path(cls._tmp.name) / "merged"
+        cls.paths = [p for p in sorted(Path(SAMPLES).iterdir())
+                     if p.suffix.lower() in LOG_EXTENSIONS]
+        cls.logs = [ParsedLog(p) for p in cls.paths]
+        cls.runs = [run(CONVERTER, "--format", "geojson,csv", "-o", str(cls.out), *cls.paths),
+                    run(CONVERTER, "--merge", "--format", "shp,geojson,csv", "-o",
+                        str(cls.merged), *(cls.paths + cls.paths))]
+
+    @classmethod
+    def tearDownClass(cls):
+        cls._tmp.cleanup()
+
+    def setUp(self):
+        for rc, out, err in self.runs:
+            self.assertEqual(rc, 0, "conversion failed:\n" + out + err)
+        self.ogrinfo = shutil.which("ogrinfo")
+        if self.ogrinfo is None:
+            self.skipTest("ogrinfo not found (Debian package gdal-bin)")
+
+    def ogrinfo_of(self, path, *args):
+        if path.suffix == ".csv":
+            args += ("-oo", "X_POSSIBLE_NAMES=longitude", "-oo", "Y_POSSIBLE_NAMES=latitude")
+        rc, out, err = run(self.ogrinfo, "-al", *args, str(path))
+        self.assertEqual((rc, err), (0, ""))
+        return out
+
+    def test_points_and_values_read_back_exactly(self):
+        for log in self.logs:
+            for ext in (".geojson", ".csv"):
+                with self.subTest(log=log.name, format=ext):
+                    path = self.out / (log.name + ext)
+                    summary = self.ogrinfo_of(path, "-so")
+                    self.assertIn("Geometry: Point\nFeature Count: %d\n" % len(log.points),
+                                  summary)
+                    if ext == ".geojson":  # RFC 7946: WGS 84 without saying so; real numbers
+                        self.assertRegex(summary, r'GEOG(CRS|CS)\["WGS 84"')
+                        self.assertIn("Yield_bu: Real", summary)
+                    features = ogr_features(self.ogrinfo_of(path, "-q"))
+                    self.assertEqual([point for _, point in features], log.points)
+                    self.assertEqual([tuple(float(f[name]) for name, *_ in COLUMNS)
+                                      for f, _ in features], log.values)
+
+    def test_merged_sets_hold_every_logs_points_in_order_with_the_log_names(self):
+        for log, path in zip(self.logs, self.paths):
+            for ext in (".shp", ".geojson", ".csv"):
+                with self.subTest(log=log.name, format=ext):
+                    features = ogr_features(self.ogrinfo_of(self.merged / (log.name + ext), "-q"))
+                    self.assertEqual([point for _, point in features], log.points * 2)
+                    self.assertEqual({f["Log"] for f, _ in features}, {path.name})
+        self.assertEqual(len(os.listdir(self.merged)), 7 * len(self.logs))
 
 
 if __name__ == "__main__":

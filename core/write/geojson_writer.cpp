@@ -1,0 +1,98 @@
+#include "write/geojson_writer.hpp"
+
+#include <cmath>
+
+namespace vornakite {
+namespace {
+
+constexpr std::string_view kCollectionStart = "{\"type\":\"FeatureCollection\",\"features\":[";
+constexpr std::string_view kCollectionEnd = "\n]}\n";
+constexpr std::string_view kFeatureStart =
+    "{\"type\":\"Feature\",\"geometry\":{\"type\":\"Point\",\"coordinates\":[";
+constexpr std::string_view kNullGeometry = "{\"type\":\"Feature\",\"geometry\":null";
+
+void appendNumber(std::string& out, double value) {
+    if (!std::isfinite(value)) {
+        out += "null";
+        return;
+    }
+    char text[kMaxNumberChars];
+    out.append(text, putNumberText(text, value));
+}
+
+}  // namespace
+
+void appendJsonText(std::string& out, std::string_view text) {
+    static constexpr char kHex[] = "0123456789abcdef";
+    out += '"';
+    std::string storage;
+    for (const char c : validUtf8(text, storage)) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += c;
+        } else if (byte < 0x20) {
+            out += "\\u00";
+            out += kHex[byte >> 4];
+            out += kHex[byte & 0xF];
+        } else {
+            out += c;
+        }
+    }
+    out += '"';
+}
+
+GeoJsonWriter::GeoJsonWriter(OutputTransaction& transaction, const SetLayout& layout)
+    : output_(transaction, layout.suffix + L".geojson", kGeoJsonMessages) {
+    for (const TextColumn& column : layout.textColumns) {
+        textKeys_.push_back(",\"" + std::string(column.name) + "\":");
+    }
+    output_.buffer().append(kCollectionStart.data(), kCollectionStart.size());
+}
+
+void GeoJsonWriter::addPoints(std::span<const YieldPoint> points) {
+    for (const YieldPoint& point : points) {
+        addPoint(point, currentTexts());
+    }
+}
+
+void GeoJsonWriter::addPoint(const YieldPoint& point, std::span<const std::string_view> texts) {
+    std::string& f = feature_;
+    f.assign(first_ ? "\n" : ",\n");
+    first_ = false;
+    if (std::isfinite(point.longitude) && std::isfinite(point.latitude)) {
+        f += kFeatureStart;
+        appendNumber(f, point.longitude);
+        f += ',';
+        appendNumber(f, point.latitude);
+        f += "]}";
+    } else {
+        f += kNullGeometry;  // a position must be two numbers
+    }
+    f += ",\"properties\":{";
+    bool firstProperty = true;
+    for (const AttributeColumn& column : kAttributeColumns) {
+        if (!firstProperty) {
+            f += ',';
+        }
+        firstProperty = false;
+        f += '"';
+        f += column.name;
+        f += "\":";
+        appendNumber(f, point.*column.member);
+    }
+    for (std::size_t c = 0; c < textKeys_.size(); ++c) {
+        f += textKeys_[c];
+        appendJsonText(f, c < texts.size() ? texts[c] : std::string_view());
+    }
+    f += "}}";
+    output_.buffer().append(f.data(), f.size());
+    output_.flushIfFull();
+}
+
+void GeoJsonWriter::finish() {
+    output_.buffer().append(kCollectionEnd.data(), kCollectionEnd.size());
+    output_.finish();
+}
+
+}  // namespace vornakite
