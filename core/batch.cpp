@@ -339,7 +339,8 @@ int runConversionBatch(const std::vector<std::filesystem::path>& inputPaths,
     BatchContext batch;
     batch.options = options.conversion;
     // With a log per core, no core is left for a log's writing thread.
-    batch.options.writeInBackground = batch.options.writeInBackground && options.jobs <= 1;
+    batch.options.writeInBackground =
+        batch.options.writeInBackground && (options.jobs <= 1 || inputPaths.size() <= 1);
     batch.stop = stop;
     const int succeeded =
         options.merge ? MergeRun(inputPaths, outputFolder, sink, onLogDone, batch).run(options.jobs)

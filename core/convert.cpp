@@ -4,8 +4,8 @@
 #include <utility>
 
 #include "read/log_reader.hpp"
-#include "write/background_writer.hpp"
 #include "text/text.hpp"
+#include "write/background_writer.hpp"
 
 namespace vornakite {
 namespace {
