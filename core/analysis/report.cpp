@@ -125,17 +125,20 @@ void appendBase64(std::string& out, const std::vector<std::uint8_t>& data) {
     }
 }
 
+// std::lround(f * 65535) for f in [0, 1], without the library call.
+std::uint16_t roundUnit(double f) {
+    const double v = f * 65535.0;
+    const auto t = static_cast<std::uint32_t>(v);
+    return static_cast<std::uint16_t>(v - t >= 0.5 ? t + 1 : t);
+}
+
 std::string cell(double v, int decimals) {
     const std::string s = fixedNumber(v, decimals);
     return s.empty() ? "&ndash;" : s;
 }
 
-// Class breaks: the 1/7 ... 6/7 quantiles of the kept yields.
-std::vector<double> classBreaks(std::span<const YieldPoint> points, const CleaningResult& r) {
-    std::vector<double> kept = collectSample(
-        points.size(),
-        [&](std::size_t i) { return r.flags[i] == 0 && std::isfinite(points[i].yield); },
-        [&](std::size_t i) { return points[i].yield; });
+// Class breaks: the 1/7 ... 6/7 quantiles of the kept yields (a sample of them).
+std::vector<double> classBreaks(std::vector<double>& kept) {
     std::vector<double> breaks;
     if (kept.empty()) {
         return breaks;
@@ -151,27 +154,26 @@ std::uint8_t classOf(double v, const std::vector<double>& breaks) {
                                      breaks.begin());
 }
 
-std::string histogram(std::span<const YieldPoint> points, const CleaningResult& r,
-                      const std::vector<double>& breaks) {
-    std::vector<double> positive = collectSample(
-        points.size(), [&](std::size_t i) { return std::isfinite(points[i].yield); },
-        [&](std::size_t i) { return points[i].yield; });
-    if (positive.empty()) {
-        return "<p class=\"sub\">No finite yields.</p>";
+// The yield histogram's bins, from zero (or the lowest value) to the 99.5th percentile of a
+// sample of the finite yields: a few spikes would squash the rest; values beyond land in the
+// last bin.
+struct Histogram {
+    explicit Histogram(std::vector<double>& sample) {
+        if (sample.empty()) {
+            return;
+        }
+        lo = std::min(0.0, quantile(sample, 0.0));
+        hi = quantile(sample, 0.995) * 1.05;
+        if (!(hi > lo)) {
+            hi = lo + 1.0;
+        }
+        width = (hi - lo) / kHistogramBins;
+        kept.assign(kHistogramBins, 0);
+        removed.assign(kHistogramBins, 0);
     }
-    // From zero (or the lowest value) to the 99.5th percentile: a few spikes would squash the
-    // rest; values beyond land in the last bin.
-    const double lo = std::min(0.0, quantile(positive, 0.0));
-    double hi = quantile(positive, 0.995) * 1.05;
-    if (!(hi > lo)) {
-        hi = lo + 1.0;
-    }
-    const double width = (hi - lo) / kHistogramBins;
-    std::vector<std::size_t> kept(kHistogramBins, 0), removed(kHistogramBins, 0);
-    for (std::size_t i = 0; i < points.size(); ++i) {
-        const double v = points[i].yield;
-        if (!std::isfinite(v)) {
-            continue;
+    void add(double v, bool isKept) {
+        if (kept.empty() || !std::isfinite(v)) {
+            return;
         }
         // Written so that an infinite or NaN quotient (values near the double range) lands in
         // a bin instead of reaching the integer conversion.
@@ -179,8 +181,18 @@ std::string histogram(std::span<const YieldPoint> points, const CleaningResult& 
         const auto b = f >= kHistogramBins - 1 ? std::size_t{kHistogramBins - 1}
                        : f >= 0.0              ? static_cast<std::size_t>(f)
                                                : std::size_t{0};
-        ++(r.flags[i] == 0 ? kept : removed)[b];
+        ++(isKept ? kept : removed)[b];
     }
+    double lo = 0.0, hi = 0.0, width = 0.0;
+    std::vector<std::size_t> kept, removed;  // empty without finite yields
+};
+
+std::string histogram(const Histogram& h, const std::vector<double>& breaks) {
+    if (h.kept.empty()) {
+        return "<p class=\"sub\">No finite yields.</p>";
+    }
+    const double lo = h.lo, hi = h.hi, width = h.width;
+    const std::vector<std::size_t>&kept = h.kept, &removed = h.removed;
     std::size_t top = 1;
     for (int b = 0; b < kHistogramBins; ++b) {
         top =
@@ -321,35 +333,71 @@ void HtmlReport::addField(const FieldSummary& summary, std::span<const YieldPoin
                           const CleaningResult& result) {
     const int id = ++count_;
     const std::string sid = std::to_string(id);
-    const std::vector<double> breaks = classBreaks(points, result);
+    const std::size_t n = points.size();
+    auto isKept = [&](std::size_t i) { return result.flags[i] == 0; };
 
+    // Three passes over the points: counts, samples, then the extent and the histogram.
+    std::size_t keptFinite = 0, keptValid = 0, valid = 0, finite = 0;
+    for (std::size_t i = 0; i < n; ++i) {
+        const bool f = std::isfinite(points[i].yield), k = isKept(i);
+        const bool v = validPosition(points[i]);
+        finite += f ? 1u : 0u;
+        keptFinite += k && f ? 1u : 0u;
+        valid += v ? 1u : 0u;
+        keptValid += k && v ? 1u : 0u;
+    }
     // The map's points: projected around the kept points, quantised to 16 bits over the kept
     // points' extent; removed points outside it (GPS jumps) are left off.
-    std::vector<YieldPoint> keptPositions;
-    bool anyKept = false;
-    for (std::size_t i = 0; i < points.size(); ++i) {
-        if (result.flags[i] == 0 && validPosition(points[i])) {
-            anyKept = true;
-            break;
+    const bool anyKept = keptValid > 0;
+    auto inExtent = [&](std::size_t i) {
+        return validPosition(points[i]) && (!anyKept || isKept(i));
+    };
+    struct Sampler {
+        std::vector<double> values;
+        std::size_t stride, seen = 0, next = 0;
+        explicit Sampler(std::size_t count)
+            : stride(count > kStatisticsSample ? count / kStatisticsSample + 1 : 1) {
+            values.reserve(count / stride + 1);
+        }
+        bool take(bool keep) {
+            if (!keep) {
+                return false;
+            }
+            const bool taken = seen++ == next;
+            next += taken ? stride : 0;
+            return taken;
+        }
+    };
+    Sampler keptYields(keptFinite), yields(finite), lons(anyKept ? keptValid : valid);
+    std::vector<double> lats;
+    lats.reserve(lons.values.capacity());
+    for (std::size_t i = 0; i < n; ++i) {
+        const YieldPoint& p = points[i];
+        const bool f = std::isfinite(p.yield);
+        if (keptYields.take(f && isKept(i))) {
+            keptYields.values.push_back(p.yield);
+        }
+        if (yields.take(f)) {
+            yields.values.push_back(p.yield);
+        }
+        if (lons.take(inExtent(i))) {
+            lons.values.push_back(p.longitude);
+            lats.push_back(p.latitude);
         }
     }
-    auto inExtent = [&](std::size_t i) {
-        return validPosition(points[i]) && (!anyKept || result.flags[i] == 0);
-    };
-    std::vector<double> lons =
-        collectSample(points.size(), inExtent, [&](std::size_t i) { return points[i].longitude; });
-    std::vector<double> lats =
-        collectSample(points.size(), inExtent, [&](std::size_t i) { return points[i].latitude; });
+    const std::vector<double> breaks = classBreaks(keptYields.values);
+    Histogram hist(yields.values);
     LocalProjection proj;
-    if (!lons.empty()) {
-        const double anchor = lons.front();
-        for (double& l : lons) {
+    if (!lons.values.empty()) {
+        const double anchor = lons.values.front();
+        for (double& l : lons.values) {
             l = wrapLongitude(l - anchor);
         }
-        proj = LocalProjection(anchor + median(lons), median(lats));
+        proj = LocalProjection(anchor + median(lons.values), median(lats));
     }
     double minX = 1e300, maxX = -1e300, minY = 1e300, maxY = -1e300;
-    for (std::size_t i = 0; i < points.size(); ++i) {
+    for (std::size_t i = 0; i < n; ++i) {
+        hist.add(points[i].yield, isKept(i));
         if (inExtent(i)) {
             const double x = proj.x(points[i].longitude), y = proj.y(points[i].latitude);
             minX = std::min(minX, x);
@@ -383,8 +431,8 @@ void HtmlReport::addField(const FieldSummary& summary, std::span<const YieldPoin
             ++offMap;
             continue;
         }
-        const auto qx = static_cast<std::uint16_t>(w > 0 ? std::lround(x / w * 65535.0) : 0);
-        const auto qy = static_cast<std::uint16_t>(h > 0 ? std::lround(y / h * 65535.0) : 0);
+        const std::uint16_t qx = w > 0 ? roundUnit(x / w) : 0;
+        const std::uint16_t qy = h > 0 ? roundUnit(y / h) : 0;
         std::uint8_t cls = kRemovedClass;
         if (result.flags[i] == 0) {
             cls = std::isfinite(points[i].yield) && !breaks.empty()
@@ -451,7 +499,7 @@ void HtmlReport::addField(const FieldSummary& summary, std::span<const YieldPoin
          " &ndash; " + cell(summary.box.east, 6) + "</td></tr><tr><td>extent S&ndash;N</td>" +
          "<td colspan=\"2\">" + cell(summary.box.south, 6) + " &ndash; " +
          cell(summary.box.north, 6) + "</td></tr>";
-    s += "</tbody></table>\n<h3>Yield distribution</h3>" + histogram(points, result, breaks) +
+    s += "</tbody></table>\n<h3>Yield distribution</h3>" + histogram(hist, breaks) +
          "<div class=\"legend\"><span><i style=\"background:#1a9850\"></i>kept (by class)</span>"
          "<span><i style=\"background:#555;opacity:.55\"></i>removed</span></div>\n</div>\n"
          "</div>\n";
