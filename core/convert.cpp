@@ -1,5 +1,7 @@
 #include "convert.hpp"
 
+#include <algorithm>
+#include <cstdint>
 #include <exception>
 #include <utility>
 
@@ -21,6 +23,18 @@ class LogPoints : public LogVisitor {
             kept_.insert(kept_.end(), points.begin(), points.end());
         }
     }
+    // Room for the points of a log of `bytes` bytes, so that keeping them does not copy them
+    // as they grow: a sample line is rarely shorter than 48 bytes. Only the pages filled are
+    // ever touched; without the room the points are kept all the same.
+    void expect(std::uint64_t bytes) {
+        if (!keep_) {
+            return;
+        }
+        try {
+            kept_.reserve(static_cast<std::size_t>(std::min<std::uint64_t>(bytes / 48, SIZE_MAX)));
+        } catch (const std::exception&) {
+        }
+    }
     const LogHeader& logHeader() const { return header_; }
     std::vector<YieldPoint> takePoints() { return std::move(kept_); }
 
@@ -40,14 +54,25 @@ class CleanedSets {
           removed_(transaction, SetLayout{L"_removed", {kReasonColumn}, true}) {}
 
     void write(std::span<const YieldPoint> points, const analysis::CleaningResult& result) {
-        for (std::size_t i = 0; i < points.size(); ++i) {
-            if (result.isKept(i)) {
-                kept_.addPoints(points.subspan(i, 1));
-            } else {
-                const std::string reason = analysis::reasonText(result.flags[i]);
-                const std::string_view texts[] = {reason};
-                removed_.addPoint(points[i], texts);
+        analysis::FilterMask mask = 0;
+        std::string reason;
+        for (std::size_t i = 0; i < points.size();) {
+            std::size_t run = i;
+            while (run < points.size() && result.isKept(run)) {
+                ++run;
             }
+            if (run > i) {  // a run of kept points at once
+                kept_.addPoints(points.subspan(i, run - i));
+                i = run;
+                continue;
+            }
+            if (result.flags[i] != mask || reason.empty()) {
+                mask = result.flags[i];
+                reason = analysis::reasonText(mask);
+            }
+            const std::string_view texts[] = {reason};
+            removed_.addPoint(points[i], texts);
+            ++i;
         }
     }
     void finish() {
@@ -75,6 +100,10 @@ LogOutcome convertLog(const std::filesystem::path& inputPath,
             cleanedSets.emplace(transaction);
         }
         LogPoints visitor(standardSet, options.cleaning || options.keepAnalysis);
+
+        std::error_code sizeError;
+        const std::uintmax_t bytes = std::filesystem::file_size(inputPath, sizeError);
+        visitor.expect(sizeError ? 0 : bytes);
 
         // Read: every error of the log itself comes first, whatever happened to the outputs.
         const std::uint64_t points = readLog(inputPath, visitor, batch.stop);
