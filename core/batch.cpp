@@ -10,9 +10,10 @@ namespace vornakite {
 int runConversionBatch(const std::vector<std::filesystem::path>& inputPaths,
                        const std::filesystem::path& outputFolder, const std::wstring& folderLabel,
                        ProgressSink& sink, const LogOutcomeObserver& onLogDone,
-                       const std::atomic<bool>* stop) {
+                       const std::atomic<bool>* stop, const ConversionOptions& options) {
     int succeeded = 0;
     BatchContext batch;
+    batch.options = options;
     batch.stop = stop;
     for (std::size_t i = 0; i < inputPaths.size(); ++i) {
         if (stop != nullptr && stop->load()) {

@@ -18,10 +18,12 @@ using LogOutcomeObserver = std::function<void(std::size_t index, const LogOutcom
 // Converts `inputPaths` in order into `outputFolder`: posts "Processing
 // <name>..." before each log, then the summary line naming `folderLabel`,
 // then postBatchDone. Returns the number of logs converted. Once `stop` is set, no further log
-// is begun and the one being read is given up, leaving no trace.
+// is begun and the one being read is given up, leaving no trace. `options` say what each
+// conversion writes beyond the standard set.
 int runConversionBatch(const std::vector<std::filesystem::path>& inputPaths,
                        const std::filesystem::path& outputFolder, const std::wstring& folderLabel,
                        ProgressSink& sink, const LogOutcomeObserver& onLogDone = {},
-                       const std::atomic<bool>* stop = nullptr);
+                       const std::atomic<bool>* stop = nullptr,
+                       const ConversionOptions& options = {});
 
 }  // namespace vornakite
