@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "analysis_outputs.hpp"
 #include "batch.hpp"
 #include "console.hpp"
 #include "options.hpp"
@@ -67,12 +68,26 @@ int convert(const Options& options) {
     const std::vector<std::filesystem::path> logs = logsOf(options);
     TextOutput out(stdout);
     BatchReport report(options.report, out, logs, outputFolder);
+    // The cleaning, the summary and the report, when asked for.
+    const AnalysisOptions& analysis = options.analysis;
+    const bool json = options.report == Report::Json;
+    if (analysis.clean && json) {
+        report.logFields = cleaningJsonFields;
+    }
+    AnalysisOutputs outputs(analysis, outputFolder);
+    AnalysisSink analysisSink(
+        report, outputs, options.report,
+        options.outputFolder.empty() ? std::filesystem::path("Rx") : options.outputFolder);
+    const bool analysisOutputs = outputs.summary().wanted || outputs.report().wanted;
     const int converted = vornakite::runConversionBatch(
-        logs, outputFolder, folderLabel, report,
-        [&report](std::size_t index, const vornakite::LogOutcome& outcome) {
+        logs, outputFolder, folderLabel,
+        analysisOutputs ? static_cast<vornakite::ProgressSink&>(analysisSink) : report,
+        [&](std::size_t index, const vornakite::LogOutcome& outcome) {
             report.logDone(index, outcome);
-        });
-    return converted == static_cast<int>(logs.size()) ? 0 : 1;
+            outputs.logDone(outcome);
+        },
+        nullptr, conversionOptions(analysis, json));
+    return converted == static_cast<int>(logs.size()) && !outputs.failed() ? 0 : 1;
 }
 
 template <typename Char>

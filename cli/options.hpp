@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "analysis_options.hpp"
+
 namespace vornakite::cli {
 
 // How the batch is reported on standard output.
@@ -19,6 +21,7 @@ struct Options {
     bool recursive = false;
     Report report = Report::Lines;
     std::vector<std::filesystem::path> arguments;  // logs and folders, as given
+    AnalysisOptions analysis;                      // --clean, --summary, --report and filters
 };
 
 struct Command {
