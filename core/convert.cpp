@@ -5,6 +5,7 @@
 #include <exception>
 #include <utility>
 
+#include "os/memory.hpp"
 #include "read/log_reader.hpp"
 #include "text/text.hpp"
 
@@ -31,7 +32,8 @@ class LogPoints : public LogVisitor {
             return;
         }
         try {
-            kept_.reserve(static_cast<std::size_t>(std::min<std::uint64_t>(bytes / 48, SIZE_MAX)));
+            os::reserveLarge(
+                kept_, static_cast<std::size_t>(std::min<std::uint64_t>(bytes / 48, SIZE_MAX)));
         } catch (const std::exception&) {
         }
     }

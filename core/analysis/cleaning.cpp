@@ -3,13 +3,17 @@
 #include <algorithm>
 #include <charconv>
 #include <cmath>
+#include <exception>
 #include <limits>
 #include <stdexcept>
 #include <string>
+#include <system_error>
+#include <thread>
 
 #include "analysis/format.hpp"
 #include "analysis/geo.hpp"
 #include "analysis/robust.hpp"
+#include "os/memory.hpp"
 
 namespace vornakite::analysis {
 
@@ -107,6 +111,8 @@ namespace {
 
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 constexpr float kInf = std::numeric_limits<float>::infinity();
+// Work on tracks of at least this many points is shared with a second thread.
+constexpr std::size_t kParallelPoints = 1u << 16;
 constexpr double kPi = 3.14159265358979323846;
 
 // A plain decimal number ("25", "0.75", "-3", "1e2"), whatever the C locale: std::from_chars.
@@ -199,7 +205,7 @@ double Cleaner::use(std::string_view option, double automaticValue) {
 }
 
 std::vector<double>& Cleaner::scratch() {
-    scratch_.resize(n_);
+    os::resizeLarge(scratch_, n_);
     return scratch_;
 }
 
@@ -211,10 +217,10 @@ bool Cleaner::readPoints() {
                   std::to_string(kMinPointsToJudge) + " needed)";
         return false;
     }
-    track_.reserve(n_);
-    tx_.reserve(n_);
-    ty_.reserve(n_);
-    tv_.reserve(n_);
+    os::reserveLarge(track_, n_);
+    os::reserveLarge(tx_, n_);
+    os::reserveLarge(ty_, n_);
+    os::reserveLarge(tv_, n_);
     const double moistureLo = opt_.moistureMin.value_or(5.0);
     const double moistureHi = opt_.moistureMax.value_or(45.0);
     const FilterMask nonFinite = bitIfOn(Filter::NonFinite);
@@ -485,9 +491,19 @@ void Cleaner::pointFilters() {
         }
         double around[4];
         int k = 0;
-        for (std::size_t j = i >= 2 ? i - 2 : 0; j <= i + 2 && j < n_; ++j) {
-            if (j != i && std::isfinite(p_[j].speed)) {
-                around[k++] = p_[j].speed;
+        if (i >= 2 && i + 2 < n_) {
+            // Inside the log: the four neighbours, then only the finite ones.
+            const double a[4] = {p_[i - 2].speed, p_[i - 1].speed, p_[i + 1].speed,
+                                 p_[i + 2].speed};
+            for (const double w : a) {
+                around[k] = w;
+                k += std::isfinite(w) ? 1 : 0;
+            }
+        } else {
+            for (std::size_t j = i >= 2 ? i - 2 : 0; j <= i + 2 && j < n_; ++j) {
+                if (j != i && std::isfinite(p_[j].speed)) {
+                    around[k++] = p_[j].speed;
+                }
             }
         }
         if (k < 2) {
@@ -550,6 +566,7 @@ void Cleaner::dropJumps() {
 }
 
 void Cleaner::run() {
+    os::reserveLarge(r_.flags, n_);
     r_.flags.assign(n_, 0);
     if (!readPoints()) {
         r_.flags.assign(n_, 0);
@@ -804,7 +821,9 @@ class CellGrid {
              const std::vector<double>& y, const std::vector<double>& v, InPool inPool)
         : cell_(cell) {
         const std::size_t m = track.size();
-        std::vector<std::uint32_t> cellOf(m, kNone);
+        std::vector<std::uint32_t> cellOf;
+        os::reserveLarge(cellOf, m);
+        cellOf.assign(m, kNone);
         std::uint64_t lastKey = ~0ull;  // consecutive points mostly share a cell
         std::uint32_t id = kNone;
         std::size_t n = 0;
@@ -832,10 +851,10 @@ class CellGrid {
         for (std::size_t c = 0; c < counts_.size(); ++c) {
             starts_[c + 1] = starts_[c] + counts_[c];
         }
-        points_.x.resize(n);
-        points_.y.resize(n);
-        points_.v.resize(n);
-        points_.id.resize(n);
+        os::resizeLarge(points_.x, n);
+        os::resizeLarge(points_.y, n);
+        os::resizeLarge(points_.v, n);
+        os::resizeLarge(points_.id, n);
         std::vector<std::uint32_t> fill(starts_.begin(), starts_.end() - 1);
         for (std::size_t k = 0; k < m; ++k) {
             if (cellOf[k] == kNone) {
@@ -1022,196 +1041,224 @@ void Cleaner::localOutliers() {
     // The cells of the block: the middle one first, then those beside it, then the corners,
     // so that counting neighbours finds the near ones first.
     constexpr int kOrder[9] = {4, 1, 3, 5, 7, 0, 2, 6, 8};
-    std::uint64_t current = ~0ull;  // the cell whose 3x3 block is looked up
-    std::uint32_t ids[9];           // in block order, row by row from the south-west
-    std::size_t total = 0;          // points in the block
-    CellGrid::Extremes block;
-    constexpr std::size_t kLookupCache = 64;
-    std::uint64_t cacheKeys[kLookupCache];
-    std::uint32_t cacheIds[kLookupCache];
-    std::fill(std::begin(cacheKeys), std::end(cacheKeys), ~0ull);
-    double originX = 0.0, originY = 0.0;
-    float px = 0.0f, py = 0.0f;
-    auto near = [&](std::size_t j) {
-        const float dx = static_cast<float>(cells.x[j] - originX) - px;
-        const float dy = static_cast<float>(cells.y[j] - originY) - py;
-        return dx * dx + dy * dy <= fr2;
-    };
-    // The neighbours below `lo` in cell `id`, up to `most` + 1.
-    auto countBelow = [&](std::uint32_t id, float lo) {
-        const CellGrid::Extremes& e = grid.extremes(id);
-        unsigned n = 0;
-        if (!(e.low[2] < lo)) {  // at most the two lowest are below
-            for (int k = 0; k < 2 && e.low[k] < lo; ++k) {
-                n += near(e.lowAt[k]) ? 1u : 0u;
+    // Each point is judged on its own: the track's two halves on two threads when it is long.
+    auto judge = [&](std::size_t from, std::size_t to) {
+        std::uint64_t current = ~0ull;  // the cell whose 3x3 block is looked up
+        std::uint32_t ids[9];           // in block order, row by row from the south-west
+        std::size_t total = 0;          // points in the block
+        CellGrid::Extremes block;
+        constexpr std::size_t kLookupCache = 64;
+        std::uint64_t cacheKeys[kLookupCache];
+        std::uint32_t cacheIds[kLookupCache];
+        std::fill(std::begin(cacheKeys), std::end(cacheKeys), ~0ull);
+        double originX = 0.0, originY = 0.0;
+        float px = 0.0f, py = 0.0f;
+        auto near = [&](std::size_t j) {
+            const float dx = static_cast<float>(cells.x[j] - originX) - px;
+            const float dy = static_cast<float>(cells.y[j] - originY) - py;
+            return dx * dx + dy * dy <= fr2;
+        };
+        // The neighbours below `lo` in cell `id`, up to `most` + 1.
+        auto countBelow = [&](std::uint32_t id, float lo) {
+            const CellGrid::Extremes& e = grid.extremes(id);
+            unsigned n = 0;
+            if (!(e.low[2] < lo)) {  // at most the two lowest are below
+                for (int k = 0; k < 2 && e.low[k] < lo; ++k) {
+                    n += near(e.lowAt[k]) ? 1u : 0u;
+                }
+                return n;
+            }
+            for (std::size_t j = grid.begin(id); j < grid.end(id); ++j) {
+                n += cells.v[j] < lo && near(j) ? 1u : 0u;
             }
             return n;
-        }
-        for (std::size_t j = grid.begin(id); j < grid.end(id); ++j) {
-            n += cells.v[j] < lo && near(j) ? 1u : 0u;
-        }
-        return n;
-    };
-    auto countAbove = [&](std::uint32_t id, float hi) {
-        const CellGrid::Extremes& e = grid.extremes(id);
-        unsigned n = 0;
-        if (!(e.high[2] > hi)) {
-            for (int k = 0; k < 2 && e.high[k] > hi; ++k) {
-                n += near(e.highAt[k]) ? 1u : 0u;
+        };
+        auto countAbove = [&](std::uint32_t id, float hi) {
+            const CellGrid::Extremes& e = grid.extremes(id);
+            unsigned n = 0;
+            if (!(e.high[2] > hi)) {
+                for (int k = 0; k < 2 && e.high[k] > hi; ++k) {
+                    n += near(e.highAt[k]) ? 1u : 0u;
+                }
+                return n;
+            }
+            for (std::size_t j = grid.begin(id); j < grid.end(id); ++j) {
+                n += cells.v[j] > hi && near(j) ? 1u : 0u;
             }
             return n;
-        }
-        for (std::size_t j = grid.begin(id); j < grid.end(id); ++j) {
-            n += cells.v[j] > hi && near(j) ? 1u : 0u;
-        }
-        return n;
-    };
-    // A dense block: its candidates, taken at an even stride, relative to the middle cell.
-    std::vector<float> cx, cy, cv;
-    std::vector<std::uint32_t> ci;
-    std::vector<float> values;
-    auto gatherStrided = [&] {
-        const std::size_t stride = total / kMaxCandidates + 1;
-        cx.clear();
-        cy.clear();
-        cv.clear();
-        ci.clear();
-        std::size_t seen = 0, next = 0;  // every stride-th candidate, from the first
-        for (const std::uint32_t id : ids) {
-            if (id == CellGrid::kNone) {
-                continue;
-            }
-            for (std::size_t j = grid.begin(id); j < grid.end(id); ++j, ++seen) {
-                if (seen == next) {
-                    cx.push_back(static_cast<float>(cells.x[j] - originX));
-                    cy.push_back(static_cast<float>(cells.y[j] - originY));
-                    cv.push_back(cells.v[j]);
-                    ci.push_back(cells.id[j]);
-                    next += stride;
-                }
-            }
-        }
-    };
-    bool gathered = false;
-    for (std::size_t k = 0; k < track_.size(); ++k) {
-        const std::size_t i = track_[k];
-        const double v = tv_[k];
-        if (has(i, hard) || !(v > 0.0) || !std::isfinite(v)) {
-            continue;
-        }
-        const std::int64_t col = grid.column(tx_[k]), row = grid.column(ty_[k]);
-        const std::uint64_t key = CellGrid::pack(col, row);
-        if (key != current) {
-            current = key;
-            gathered = false;
-            originX = static_cast<double>(col) * radius;
-            originY = static_cast<double>(row) * radius;
-            block = CellGrid::Extremes{};
-            total = 0;
-            for (int d = 0; d < 9; ++d) {
-                // Neighbouring blocks share six of their nine cells: a small cache of the
-                // last lookups saves the hash table's cache misses.
-                const std::uint64_t cellKey = CellGrid::pack(col + d % 3 - 1, row + d / 3 - 1);
-                const std::size_t line = (cellKey ^ (cellKey >> 29)) & (kLookupCache - 1);
-                if (cacheKeys[line] != cellKey) {
-                    cacheKeys[line] = cellKey;
-                    cacheIds[line] = grid.find(cellKey);
-                }
-                ids[d] = cacheIds[line];
-                if (ids[d] != CellGrid::kNone) {
-                    block.add(grid.extremes(ids[d]));
-                    total += grid.end(ids[d]) - grid.begin(ids[d]);
-                }
-            }
-        }
-        const auto bandLo = static_cast<float>(v - sigmas * floor);
-        const auto bandHi = static_cast<float>(v + sigmas * floor);
-        // At most two of the block's yields below the band and two above: at most two
-        // neighbours on either side, which with six or more neighbours leaves the median in the
-        // band; with fewer the point is not judged.
-        if (!(block.low[2] < bandLo) && !(block.high[2] > bandHi)) {
-            continue;
-        }
-        px = static_cast<float>(tx_[k] - originX);
-        py = static_cast<float>(ty_[k] - originY);
-        values.clear();
-        if (total > kMaxCandidates) {
-            // Only every so many of the block's points count as neighbours: count them all.
-            if (!gathered) {
-                gatherStrided();
-                gathered = true;
-            }
-            unsigned count = 0, below = 0, above = 0;
-            for (std::size_t c = 0; c < cx.size(); ++c) {
-                const float dx = cx[c] - px, dy = cy[c] - py;
-                const unsigned in = dx * dx + dy * dy <= fr2 ? 1u : 0u;
-                count += in;
-                below += in & (cv[c] < bandLo ? 1u : 0u);
-                above += in & (cv[c] > bandHi ? 1u : 0u);
-            }
-            if (count < kMinNeighbours || (2 * below + 1 < count && 2 * above + 1 < count)) {
-                continue;
-            }
-            for (std::size_t c = 0; c < cx.size(); ++c) {
-                const float dx = cx[c] - px, dy = cy[c] - py;
-                if (dx * dx + dy * dy <= fr2 && ci[c] != i) {
-                    values.push_back(cv[c]);
-                }
-            }
-        } else {
-            // The neighbours outside the band (the point itself is inside it).
-            unsigned below = 0, above = 0;
-            for (const std::uint32_t id : ids) {
-                if (id != CellGrid::kNone) {
-                    below += countBelow(id, bandLo);
-                    above += countAbove(id, bandHi);
-                }
-            }
-            const unsigned most = std::max(below, above);
-            if (most <= 2) {
-                continue;
-            }
-            // Then the neighbours (the point itself among them when it is in the pool), until
-            // there are more than twice as many as on the fuller side.
-            unsigned count = 0;
-            for (int d = 0; d < 9 && count <= 2 * most + 1; ++d) {
-                const std::uint32_t id = ids[kOrder[d]];
-                if (id == CellGrid::kNone) {
-                    continue;
-                }
-                for (std::size_t j = grid.begin(id); j < grid.end(id); ++j) {
-                    count += near(j) ? 1u : 0u;
-                }
-            }
-            if (count < kMinNeighbours || count > 2 * most + 1) {
-                continue;
-            }
+        };
+        // A dense block: its candidates, taken at an even stride, relative to the middle cell.
+        std::vector<float> cx, cy, cv;
+        std::vector<std::uint32_t> ci;
+        std::vector<float> values;
+        auto gatherStrided = [&] {
+            const std::size_t stride = total / kMaxCandidates + 1;
+            cx.clear();
+            cy.clear();
+            cv.clear();
+            ci.clear();
+            std::size_t seen = 0, next = 0;  // every stride-th candidate, from the first
             for (const std::uint32_t id : ids) {
                 if (id == CellGrid::kNone) {
                     continue;
                 }
-                for (std::size_t j = grid.begin(id); j < grid.end(id); ++j) {
-                    if (near(j) && cells.id[j] != i) {
-                        values.push_back(cells.v[j]);
+                for (std::size_t j = grid.begin(id); j < grid.end(id); ++j, ++seen) {
+                    if (seen == next) {
+                        cx.push_back(static_cast<float>(cells.x[j] - originX));
+                        cy.push_back(static_cast<float>(cells.y[j] - originY));
+                        cv.push_back(cells.v[j]);
+                        ci.push_back(cells.id[j]);
+                        next += stride;
                     }
                 }
             }
+        };
+        bool gathered = false;
+        for (std::size_t k = from; k < to; ++k) {
+            const std::size_t i = track_[k];
+            const double v = tv_[k];
+            if (has(i, hard) || !(v > 0.0) || !std::isfinite(v)) {
+                continue;
+            }
+            const std::int64_t col = grid.column(tx_[k]), row = grid.column(ty_[k]);
+            const std::uint64_t key = CellGrid::pack(col, row);
+            if (key != current) {
+                current = key;
+                gathered = false;
+                originX = static_cast<double>(col) * radius;
+                originY = static_cast<double>(row) * radius;
+                block = CellGrid::Extremes{};
+                total = 0;
+                for (int d = 0; d < 9; ++d) {
+                    // Neighbouring blocks share six of their nine cells: a small cache of the
+                    // last lookups saves the hash table's cache misses.
+                    const std::uint64_t cellKey = CellGrid::pack(col + d % 3 - 1, row + d / 3 - 1);
+                    const std::size_t line = (cellKey ^ (cellKey >> 29)) & (kLookupCache - 1);
+                    if (cacheKeys[line] != cellKey) {
+                        cacheKeys[line] = cellKey;
+                        cacheIds[line] = grid.find(cellKey);
+                    }
+                    ids[d] = cacheIds[line];
+                    if (ids[d] != CellGrid::kNone) {
+                        block.add(grid.extremes(ids[d]));
+                        total += grid.end(ids[d]) - grid.begin(ids[d]);
+                    }
+                }
+            }
+            const auto bandLo = static_cast<float>(v - sigmas * floor);
+            const auto bandHi = static_cast<float>(v + sigmas * floor);
+            // At most two of the block's yields below the band and two above: at most two
+            // neighbours on either side, which with six or more neighbours leaves the median in the
+            // band; with fewer the point is not judged.
+            if (!(block.low[2] < bandLo) && !(block.high[2] > bandHi)) {
+                continue;
+            }
+            px = static_cast<float>(tx_[k] - originX);
+            py = static_cast<float>(ty_[k] - originY);
+            values.clear();
+            if (total > kMaxCandidates) {
+                // Only every so many of the block's points count as neighbours: count them all.
+                if (!gathered) {
+                    gatherStrided();
+                    gathered = true;
+                }
+                unsigned count = 0, below = 0, above = 0;
+                for (std::size_t c = 0; c < cx.size(); ++c) {
+                    const float dx = cx[c] - px, dy = cy[c] - py;
+                    const unsigned in = dx * dx + dy * dy <= fr2 ? 1u : 0u;
+                    count += in;
+                    below += in & (cv[c] < bandLo ? 1u : 0u);
+                    above += in & (cv[c] > bandHi ? 1u : 0u);
+                }
+                if (count < kMinNeighbours || (2 * below + 1 < count && 2 * above + 1 < count)) {
+                    continue;
+                }
+                for (std::size_t c = 0; c < cx.size(); ++c) {
+                    const float dx = cx[c] - px, dy = cy[c] - py;
+                    if (dx * dx + dy * dy <= fr2 && ci[c] != i) {
+                        values.push_back(cv[c]);
+                    }
+                }
+            } else {
+                // The neighbours outside the band (the point itself is inside it).
+                unsigned below = 0, above = 0;
+                for (const std::uint32_t id : ids) {
+                    if (id != CellGrid::kNone) {
+                        below += countBelow(id, bandLo);
+                        above += countAbove(id, bandHi);
+                    }
+                }
+                const unsigned most = std::max(below, above);
+                if (most <= 2) {
+                    continue;
+                }
+                // Then the neighbours (the point itself among them when it is in the pool), until
+                // there are more than twice as many as on the fuller side.
+                unsigned count = 0;
+                for (int d = 0; d < 9 && count <= 2 * most + 1; ++d) {
+                    const std::uint32_t id = ids[kOrder[d]];
+                    if (id == CellGrid::kNone) {
+                        continue;
+                    }
+                    for (std::size_t j = grid.begin(id); j < grid.end(id); ++j) {
+                        count += near(j) ? 1u : 0u;
+                    }
+                }
+                if (count < kMinNeighbours || count > 2 * most + 1) {
+                    continue;
+                }
+                for (const std::uint32_t id : ids) {
+                    if (id == CellGrid::kNone) {
+                        continue;
+                    }
+                    for (std::size_t j = grid.begin(id); j < grid.end(id); ++j) {
+                        if (near(j) && cells.id[j] != i) {
+                            values.push_back(cells.v[j]);
+                        }
+                    }
+                }
+            }
+            if (values.size() < kMinNeighbours) {
+                continue;
+            }
+            auto mid = values.begin() + static_cast<std::ptrdiff_t>(values.size() / 2);
+            std::nth_element(values.begin(), mid, values.end());
+            const double centre = *mid;
+            const double dev = std::fabs(v - centre);
+            for (float& w : values) {
+                w = std::fabs(w - static_cast<float>(centre));
+            }
+            std::nth_element(values.begin(), mid, values.end());
+            const double spread = std::max(1.4826 * static_cast<double>(*mid), floor);
+            if (dev > sigmas * spread) {
+                flag(i, Filter::LocalOutlier);
+            }
         }
-        if (values.size() < kMinNeighbours) {
-            continue;
-        }
-        auto mid = values.begin() + static_cast<std::ptrdiff_t>(values.size() / 2);
-        std::nth_element(values.begin(), mid, values.end());
-        const double centre = *mid;
-        const double dev = std::fabs(v - centre);
-        for (float& w : values) {
-            w = std::fabs(w - static_cast<float>(centre));
-        }
-        std::nth_element(values.begin(), mid, values.end());
-        const double spread = std::max(1.4826 * static_cast<double>(*mid), floor);
-        if (dev > sigmas * spread) {
-            flag(i, Filter::LocalOutlier);
-        }
+    };
+    const std::size_t m = track_.size();
+    if (m < kParallelPoints) {
+        judge(0, m);
+        return;
+    }
+    std::exception_ptr failure;
+    std::thread helper;
+    try {
+        helper = std::thread([&] {
+            try {
+                judge(m / 2, m);
+            } catch (...) {
+                failure = std::current_exception();
+            }
+        });
+    } catch (const std::system_error&) {
+        judge(m / 2, m);  // no thread to be had: in turn
+    }
+    judge(0, m / 2);
+    if (helper.joinable()) {
+        helper.join();
+    }
+    if (failure) {
+        std::rethrow_exception(failure);
     }
 }
 
