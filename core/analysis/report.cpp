@@ -228,7 +228,10 @@ std::string histogram(const Histogram& h, const std::vector<double>& breaks) {
                plainNumber(lo + (hi - lo) * t / 4, 0) + "</text>";
     }
     svg += "<text x=\"226\" y=\"166\" text-anchor=\"middle\">yield, bu/ac</text>";
-    svg += "<text x=\"36\" y=\"14\" text-anchor=\"end\">" + std::to_string(top) + "</text>";
+    // The tallest bar's count; in thousands from 100,000 on, so that it fits left of the axis.
+    const std::string topText =
+        top >= 100000 ? std::to_string((top + 500) / 1000) + "k" : std::to_string(top);
+    svg += "<text x=\"36\" y=\"14\" text-anchor=\"end\">" + topText + "</text>";
     svg += "<text x=\"36\" y=\"140\" text-anchor=\"end\">0</text>";
     svg += "</svg>";
     return svg;
@@ -336,11 +339,15 @@ void HtmlReport::addField(const FieldSummary& summary, std::span<const YieldPoin
     const std::size_t n = points.size();
     auto isKept = [&](std::size_t i) { return result.flags[i] == 0; };
 
-    // Three passes over the points: counts, samples, then the extent and the histogram.
+    // Three passes over the points: counts (and what each point is), samples, then the extent
+    // and the histogram.
+    constexpr std::uint8_t kFinite = 1, kKept = 2, kValid = 4;
+    std::vector<std::uint8_t> kind(n);
     std::size_t keptFinite = 0, keptValid = 0, valid = 0, finite = 0;
     for (std::size_t i = 0; i < n; ++i) {
         const bool f = std::isfinite(points[i].yield), k = isKept(i);
         const bool v = validPosition(points[i]);
+        kind[i] = static_cast<std::uint8_t>((f ? kFinite : 0) | (k ? kKept : 0) | (v ? kValid : 0));
         finite += f ? 1u : 0u;
         keptFinite += k && f ? 1u : 0u;
         valid += v ? 1u : 0u;
@@ -349,9 +356,8 @@ void HtmlReport::addField(const FieldSummary& summary, std::span<const YieldPoin
     // The map's points: projected around the kept points, quantised to 16 bits over the kept
     // points' extent; removed points outside it (GPS jumps) are left off.
     const bool anyKept = keptValid > 0;
-    auto inExtent = [&](std::size_t i) {
-        return validPosition(points[i]) && (!anyKept || isKept(i));
-    };
+    const std::uint8_t extent = anyKept ? kValid | kKept : kValid;
+    auto inExtent = [&](std::size_t i) { return (kind[i] & extent) == extent; };
     struct Sampler {
         std::vector<double> values;
         std::size_t stride, seen = 0, next = 0;
@@ -372,17 +378,16 @@ void HtmlReport::addField(const FieldSummary& summary, std::span<const YieldPoin
     std::vector<double> lats;
     lats.reserve(lons.values.capacity());
     for (std::size_t i = 0; i < n; ++i) {
-        const YieldPoint& p = points[i];
-        const bool f = std::isfinite(p.yield);
-        if (keptYields.take(f && isKept(i))) {
-            keptYields.values.push_back(p.yield);
+        const std::uint8_t k = kind[i];
+        if (keptYields.take((k & (kFinite | kKept)) == (kFinite | kKept))) {
+            keptYields.values.push_back(points[i].yield);
         }
-        if (yields.take(f)) {
-            yields.values.push_back(p.yield);
+        if (yields.take((k & kFinite) != 0)) {
+            yields.values.push_back(points[i].yield);
         }
-        if (lons.take(inExtent(i))) {
-            lons.values.push_back(p.longitude);
-            lats.push_back(p.latitude);
+        if (lons.take((k & extent) == extent)) {
+            lons.values.push_back(points[i].longitude);
+            lats.push_back(points[i].latitude);
         }
     }
     const std::vector<double> breaks = classBreaks(keptYields.values);
@@ -397,7 +402,9 @@ void HtmlReport::addField(const FieldSummary& summary, std::span<const YieldPoin
     }
     double minX = 1e300, maxX = -1e300, minY = 1e300, maxY = -1e300;
     for (std::size_t i = 0; i < n; ++i) {
-        hist.add(points[i].yield, isKept(i));
+        if ((kind[i] & kFinite) != 0) {
+            hist.add(points[i].yield, (kind[i] & kKept) != 0);
+        }
         if (inExtent(i)) {
             const double x = proj.x(points[i].longitude), y = proj.y(points[i].latitude);
             minX = std::min(minX, x);
@@ -422,7 +429,7 @@ void HtmlReport::addField(const FieldSummary& summary, std::span<const YieldPoin
     data.reserve(points.size() / stride * 5 + 5);
     std::size_t offMap = 0;
     for (std::size_t i = 0; i < points.size(); i += stride) {
-        if (!validPosition(points[i])) {
+        if ((kind[i] & kValid) == 0) {
             continue;
         }
         const double x = proj.x(points[i].longitude) - minX;

@@ -86,8 +86,12 @@ FieldSummary summarizeField(std::string setName, std::span<const YieldPoint> poi
     double minLat = 1e300, maxLat = -1e300;
     // Every so many points, a yield for the pivots of the medians.
     const std::size_t pivotStride = n / 4096 + 1;
+    std::size_t nextPivot = 0;
     for (std::size_t i = 0; i < n; ++i) {
         const YieldPoint& p = points[i];
+        if (i > nextPivot) {
+            nextPivot += pivotStride;
+        }
         const bool k = kept(i);
         const double v = p.yield;
         if (std::isfinite(v)) {
@@ -95,7 +99,7 @@ FieldSummary summarizeField(std::string setName, std::span<const YieldPoint> poi
             if (k) {
                 after.add(v);
             }
-            if (i % pivotStride == 0) {
+            if (i == nextPivot) {
                 before.addPivot(v);
                 if (k) {
                     after.addPivot(v);
