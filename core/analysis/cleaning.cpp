@@ -136,6 +136,45 @@ bool isFinite(const YieldPoint& p) {
            std::isfinite(p.density) && std::isfinite(p.speed);
 }
 
+// Runs work(from, to, half) over [0, n): as two halves on two threads when n is large, so that
+// a long log's work is shared with a second core. The halves' results must not depend on each
+// other.
+template <class Work>
+void inHalves(std::size_t n, Work&& work) {
+    if (n < kParallelPoints) {
+        work(std::size_t{0}, n, 0);
+        return;
+    }
+    std::exception_ptr failure;
+    std::thread helper;
+    struct Joiner {
+        std::thread& thread;
+        ~Joiner() {
+            if (thread.joinable()) {
+                thread.join();
+            }
+        }
+    };
+    {
+        const Joiner joiner{helper};
+        try {
+            helper = std::thread([&] {
+                try {
+                    work(n / 2, n, 1);
+                } catch (...) {
+                    failure = std::current_exception();
+                }
+            });
+        } catch (const std::system_error&) {
+            work(n / 2, n, 1);  // no thread to be had: in turn
+        }
+        work(std::size_t{0}, n / 2, 0);
+    }
+    if (failure) {
+        std::rethrow_exception(failure);
+    }
+}
+
 // The state shared by the filters of one run. The points are read in three passes that each
 // serve several filters; what is looked at more often (the valid positions in metres and their
 // yields) gets arrays of its own. At a million points fresh memory costs as much as the
@@ -472,66 +511,73 @@ void Cleaner::pointFilters() {
     // The change of each speed against the median of the two speeds before and after it.
     const bool changes = speeds && on(Filter::SpeedChange);
     double* change = changes ? scratch().data() : nullptr;
-    std::size_t finiteChanges = 0;
-    for (std::size_t i = 0; i < n_; ++i) {
-        const YieldPoint& p = p_[i];
-        const double v = p.yield, m = p.moisture;
-        r_.flags[i] |= static_cast<FilterMask>(
-            (p.speed < slowUsed ? slowBit : 0) |
-            (p.speed < speedLo || p.speed > speedHi ? bandBit : 0) | (v <= 0.0 ? zeroBit : 0) |
-            (std::isfinite(v) && v > 0.0 && (v < yieldLo || v > yieldHi) ? yieldBit : 0) |
-            (std::isfinite(m) && !(m >= moistureLo && m <= moistureHi) ? rangeBit : 0) |
-            (std::fabs(m - moistureCentre) > moistureDev ? moistureBit : 0));
-        if (!changes) {
-            continue;
-        }
-        change[i] = kNaN;
-        if (!std::isfinite(p.speed)) {
-            continue;
-        }
-        double around[4];
-        int k = 0;
-        if (i >= 2 && i + 2 < n_) {
-            // Inside the log: the four neighbours, then only the finite ones.
-            const double a[4] = {p_[i - 2].speed, p_[i - 1].speed, p_[i + 1].speed,
-                                 p_[i + 2].speed};
-            for (const double w : a) {
-                around[k] = w;
-                k += std::isfinite(w) ? 1 : 0;
+    std::size_t finiteHalves[2] = {0, 0};
+    inHalves(n_, [&](std::size_t from, std::size_t to, int half) {
+        std::size_t finiteChanges = 0;
+        for (std::size_t i = from; i < to; ++i) {
+            const YieldPoint& p = p_[i];
+            const double v = p.yield, m = p.moisture;
+            r_.flags[i] |= static_cast<FilterMask>(
+                (p.speed < slowUsed ? slowBit : 0) |
+                (p.speed < speedLo || p.speed > speedHi ? bandBit : 0) | (v <= 0.0 ? zeroBit : 0) |
+                (std::isfinite(v) && v > 0.0 && (v < yieldLo || v > yieldHi) ? yieldBit : 0) |
+                (std::isfinite(m) && !(m >= moistureLo && m <= moistureHi) ? rangeBit : 0) |
+                (std::fabs(m - moistureCentre) > moistureDev ? moistureBit : 0));
+            if (!changes) {
+                continue;
             }
-        } else {
-            for (std::size_t j = i >= 2 ? i - 2 : 0; j <= i + 2 && j < n_; ++j) {
-                if (j != i && std::isfinite(p_[j].speed)) {
-                    around[k++] = p_[j].speed;
+            change[i] = kNaN;
+            if (!std::isfinite(p.speed)) {
+                continue;
+            }
+            double around[4];
+            int k = 0;
+            if (i >= 2 && i + 2 < n_) {
+                // Inside the log: the four neighbours, then only the finite ones.
+                const double a[4] = {p_[i - 2].speed, p_[i - 1].speed, p_[i + 1].speed,
+                                     p_[i + 2].speed};
+                for (const double w : a) {
+                    around[k] = w;
+                    k += std::isfinite(w) ? 1 : 0;
+                }
+            } else {
+                for (std::size_t j = i >= 2 ? i - 2 : 0; j <= i + 2 && j < n_; ++j) {
+                    if (j != i && std::isfinite(p_[j].speed)) {
+                        around[k++] = p_[j].speed;
+                    }
                 }
             }
+            if (k < 2) {
+                continue;
+            }
+            // The median of two to four values: the sum without the extremes, averaged.
+            double sum = 0.0, lo = around[0], hi = around[0];
+            for (int a = 0; a < k; ++a) {
+                sum += around[a];
+                lo = std::min(lo, around[a]);
+                hi = std::max(hi, around[a]);
+            }
+            const double ref = k == 2 ? 0.5 * sum : k == 3 ? sum - lo - hi : 0.5 * (sum - lo - hi);
+            if (ref > slowUsed) {
+                change[i] = p.speed / ref - 1.0;
+                finiteChanges += std::isfinite(change[i]) ? 1u : 0u;
+            }
         }
-        if (k < 2) {
-            continue;
-        }
-        // The median of two to four values: the sum without the extremes, averaged.
-        double sum = 0.0, lo = around[0], hi = around[0];
-        for (int a = 0; a < k; ++a) {
-            sum += around[a];
-            lo = std::min(lo, around[a]);
-            hi = std::max(hi, around[a]);
-        }
-        const double ref = k == 2 ? 0.5 * sum : k == 3 ? sum - lo - hi : 0.5 * (sum - lo - hi);
-        if (ref > slowUsed) {
-            change[i] = p.speed / ref - 1.0;
-            finiteChanges += std::isfinite(change[i]) ? 1u : 0u;
-        }
-    }
+        finiteHalves[half] = finiteChanges;
+    });
+    const std::size_t finiteChanges = finiteHalves[0] + finiteHalves[1];
     if (changes) {
         std::vector<double> sampled = collectSample(
             n_, finiteChanges, [&](std::size_t i) { return std::isfinite(change[i]); },
             [&](std::size_t i) { return change[i]; });
         const double limit = use("speed-change", std::max(0.25, 6.0 * robust(sampled).sigma));
-        for (std::size_t i = 0; i < n_; ++i) {
-            if (std::fabs(change[i]) > limit) {
-                flag(i, Filter::SpeedChange);
+        inHalves(n_, [&](std::size_t from, std::size_t to, int) {
+            for (std::size_t i = from; i < to; ++i) {
+                if (std::fabs(change[i]) > limit) {
+                    flag(i, Filter::SpeedChange);
+                }
             }
-        }
+        });
     }
     // The thresholds in the order the filters report them.
     if (on(Filter::YieldOutlier)) {
@@ -652,56 +698,69 @@ void Cleaner::passEnds() {
     // the searches below start where the track has covered that distance. The margin covers
     // the rounding of the sums, so the result is the same as searching every point.
     const double surelyShort = chord * (1.0 - 1e-9) - 1e-12 * along[m - 1];
-    std::size_t segment = 0;      // first index of the current gap-free segment
-    std::size_t segmentEnd = 0;   // its last index
-    std::size_t shortBefore = 0;  // [shortBefore, k): along the track less than surelyShort
-    std::size_t shortAfter = 0;   // (k, shortAfter): the same
-    std::size_t back = 0, ahead = 0;
-    for (std::size_t k = 0; k < m; ++k) {
-        if (gapBefore[k]) {
-            segment = k;
+    // The turns of [from, to); the state of the walk is set up as a walk from 0 would have it.
+    auto findTurns = [&](std::size_t from, std::size_t to, int) {
+        std::size_t segment = from;  // first index of the current gap-free segment
+        while (segment > 0 && !gapBefore[segment]) {
+            --segment;
         }
-        if (segmentEnd < k) {
-            segmentEnd = k;
-        }
-        if (segmentEnd == k) {
-            while (segmentEnd + 1 < m && !gapBefore[segmentEnd + 1]) {
-                ++segmentEnd;
+        std::size_t segmentEnd = 0;  // its last index
+        // [shortBefore, k): along the track less than surelyShort from k; (k, shortAfter): the
+        // same.
+        std::size_t shortBefore = static_cast<std::size_t>(
+            std::partition_point(along, along + from,
+                                 [&](double a) { return along[from] - a >= surelyShort; }) -
+            along);
+        std::size_t shortAfter = from;
+        std::size_t back = 0, ahead = 0;
+        for (std::size_t k = from; k < to; ++k) {
+            if (gapBefore[k]) {
+                segment = k;
+            }
+            if (segmentEnd < k) {
+                segmentEnd = k;
+            }
+            if (segmentEnd == k) {
+                while (segmentEnd + 1 < m && !gapBefore[segmentEnd + 1]) {
+                    ++segmentEnd;
+                }
+            }
+            while (shortBefore < k && along[k] - along[shortBefore] >= surelyShort) {
+                ++shortBefore;
+            }
+            shortAfter = std::max(shortAfter, k + 1);
+            while (shortAfter < m && along[shortAfter] - along[k] < surelyShort) {
+                ++shortAfter;
+            }
+            // back: the latest index in [segment, k) far from k, looking back at most kLongestChord
+            // points. Both searches are done afresh for each point: on a turn the track comes back
+            // alongside itself, so the previous point's answers can be wrong for this one.
+            const std::size_t lowest =
+                std::max(segment, k >= kLongestChord ? k - kLongestChord : 0);
+            back = k;
+            if (k > segment) {
+                back = shortBefore > 0 ? std::max(lowest, shortBefore - 1) : lowest;
+                while (back > lowest && !far(back, k)) {
+                    --back;
+                }
+            }
+            // ahead: the first index after k, within the segment, far from k.
+            const std::size_t highest = std::min(segmentEnd, k + kLongestChord);
+            ahead = std::min(highest, shortAfter);
+            while (ahead < highest && !far(ahead, k)) {
+                ++ahead;
+            }
+            if (back >= k || ahead <= k || !far(back, k) || !far(ahead, k)) {
+                continue;
+            }
+            const double ax = ux[k] - ux[back], ay = uy[k] - uy[back];
+            const double bx = ux[ahead] - ux[k], by = uy[ahead] - uy[k];
+            if ((ax * bx + ay * by) / (distance(ax, ay) * distance(bx, by)) < cosLimit) {
+                turn[k] = 1;
             }
         }
-        while (shortBefore < k && along[k] - along[shortBefore] >= surelyShort) {
-            ++shortBefore;
-        }
-        shortAfter = std::max(shortAfter, k + 1);
-        while (shortAfter < m && along[shortAfter] - along[k] < surelyShort) {
-            ++shortAfter;
-        }
-        // back: the latest index in [segment, k) far from k, looking back at most kLongestChord
-        // points. Both searches are done afresh for each point: on a turn the track comes back
-        // alongside itself, so the previous point's answers can be wrong for this one.
-        const std::size_t lowest = std::max(segment, k >= kLongestChord ? k - kLongestChord : 0);
-        back = k;
-        if (k > segment) {
-            back = shortBefore > 0 ? std::max(lowest, shortBefore - 1) : lowest;
-            while (back > lowest && !far(back, k)) {
-                --back;
-            }
-        }
-        // ahead: the first index after k, within the segment, far from k.
-        const std::size_t highest = std::min(segmentEnd, k + kLongestChord);
-        ahead = std::min(highest, shortAfter);
-        while (ahead < highest && !far(ahead, k)) {
-            ++ahead;
-        }
-        if (back >= k || ahead <= k || !far(back, k) || !far(ahead, k)) {
-            continue;
-        }
-        const double ax = ux[k] - ux[back], ay = uy[k] - uy[back];
-        const double bx = ux[ahead] - ux[k], by = uy[ahead] - uy[k];
-        if ((ax * bx + ay * by) / (distance(ax, ay) * distance(bx, by)) < cosLimit) {
-            turn[k] = 1;
-        }
-    }
+    };
+    inHalves(m, findTurns);
     auto yieldAt = [&](std::size_t k) { return uv[k]; };
     auto rampable = [&](std::size_t k, double limit) {
         const double v = yieldAt(k);
@@ -802,25 +861,17 @@ void Cleaner::passEnds() {
     }
 }
 
-// The points of a neighbour search: position in metres, yield, and the point's index.
-struct PoolPoints {
-    std::vector<double> x, y;
-    std::vector<float> v;
-    std::vector<std::uint32_t> id;
-};
-
 // Cells of a square grid over the pool points, found through an open-addressing hash of the
-// cell coordinates: O(n) to build, O(1) to look up, however far apart the points lie. Each
-// cell's points lie side by side, with their values, so that gathering a cell reads memory in
-// order.
+// cell coordinates: O(n) to build, O(1) to look up, however far apart the points lie. A cell's
+// points are listed side by side, as their places on the track.
 class CellGrid {
   public:
-    // The pool: the track points k for which inPool(k) holds.
+    // The pool: the track points k (at x[k], y[k], yield v[k]) for which inPool(k) holds.
     template <class InPool>
-    CellGrid(double cell, const std::vector<std::size_t>& track, const std::vector<double>& x,
-             const std::vector<double>& y, const std::vector<double>& v, InPool inPool)
+    CellGrid(double cell, const std::vector<double>& x, const std::vector<double>& y,
+             const std::vector<double>& v, InPool inPool)
         : cell_(cell) {
-        const std::size_t m = track.size();
+        const std::size_t m = x.size();
         std::vector<std::uint32_t> cellOf;
         os::reserveLarge(cellOf, m);
         cellOf.assign(m, kNone);
@@ -851,30 +902,22 @@ class CellGrid {
         for (std::size_t c = 0; c < counts_.size(); ++c) {
             starts_[c + 1] = starts_[c] + counts_[c];
         }
-        os::resizeLarge(points_.x, n);
-        os::resizeLarge(points_.y, n);
-        os::resizeLarge(points_.v, n);
-        os::resizeLarge(points_.id, n);
+        os::resizeLarge(members_, n);
         std::vector<std::uint32_t> fill(starts_.begin(), starts_.end() - 1);
         for (std::size_t k = 0; k < m; ++k) {
-            if (cellOf[k] == kNone) {
-                continue;
+            if (cellOf[k] != kNone) {
+                members_[fill[cellOf[k]]++] = static_cast<std::uint32_t>(k);
             }
-            const std::uint32_t at = fill[cellOf[k]]++;
-            points_.x[at] = x[k];
-            points_.y[at] = y[k];
-            points_.v[at] = static_cast<float>(v[k]);
-            points_.id[at] = static_cast<std::uint32_t>(track[k]);
         }
         extremes_.resize(counts_.size());
         for (std::size_t c = 0; c < counts_.size(); ++c) {
             for (std::uint32_t j = starts_[c]; j < starts_[c + 1]; ++j) {
-                extremes_[c].add(points_.v[j], j);
+                extremes_[c].add(static_cast<float>(v[members_[j]]), j);
             }
         }
     }
 
-    std::size_t size() const { return points_.id.size(); }
+    std::size_t size() const { return members_.size(); }
 
     // The three lowest and the three highest values of a set, sorted outwards (infinities
     // where the set has fewer), and where in points() the values of a cell's own are.
@@ -952,7 +995,8 @@ class CellGrid {
     // The range of cell `id` in points().
     std::size_t begin(std::uint32_t id) const { return starts_[id]; }
     std::size_t end(std::uint32_t id) const { return starts_[id + 1]; }
-    const PoolPoints& points() const { return points_; }
+    // The place on the track of the j-th listed point.
+    std::uint32_t member(std::size_t j) const { return members_[j]; }
 
   private:
     static std::size_t hash(std::uint64_t key) {
@@ -994,7 +1038,7 @@ class CellGrid {
     std::vector<Slot> slots_;
     std::vector<std::uint32_t> counts_;
     std::vector<std::uint32_t> starts_;
-    PoolPoints points_;  // in cell order
+    std::vector<std::uint32_t> members_;  // track places, cell by cell
     std::vector<Extremes> extremes_;
 };
 
@@ -1028,12 +1072,16 @@ void Cleaner::localOutliers() {
     if (n_ > 0xFFFFFFFFu) {
         return;  // point numbers are kept in 32 bits
     }
-    const CellGrid grid(radius, track_, tx_, ty_, tv_,
+    const CellGrid grid(radius, tx_, ty_, tv_,
                         [&](std::size_t k) { return !has(track_[k], untrusted) && tv_[k] > 0.0; });
     if (grid.size() < kMinPointsToJudge) {
         return;
     }
-    const PoolPoints& cells = grid.points();
+    // The j-th listed point of the grid: position, yield, and the point.
+    auto cellX = [&](std::size_t j) { return tx_[grid.member(j)]; };
+    auto cellY = [&](std::size_t j) { return ty_[grid.member(j)]; };
+    auto cellV = [&](std::size_t j) { return static_cast<float>(tv_[grid.member(j)]); };
+    auto cellId = [&](std::size_t j) { return track_[grid.member(j)]; };
     const double floor = std::max(yieldNoise_, 0.01 * medianYield_);
     const auto fr2 = static_cast<float>(radius * radius);
     constexpr std::size_t kMaxCandidates = 256;
@@ -1041,21 +1089,21 @@ void Cleaner::localOutliers() {
     // The cells of the block: the middle one first, then those beside it, then the corners,
     // so that counting neighbours finds the near ones first.
     constexpr int kOrder[9] = {4, 1, 3, 5, 7, 0, 2, 6, 8};
-    // Each point is judged on its own: the track's two halves on two threads when it is long.
+    // Each point is judged on its own.
     auto judge = [&](std::size_t from, std::size_t to) {
         std::uint64_t current = ~0ull;  // the cell whose 3x3 block is looked up
         std::uint32_t ids[9];           // in block order, row by row from the south-west
         std::size_t total = 0;          // points in the block
         CellGrid::Extremes block;
-        constexpr std::size_t kLookupCache = 64;
+        constexpr std::size_t kLookupCache = 1024;
         std::uint64_t cacheKeys[kLookupCache];
         std::uint32_t cacheIds[kLookupCache];
         std::fill(std::begin(cacheKeys), std::end(cacheKeys), ~0ull);
         double originX = 0.0, originY = 0.0;
         float px = 0.0f, py = 0.0f;
         auto near = [&](std::size_t j) {
-            const float dx = static_cast<float>(cells.x[j] - originX) - px;
-            const float dy = static_cast<float>(cells.y[j] - originY) - py;
+            const float dx = static_cast<float>(cellX(j) - originX) - px;
+            const float dy = static_cast<float>(cellY(j) - originY) - py;
             return dx * dx + dy * dy <= fr2;
         };
         // The neighbours below `lo` in cell `id`, up to `most` + 1.
@@ -1069,7 +1117,7 @@ void Cleaner::localOutliers() {
                 return n;
             }
             for (std::size_t j = grid.begin(id); j < grid.end(id); ++j) {
-                n += cells.v[j] < lo && near(j) ? 1u : 0u;
+                n += cellV(j) < lo && near(j) ? 1u : 0u;
             }
             return n;
         };
@@ -1083,13 +1131,13 @@ void Cleaner::localOutliers() {
                 return n;
             }
             for (std::size_t j = grid.begin(id); j < grid.end(id); ++j) {
-                n += cells.v[j] > hi && near(j) ? 1u : 0u;
+                n += cellV(j) > hi && near(j) ? 1u : 0u;
             }
             return n;
         };
         // A dense block: its candidates, taken at an even stride, relative to the middle cell.
         std::vector<float> cx, cy, cv;
-        std::vector<std::uint32_t> ci;
+        std::vector<std::size_t> ci;
         std::vector<float> values;
         auto gatherStrided = [&] {
             const std::size_t stride = total / kMaxCandidates + 1;
@@ -1104,10 +1152,10 @@ void Cleaner::localOutliers() {
                 }
                 for (std::size_t j = grid.begin(id); j < grid.end(id); ++j, ++seen) {
                     if (seen == next) {
-                        cx.push_back(static_cast<float>(cells.x[j] - originX));
-                        cy.push_back(static_cast<float>(cells.y[j] - originY));
-                        cv.push_back(cells.v[j]);
-                        ci.push_back(cells.id[j]);
+                        cx.push_back(static_cast<float>(cellX(j) - originX));
+                        cy.push_back(static_cast<float>(cellY(j) - originY));
+                        cv.push_back(cellV(j));
+                        ci.push_back(cellId(j));
                         next += stride;
                     }
                 }
@@ -1212,8 +1260,8 @@ void Cleaner::localOutliers() {
                         continue;
                     }
                     for (std::size_t j = grid.begin(id); j < grid.end(id); ++j) {
-                        if (near(j) && cells.id[j] != i) {
-                            values.push_back(cells.v[j]);
+                        if (near(j) && cellId(j) != i) {
+                            values.push_back(cellV(j));
                         }
                     }
                 }
@@ -1235,31 +1283,7 @@ void Cleaner::localOutliers() {
             }
         }
     };
-    const std::size_t m = track_.size();
-    if (m < kParallelPoints) {
-        judge(0, m);
-        return;
-    }
-    std::exception_ptr failure;
-    std::thread helper;
-    try {
-        helper = std::thread([&] {
-            try {
-                judge(m / 2, m);
-            } catch (...) {
-                failure = std::current_exception();
-            }
-        });
-    } catch (const std::system_error&) {
-        judge(m / 2, m);  // no thread to be had: in turn
-    }
-    judge(0, m / 2);
-    if (helper.joinable()) {
-        helper.join();
-    }
-    if (failure) {
-        std::rethrow_exception(failure);
-    }
+    inHalves(track_.size(), [&](std::size_t from, std::size_t to, int) { judge(from, to); });
 }
 
 }  // namespace
