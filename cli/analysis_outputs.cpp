@@ -87,11 +87,6 @@ class TransactionBuffer : public std::streambuf {
     char buffer_[1 << 16];
 };
 
-// The set name a summary row and a report section are headed with.
-std::string setNameOf(const LogOutcome& outcome) {
-    return toUtf8(pathText(outcome.basePath.filename()));
-}
-
 }  // namespace
 
 // The report as it grows: its temporary, and the stream the report is written through.
@@ -106,9 +101,7 @@ class AnalysisOutputs::ReportFile {
         stream_.emplace(&*buffer_);
         report_.emplace(*stream_);
     }
-    void add(const analysis::FieldSummary& summary, const AnalysedLog& log) {
-        report_->addField(summary, log.points, log.cleaning);
-    }
+    void add(const std::string& section) { report_->addSection(section); }
     void commit() {
         report_->finish();
         stream_->flush();
@@ -135,30 +128,61 @@ AnalysisOutputs::AnalysisOutputs(const AnalysisOptions& options,
 
 AnalysisOutputs::~AnalysisOutputs() = default;
 
+AnalysisOutputs::Prepared AnalysisOutputs::work(const std::filesystem::path& basePath,
+                                                const AnalysedLog& log) {
+    Prepared p;
+    p.field =
+        analysis::summarizeField(toUtf8(pathText(basePath.filename())), log.points, log.cleaning);
+    if (report_.wanted) {
+        p.section = analysis::HtmlReport::section(++sections_, p.field, log.points, log.cleaning);
+    }
+    return p;
+}
+
+void AnalysisOutputs::prepare(const std::filesystem::path& basePath, const AnalysedLog& log) {
+    try {
+        Prepared p = work(basePath, log);
+        const std::lock_guard<std::mutex> lock(mutex_);
+        prepared_.insert_or_assign(&log, std::move(p));
+    } catch (const std::exception&) {
+        // Left to logDone, which works it out again.
+    }
+}
+
 void AnalysisOutputs::logDone(const LogOutcome& outcome) {
     if (!outcome.converted || !outcome.analysed) {
         return;
     }
-    analysis::FieldSummary field = analysis::summarizeField(
-        setNameOf(outcome), outcome.analysed->points, outcome.analysed->cleaning);
+    Prepared p;
+    {
+        const std::lock_guard<std::mutex> lock(mutex_);
+        const auto found = prepared_.find(outcome.analysed.get());
+        if (found != prepared_.end()) {
+            p = std::move(found->second);
+            prepared_.erase(found);
+        } else {
+            p = work(outcome.basePath, *outcome.analysed);
+        }
+    }
     if (report_.wanted && report_.error.empty()) {
         // A report that cannot be written is given up; the conversion goes on.
         try {
             if (!reportFile_) {
                 reportFile_ = std::make_unique<ReportFile>(report_.path);
             }
-            reportFile_->add(field, *outcome.analysed);
+            reportFile_->add(p.section);
         } catch (const std::exception& e) {
             report_.error = e.what();
             reportFile_.reset();
         }
     }
     if (summary_.wanted) {
-        fields_.push_back(std::move(field));
+        fields_.push_back(std::move(p.field));
     }
 }
 
 void AnalysisOutputs::finish() {
+    prepared_.clear();
     if (summary_.wanted && !fields_.empty()) {
         try {
             std::ostringstream csv;

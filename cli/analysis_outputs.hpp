@@ -3,8 +3,11 @@
 // The report grows as each log is converted, so no more than one log's points are held at once.
 #pragma once
 
+#include <atomic>
 #include <filesystem>
+#include <map>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -32,6 +35,10 @@ class AnalysisOutputs {
     AnalysisOutputs(const AnalysisOptions& options, const std::filesystem::path& outputFolder);
     ~AnalysisOutputs();
 
+    // Works out a log's summary row and report section as soon as the filters have judged it,
+    // while its sets are written (ConversionOptions::whileWriting); logDone then adds them if
+    // the log converted. May be called from any thread.
+    void prepare(const std::filesystem::path& basePath, const AnalysedLog& log);
     // Each log's outcome, in input order: a converted log's summary row and report section.
     void logDone(const LogOutcome& outcome);
     // Writes summary.csv and completes the report, when any log was converted.
@@ -44,10 +51,21 @@ class AnalysisOutputs {
   private:
     class ReportFile;
 
+    struct Prepared {
+        analysis::FieldSummary field;
+        std::string section;  // empty without a report
+    };
+    Prepared work(const std::filesystem::path& basePath, const AnalysedLog& log);
+
     File summary_;
     File report_;
     std::vector<analysis::FieldSummary> fields_;
     std::unique_ptr<ReportFile> reportFile_;
+    std::atomic<int> sections_{0};
+    // Prepared logs by their analysis (one that then failed is replaced when the address comes
+    // back, or dropped at the end).
+    std::mutex mutex_;
+    std::map<const AnalysedLog*, Prepared> prepared_;
 };
 
 // Passes the batch's lines on to `inner` and, when the batch is done, first completes the

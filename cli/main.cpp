@@ -79,6 +79,13 @@ int convert(const Options& options) {
         report, outputs, options.report,
         options.outputFolder.empty() ? std::filesystem::path("Rx") : options.outputFolder);
     const bool analysisOutputs = outputs.summary().wanted || outputs.report().wanted;
+    vornakite::ConversionOptions conversion = conversionOptions(analysis, json);
+    if (analysisOutputs) {
+        conversion.whileWriting = [&outputs](const std::filesystem::path& basePath,
+                                             const vornakite::AnalysedLog& log) {
+            outputs.prepare(basePath, log);
+        };
+    }
     const int converted = vornakite::runConversionBatch(
         logs, outputFolder, folderLabel,
         analysisOutputs ? static_cast<vornakite::ProgressSink&>(analysisSink) : report,
@@ -86,7 +93,7 @@ int convert(const Options& options) {
             report.logDone(index, outcome);
             outputs.logDone(outcome);
         },
-        nullptr, conversionOptions(analysis, json));
+        nullptr, conversion);
     return converted == static_cast<int>(logs.size()) && !outputs.failed() ? 0 : 1;
 }
 

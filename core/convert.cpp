@@ -3,6 +3,9 @@
 #include <algorithm>
 #include <cstdint>
 #include <exception>
+#include <functional>
+#include <system_error>
+#include <thread>
 #include <utility>
 
 #include "os/memory.hpp"
@@ -126,13 +129,33 @@ LogOutcome convertLog(const std::filesystem::path& inputPath,
                 analysed->points, options.cleaning.value_or(analysis::CleaningOptions{}));
         }
 
-        // Write: complete every set and move them into place together.
+        // Write: complete every set and move them into place together, the caller's work on
+        // the analysis meanwhile.
+        std::thread alongside;
+        const struct Joiner {
+            std::thread& thread;
+            ~Joiner() {
+                if (thread.joinable()) {
+                    thread.join();
+                }
+            }
+        } joiner{alongside};
+        if (options.whileWriting && analysed) {
+            try {
+                alongside = std::thread(options.whileWriting, basePath, std::cref(*analysed));
+            } catch (const std::system_error&) {
+                options.whileWriting(basePath, *analysed);  // no thread to be had: first
+            }
+        }
         standardSet.finish();
         if (cleanedSets) {
             cleanedSets->write(analysed->points, analysed->cleaning);
             cleanedSets->finish();
         }
         transaction.commit(basePath);
+        if (alongside.joinable()) {
+            alongside.join();
+        }
         if (options.cleaning) {
             outcome.cleaningLine = analysis::cleaningLine(analysed->cleaning);
             sink.postLine(widenText(outcome.cleaningLine));

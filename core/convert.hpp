@@ -4,6 +4,7 @@
 #include <atomic>
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -17,6 +18,8 @@
 
 namespace vornakite {
 
+struct AnalysedLog;
+
 // What a conversion writes beyond the standard set, and what it keeps for the caller. Without
 // any of it a log's standard set is all that is written, streamed with flat memory.
 struct ConversionOptions {
@@ -27,6 +30,11 @@ struct ConversionOptions {
     // Keep each converted log's points and cleaning result in its outcome, for a summary or a
     // report (the points are then held in memory).
     bool keepAnalysis = false;
+    // With keepAnalysis: called with the set's base path and the analysed log once the filters
+    // have judged it, on a thread of its own while the sets are written; convertLog waits for
+    // it before it returns. Work that can go on meanwhile, such as a summary or a report section,
+    // whose results are used once the log's outcome shows it converted. Must not throw.
+    std::function<void(const std::filesystem::path&, const AnalysedLog&)> whileWriting;
 };
 
 // The Reason column of a removed set: all filter codes together fit.

@@ -334,7 +334,15 @@ HtmlReport::HtmlReport(std::ostream& out, std::string_view title) : out_(out) {
 
 void HtmlReport::addField(const FieldSummary& summary, std::span<const YieldPoint> points,
                           const CleaningResult& result) {
-    const int id = ++count_;
+    addSection(section(++count_, summary, points, result));
+}
+
+void HtmlReport::addSection(std::string_view text) {
+    out_ << text;
+}
+
+std::string HtmlReport::section(int id, const FieldSummary& summary,
+                                std::span<const YieldPoint> points, const CleaningResult& result) {
     const std::string sid = std::to_string(id);
     const std::size_t n = points.size();
     auto isKept = [&](std::size_t i) { return result.flags[i] == 0; };
@@ -540,7 +548,7 @@ void HtmlReport::addField(const FieldSummary& summary, std::span<const YieldPoin
     s += "],pts:\"";
     appendBase64(s, data);
     s += "\"});</script>\n";
-    out_ << s;
+    return s;
 }
 
 void HtmlReport::finish() {
