@@ -175,6 +175,40 @@ void inHalves(std::size_t n, Work&& work) {
     }
 }
 
+// collectSample(n, keep, value), counted and collected in halves as inHalves() does.
+template <class Keep, class Value>
+std::vector<double> collectSampleInHalves(std::size_t n, Keep keep, Value value) {
+    std::size_t counts[2] = {0, 0};
+    inHalves(n, [&](std::size_t from, std::size_t to, int half) {
+        std::size_t count = 0;
+        for (std::size_t i = from; i < to; ++i) {
+            count += keep(i) ? 1u : 0u;
+        }
+        counts[half] = count;
+    });
+    const std::size_t count = counts[0] + counts[1];
+    const std::size_t stride = count > kStatisticsSample ? count / kStatisticsSample + 1 : 1;
+    std::vector<double> halves[2];
+    inHalves(n, [&](std::size_t from, std::size_t to, int half) {
+        // The second half goes on counting where the first one ends.
+        std::size_t seen = half == 0 ? 0 : counts[0];
+        std::size_t next = (seen + stride - 1) / stride * stride;
+        std::vector<double>& out = halves[half];
+        out.reserve(counts[half] / stride + 1);
+        for (std::size_t i = from; i < to; ++i) {
+            if (keep(i)) {
+                if (seen == next) {
+                    out.push_back(value(i));
+                    next += stride;
+                }
+                ++seen;
+            }
+        }
+    });
+    halves[0].insert(halves[0].end(), halves[1].begin(), halves[1].end());
+    return std::move(halves[0]);
+}
+
 // The state shared by the filters of one run. The points are read in three passes that each
 // serve several filters; what is looked at more often (the valid positions in metres and their
 // yields) gets arrays of its own. At a million points fresh memory costs as much as the
@@ -387,14 +421,14 @@ void Cleaner::jumps() {
         return dx * dx + dy * dy;
     };
     // A step is longer than zero when its square is.
-    std::vector<double> steps = collectSample(
+    std::vector<double> steps = collectSampleInHalves(
         m > 0 ? m - 1 : 0, [&](std::size_t k) { return squared(k, k + 1) > 0.0; },
         [&](std::size_t k) { return std::sqrt(squared(k, k + 1)); });
     medianStep_ = steps.empty() ? 0.0 : median(steps);
     // The distance covered per sample, over ten samples: at a high sample rate a single step
     // is mostly GPS noise.
     constexpr std::size_t kSpan = 10;
-    std::vector<double> spans = collectSample(
+    std::vector<double> spans = collectSampleInHalves(
         m > kSpan ? m - kSpan : 0, [&](std::size_t k) { return squared(k, k + kSpan) > 0.0; },
         [&](std::size_t k) { return std::sqrt(squared(k, k + kSpan)) / kSpan; });
     trackStep_ = spans.empty() ? medianStep_ : median(spans);
@@ -431,15 +465,18 @@ void Cleaner::jumps() {
             }
         }
     }
-    for (std::size_t k = 1; k + 1 < m; ++k) {
-        if (has(track_[k], bit(Filter::Jump))) {
-            continue;
+    // Each point against its neighbours' midpoint: on its own, so in halves.
+    inHalves(m, [&](std::size_t from, std::size_t to, int) {
+        for (std::size_t k = std::max<std::size_t>(from, 1); k < to && k + 1 < m; ++k) {
+            if (has(track_[k], bit(Filter::Jump))) {
+                continue;
+            }
+            if (deviation(k - 1, k, k + 1) > jumpMetres_ &&
+                std::sqrt(squared(k - 1, k + 1)) <= backTolerance) {
+                flag(track_[k], Filter::Jump);
+            }
         }
-        if (deviation(k - 1, k, k + 1) > jumpMetres_ &&
-            std::sqrt(squared(k - 1, k + 1)) <= backTolerance) {
-            flag(track_[k], Filter::Jump);
-        }
-    }
+    });
 }
 
 // The third pass: the filters that judge each point by its own values against thresholds from
@@ -866,12 +903,11 @@ void Cleaner::passEnds() {
 // points are listed side by side, as their places on the track.
 class CellGrid {
   public:
-    // The pool: the track points k (at x[k], y[k], yield v[k]) for which inPool(k) holds.
+    // The pool: the track points k (in the cell of key keys[k], with yield v[k]) for which
+    // inPool(k) holds.
     template <class InPool>
-    CellGrid(double cell, const std::vector<double>& x, const std::vector<double>& y,
-             const std::vector<double>& v, InPool inPool)
-        : cell_(cell) {
-        const std::size_t m = x.size();
+    CellGrid(const std::vector<std::uint64_t>& keys, const std::vector<double>& v, InPool inPool) {
+        const std::size_t m = keys.size();
         std::vector<std::uint32_t> cellOf;
         os::reserveLarge(cellOf, m);
         cellOf.assign(m, kNone);
@@ -883,7 +919,7 @@ class CellGrid {
             if (!inPool(k)) {
                 continue;
             }
-            const std::uint64_t key = keyOf(x[k], y[k]);
+            const std::uint64_t key = keys[k];
             if (key != lastKey) {
                 lastKey = key;
                 id = find(key);
@@ -970,8 +1006,8 @@ class CellGrid {
 
     // floor(v / cell), kept within +-1e9; without calling floor(), which is a library call
     // on plain x86-64.
-    std::int64_t column(double v) const {
-        const double q = std::clamp(v / cell_, -1e9, 1e9);
+    static std::int64_t column(double v, double cell) {
+        const double q = std::clamp(v / cell, -1e9, 1e9);
         const auto t = static_cast<std::int64_t>(q);
         return static_cast<double>(t) > q ? t - 1 : t;
     }
@@ -979,7 +1015,16 @@ class CellGrid {
         return (static_cast<std::uint64_t>(cx + (1ll << 31)) << 32) |
                static_cast<std::uint64_t>(cy + (1ll << 31));
     }
-    std::uint64_t keyOf(double x, double y) const { return pack(column(x), column(y)); }
+    // The key of the cell of side `cell` that (x, y) lies in, and its column and row.
+    static std::uint64_t keyOf(double x, double y, double cell) {
+        return pack(column(x, cell), column(y, cell));
+    }
+    static std::int64_t columnOf(std::uint64_t key) {
+        return static_cast<std::int64_t>(key >> 32) - (1ll << 31);
+    }
+    static std::int64_t rowOf(std::uint64_t key) {
+        return static_cast<std::int64_t>(key & 0xFFFFFFFFu) - (1ll << 31);
+    }
 
     std::uint32_t find(std::uint64_t key) const {
         const std::size_t mask = slots_.size() - 1;
@@ -1034,7 +1079,6 @@ class CellGrid {
         std::uint64_t key = 0;
         std::uint32_t idPlusOne = 0;  // 0: empty
     };
-    double cell_;
     std::vector<Slot> slots_;
     std::vector<std::uint32_t> counts_;
     std::vector<std::uint32_t> starts_;
@@ -1072,7 +1116,15 @@ void Cleaner::localOutliers() {
     if (n_ > 0xFFFFFFFFu) {
         return;  // point numbers are kept in 32 bits
     }
-    const CellGrid grid(radius, tx_, ty_, tv_,
+    // Each track point's cell, the divisions shared by both halves.
+    std::vector<std::uint64_t> keys;
+    os::resizeLarge(keys, track_.size());
+    inHalves(track_.size(), [&](std::size_t from, std::size_t to, int) {
+        for (std::size_t k = from; k < to; ++k) {
+            keys[k] = CellGrid::keyOf(tx_[k], ty_[k], radius);
+        }
+    });
+    const CellGrid grid(keys, tv_,
                         [&](std::size_t k) { return !has(track_[k], untrusted) && tv_[k] > 0.0; });
     if (grid.size() < kMinPointsToJudge) {
         return;
@@ -1168,8 +1220,8 @@ void Cleaner::localOutliers() {
             if (has(i, hard) || !(v > 0.0) || !std::isfinite(v)) {
                 continue;
             }
-            const std::int64_t col = grid.column(tx_[k]), row = grid.column(ty_[k]);
-            const std::uint64_t key = CellGrid::pack(col, row);
+            const std::uint64_t key = keys[k];
+            const std::int64_t col = CellGrid::columnOf(key), row = CellGrid::rowOf(key);
             if (key != current) {
                 current = key;
                 gathered = false;
