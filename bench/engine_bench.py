@@ -2,12 +2,12 @@
 """Times the conversion engine against the floor of its work on this machine, against the
 converter as it was before the streaming engine, from 100,000 to 50,000,000 samples, in a batch
 of many small logs, a batch on one core against all cores (-j), and as the Windows build under
-Wine; checks the engine's goals.
+Wine; times --clean --summary --report against the plain conversion; checks the goals.
 
 Usage: engine_bench.py --bin BUILD_DIR [--data DIR] [--sizes 100000,1000000,10000000,50000000]
                        [--reps 5] [--reference CONVERTER] [--wine-exe EXE --wine-prefix DIR]
                        [--batch 2000x500] [--jobs-batch 100x100000] [--jobs 2] [--ram DIR]
-                       [--out FILE]
+                       [--analysis 1000000] [--only-analysis] [--out FILE]
 """
 
 import hashlib
@@ -70,6 +70,10 @@ def main():
     ap.add_argument("--jobs", type=int, default=os.cpu_count(),
                     help="the -j compared with -j 1 (default: the number of cores)")
     ap.add_argument("--ram", help="folder of the -j runs' logs and sets (default: /dev/shm)")
+    ap.add_argument("--analysis", type=int, default=1000000,
+                    help="samples of the cleaning, summary and report case (0: none)")
+    ap.add_argument("--only-analysis", action="store_true",
+                    help="run the cleaning, summary and report case alone")
     ap.add_argument("--out")
     args = ap.parse_args()
 
@@ -91,6 +95,13 @@ def main():
     say()
     # What the process holds before it converts anything.
     start_rss = min(measured([convert, "--version"])[1] for _ in range(3))
+
+    goals = []
+    if args.analysis:
+        analysis_case(args, convert, genlog, data, say, goals)
+    if args.only_analysis:
+        finish(args, say, report, goals)
+        return
 
     rows = {}
     for n in [int(s) for s in args.sizes.split(",")]:
@@ -123,7 +134,6 @@ def main():
             "%.3f" % ref if ref else "-", "%.2fx" % (ours / ref) if ref else "-", extra / 2**20))
     say()
 
-    goals = []
     if 1000000 in rows:
         ours, flo, ref, _ = rows[1000000]
         goals.append(("1M samples: at most 120 ns per sample", ours / 1e6 * 1e9 <= 120))
@@ -236,6 +246,38 @@ def main():
             shutil.rmtree(data / "out-wine", ignore_errors=True)
             shutil.rmtree(data / "out", ignore_errors=True)
 
+    finish(args, say, report, goals)
+
+
+def analysis_case(args, convert, genlog, data, say, goals):
+    """--clean --summary --report against the plain conversion of the same log, runs taken in
+    turns so that a change of load on the machine weighs on both alike."""
+    n = args.analysis
+    log = data / ("engine-%d.Vornakite" % n)
+    if not log.exists():
+        subprocess.run([genlog, str(n), log], check=True, stdout=subprocess.DEVNULL)
+    out = data / "out-analysis"
+    plain, full = [], []
+    for _ in range(max(args.reps, 3)):
+        plain.append(measured([convert, "-q", "-o", fresh(out), log]))
+        full.append(measured([convert, "-q", "-o", fresh(out), "--clean", "--summary",
+                              "--report", out / "report.html", log]))
+    shutil.rmtree(out, ignore_errors=True)
+    p = statistics.median(t for t, _ in plain)
+    f = statistics.median(t for t, _ in full)
+    peak = max(m for _, m in full)
+    say("| %s samples | s (median of %d) | x plain | peak RSS MiB |" % (format(n, ","),
+                                                                      len(plain)))
+    say("|---|---:|---:|---:|")
+    say("| vornakite-convert | %.3f | 1.00x | %.1f |" % (p, max(m for _, m in plain) / 2**20))
+    say("| vornakite-convert --clean --summary --report | %.3f | %.2fx | %.1f |"
+        % (f, f / p, peak / 2**20))
+    say()
+    goals.append(("%s samples: --clean --summary --report at most 2x the plain conversion"
+                  % format(n, ","), f / p <= 2.0))
+
+
+def finish(args, say, report, goals):
     say("| Goal | Result |")
     say("|---|---|")
     for what, ok in goals:

@@ -28,7 +28,7 @@ struct Tally {
         ++total;
         removed += m != 0 ? 1u : 0u;
         for (std::size_t f = 0; f < kFilterCount; ++f) {
-            by[f] += (m >> f) & 1u;
+            by[f] += (static_cast<unsigned>(m) >> f) & 1u;
         }
     }
     double share() const {

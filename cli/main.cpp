@@ -8,6 +8,7 @@
 #include <thread>
 #include <vector>
 
+#include "analysis_outputs.hpp"
 #include "batch.hpp"
 #include "console.hpp"
 #include "options.hpp"
@@ -68,20 +69,41 @@ int convert(const Options& options) {
     }
     const std::vector<std::filesystem::path> logs = logsOf(options);
     vornakite::BatchOptions batch;
-    batch.conversion.formats = options.formats;
-    batch.conversion.noClobber = options.noClobber;
     batch.merge = options.merge;
     batch.jobs =
         options.jobs != 0 ? options.jobs : std::max(1u, std::thread::hardware_concurrency());
     TextOutput out(stdout);
     BatchReport report(options.report, out, logs, outputFolder);
+    // The cleaning, the summary and the report, when asked for.
+    const AnalysisOptions& analysis = options.analysis;
+    const bool json = options.report == Report::Json;
+    if (analysis.clean && json) {
+        report.logFields = cleaningJsonFields;
+    }
+    AnalysisOutputs outputs(analysis, outputFolder);
+    AnalysisSink analysisSink(
+        report, outputs, options.report,
+        options.outputFolder.empty() ? std::filesystem::path("Rx") : options.outputFolder);
+    const bool analysisOutputs = outputs.summary().wanted || outputs.report().wanted;
+    vornakite::ConversionOptions& conversion = batch.conversion;
+    conversion = conversionOptions(analysis, json);
+    conversion.formats = options.formats;
+    conversion.noClobber = options.noClobber;
+    if (analysisOutputs) {
+        conversion.whileWriting = [&outputs](const std::filesystem::path& basePath,
+                                             const vornakite::AnalysedLog& log) {
+            outputs.prepare(basePath, log);
+        };
+    }
     const int converted = vornakite::runConversionBatch(
-        logs, outputFolder, folderLabel, report,
-        [&report](std::size_t index, const vornakite::LogOutcome& outcome) {
+        logs, outputFolder, folderLabel,
+        analysisOutputs ? static_cast<vornakite::ProgressSink&>(analysisSink) : report,
+        [&](std::size_t index, const vornakite::LogOutcome& outcome) {
             report.logDone(index, outcome);
+            outputs.logDone(outcome);
         },
         nullptr, batch);
-    return converted == static_cast<int>(logs.size()) ? 0 : 1;
+    return converted == static_cast<int>(logs.size()) && !outputs.failed() ? 0 : 1;
 }
 
 template <typename Char>

@@ -152,6 +152,15 @@ Command parseCommandLine(const std::vector<Path>& arguments) {
         }
         const OptionSpec* option = findOption(text);
         if (option == nullptr) {
+            std::string error;
+            switch (parseAnalysisOption(command.options.analysis, text, arguments, i, error)) {
+                case AnalysisParse::Read:
+                    continue;
+                case AnalysisParse::Error:
+                    return usageError(std::move(error));
+                case AnalysisParse::NotAnalysis:
+                    break;
+            }
             return usageError("unknown option " + text);
         }
         Path value;
@@ -170,6 +179,9 @@ Command parseCommandLine(const std::vector<Path>& arguments) {
     }
     if (command.options.arguments.empty()) {
         return usageError("no log given");
+    }
+    if (std::string error = checkAnalysisOptions(command.options.analysis); !error.empty()) {
+        return usageError(std::move(error));
     }
     return command;
 }
@@ -194,6 +206,7 @@ std::string usageText() {
         text += option.help;
         text += "\n";
     }
+    text += analysisUsageText();
     text +=
         "Exit status: 0 when every log converted, 1 when any log failed, 2 for a usage "
         "error.\n";

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "analysis_options.hpp"
 #include "write/output_set.hpp"
 
 namespace vornakite::cli {
@@ -25,6 +26,7 @@ struct Options {
     bool merge = false;
     bool noClobber = false;
     std::vector<std::filesystem::path> arguments;  // logs and folders, as given
+    AnalysisOptions analysis;                      // --clean, --summary, --report and filters
 };
 
 struct Command {

@@ -69,6 +69,9 @@ void BatchReport::logDone(std::size_t index, const LogOutcome& outcome) {
         } else {
             appendJsonString(line, widenText(outcome.error));
         }
+        if (logFields) {
+            line += logFields(outcome);
+        }
         out_.write(line + "}\n");
     }
 }
@@ -78,7 +81,7 @@ void BatchReport::postBatchDone(int successCount) {
         std::string line = "{\"converted\": " + std::to_string(successCount) +
                            ", \"total\": " + std::to_string(logs_.size()) + ", \"output\": ";
         appendJsonPath(line, outputFolder_);
-        out_.write(line + "}\n");
+        out_.write(line + batchFields + "}\n");
     }
 }
 

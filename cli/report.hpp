@@ -3,6 +3,7 @@
 
 #include <cstddef>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -24,6 +25,11 @@ class BatchReport : public ProgressSink {
     void postLine(std::wstring text) override;
     void postBatchDone(int successCount) override;
     void logDone(std::size_t index, const LogOutcome& outcome);
+
+    // With JSON, more keys for each log's object (from its outcome) and for the batch's object:
+    // text that starts with ", " and is added before the closing brace.
+    std::function<std::string(const LogOutcome&)> logFields;
+    std::string batchFields;
 
   private:
     void writeLine(const std::wstring& text);

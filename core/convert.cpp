@@ -1,8 +1,14 @@
 #include "convert.hpp"
 
+#include <algorithm>
+#include <cstdint>
 #include <exception>
+#include <functional>
+#include <system_error>
+#include <thread>
 #include <utility>
 
+#include "os/memory.hpp"
 #include "read/log_reader.hpp"
 #include "text/text.hpp"
 #include "write/background_writer.hpp"
@@ -22,6 +28,19 @@ class LogPoints : public LogVisitor {
         }
         if (keep_) {
             kept_.insert(kept_.end(), points.begin(), points.end());
+        }
+    }
+    // Room for the points of a log of `bytes` bytes, so that keeping them does not copy them
+    // as they grow: a sample line is rarely shorter than 48 bytes. Only the pages filled are
+    // ever touched; without the room the points are kept all the same.
+    void expect(std::uint64_t bytes) {
+        if (!keep_) {
+            return;
+        }
+        try {
+            os::reserveLarge(
+                kept_, static_cast<std::size_t>(std::min<std::uint64_t>(bytes / 48, SIZE_MAX)));
+        } catch (const std::exception&) {
         }
     }
     const LogHeader& logHeader() const { return header_; }
@@ -88,14 +107,25 @@ class LogSets {
     }
 
     void writeCleaned(std::span<const YieldPoint> points, const analysis::CleaningResult& result) {
-        for (std::size_t i = 0; i < points.size(); ++i) {
-            if (result.isKept(i)) {
-                kept_->addPoints(points.subspan(i, 1));
-            } else {
-                const std::string reason = analysis::reasonText(result.flags[i]);
-                const std::string_view texts[] = {reason, log_};
-                removed_->addPoint(points[i], texts);
+        analysis::FilterMask mask = 0;
+        std::string reason;
+        for (std::size_t i = 0; i < points.size();) {
+            std::size_t run = i;
+            while (run < points.size() && result.isKept(run)) {
+                ++run;
             }
+            if (run > i) {  // a run of kept points at once
+                kept_->addPoints(points.subspan(i, run - i));
+                i = run;
+                continue;
+            }
+            if (result.flags[i] != mask || reason.empty()) {
+                mask = result.flags[i];
+                reason = analysis::reasonText(mask);
+            }
+            const std::string_view texts[] = {reason, log_};
+            removed_->addPoint(points[i], texts);
+            ++i;
         }
     }
 
@@ -152,6 +182,9 @@ PreparedLog prepareLog(const std::filesystem::path& inputPath,
             standard = &background.emplace(s.sets->standard());
         }
         visitor = &points.emplace(standard, keepsPoints(options));
+        std::error_code sizeError;
+        const std::uintmax_t bytes = std::filesystem::file_size(inputPath, sizeError);
+        visitor->expect(sizeError ? 0 : bytes);
 
         // Read: every error of the log itself comes first, whatever happened to the outputs.
         s.points = readLog(inputPath, *visitor, batch.stop);
@@ -178,7 +211,25 @@ PreparedLog prepareLog(const std::filesystem::path& inputPath,
             s.analysed->cleaning = analysis::cleanPoints(
                 s.analysed->points, options.cleaning.value_or(analysis::CleaningOptions{}));
         }
-        // Write: complete every set in its temporaries.
+        // Write: complete every set in its temporaries, the caller's work on the analysis
+        // meanwhile.
+        std::thread alongside;
+        const struct Joiner {
+            std::thread& thread;
+            ~Joiner() {
+                if (thread.joinable()) {
+                    thread.join();
+                }
+            }
+        } joiner{alongside};
+        if (options.whileWriting && s.analysed) {
+            const std::filesystem::path unsuffixed = outputFolder / s.name;
+            try {
+                alongside = std::thread(options.whileWriting, unsuffixed, std::cref(*s.analysed));
+            } catch (const std::system_error&) {
+                options.whileWriting(unsuffixed, *s.analysed);  // no thread to be had: first
+            }
+        }
         if (options.cleaning) {
             s.sets->writeCleaned(s.analysed->points, s.analysed->cleaning);
         }

@@ -7,6 +7,7 @@
 #include <atomic>
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -20,6 +21,8 @@
 #include "write/set_writer.hpp"
 
 namespace vornakite {
+
+struct AnalysedLog;
 
 // What a conversion writes beyond the standard set, and what it keeps for the caller. Without
 // any of it a log's standard set is all that is written, as a shapefile set, streamed with flat
@@ -43,6 +46,13 @@ struct ConversionOptions {
     // Every set has a Log column with the file name of the log each point comes from (merged
     // sets always have it).
     bool logColumn = false;
+    // With keepAnalysis: called with the set's base path as it would be without a suffix for a
+    // name taken earlier in the batch (the name is taken later, in input order) and the analysed
+    // log, once the filters have judged it, on a thread of its own while the sets are written;
+    // the conversion waits for it. Work that can go on meanwhile, such as a summary or a report
+    // section, whose results are used once the log's outcome shows it converted (and under
+    // which name). Must not throw.
+    std::function<void(const std::filesystem::path&, const AnalysedLog&)> whileWriting;
 };
 
 // The Reason column of a removed set: all filter codes together fit.

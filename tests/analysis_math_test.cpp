@@ -2,7 +2,9 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdint>
 #include <limits>
+#include <optional>
 #include <vector>
 
 #include "analysis/geo.hpp"
@@ -54,6 +56,61 @@ TEST(RobustStatistics, ThinsLargeSetsToAnEvenStride) {
     EXPECT_GT(sample.size(), kStatisticsSample / 2);
     EXPECT_EQ(sample[0], 0.0);
     EXPECT_EQ(sample[1] - sample[0], sample[2] - sample[1]);
+}
+
+TEST(RobustStatistics, BracketedMedianEqualsTheMedianOfAllValues) {
+    // Values offered one at a time, the pivots from a sample of every k-th: the result must be
+    // median() of all of them, or empty when the median is not between the pivots.
+    auto values = [](const char* kind, std::size_t n) {
+        std::vector<double> v(n);
+        std::uint64_t x = 88172645463325252ull;
+        for (std::size_t i = 0; i < n; ++i) {
+            x ^= x << 13, x ^= x >> 7, x ^= x << 17;
+            const double r = static_cast<double>(x % 100000) / 1000.0;
+            v[i] = kind[0] == 's'   ? static_cast<double>(i)         // sorted
+                   : kind[0] == 'd' ? static_cast<double>(n - i)     // descending
+                   : kind[0] == 'c' ? 42.0                           // constant
+                   : kind[0] == 't' ? (i % 2 == 0 ? 1.0 : 2.0)       // two values
+                   : kind[0] == 'h' ? (i < n / 2 + 1 ? r : 1e6 + r)  // halves far apart
+                                    : r;                             // random with ties
+        }
+        return v;
+    };
+    for (const char* kind : {"sorted", "descending", "constant", "two", "halves", "random"}) {
+        for (std::size_t n : {1u, 2u, 63u, 64u, 1000u, 4097u, 50000u, 120001u}) {
+            const std::vector<double> all = values(kind, n);
+            for (std::size_t every : {1u, 7u, 97u}) {
+                std::vector<double> sample;
+                for (std::size_t i = 0; i < n; i += every) {
+                    sample.push_back(all[i]);
+                }
+                MedianBracket bracket(sample, n);
+                for (double v : all) {
+                    bracket.offer(v);
+                }
+                std::vector<double> copy = all;
+                const std::optional<double> got = bracket.result();
+                if (got) {
+                    EXPECT_EQ(*got, median(copy)) << kind << " " << n << " " << every;
+                }
+                if (every == 1 || n <= 4096) {
+                    EXPECT_TRUE(got.has_value()) << kind << " " << n;  // a fair sample brackets
+                }
+            }
+        }
+    }
+    // An unfair sample (only the lowest values) cannot bracket the median: empty, not wrong.
+    std::vector<double> low(200, 0.0), all;
+    for (int i = 0; i < 2000; ++i) {
+        all.push_back(i);
+    }
+    MedianBracket bracket(low, all.size());
+    for (double v : all) {
+        bracket.offer(v);
+    }
+    EXPECT_FALSE(bracket.result().has_value());
+    MedianBracket none({}, 0);
+    EXPECT_TRUE(std::isnan(*none.result()));
 }
 
 TEST(Geometry, ValidPositionsAndWrappedLongitudes) {

@@ -3,13 +3,17 @@
 #include <algorithm>
 #include <charconv>
 #include <cmath>
+#include <exception>
 #include <limits>
 #include <stdexcept>
 #include <string>
+#include <system_error>
+#include <thread>
 
 #include "analysis/format.hpp"
 #include "analysis/geo.hpp"
 #include "analysis/robust.hpp"
+#include "os/memory.hpp"
 
 namespace vornakite::analysis {
 
@@ -68,10 +72,10 @@ const std::array<ThresholdInfo, kThresholdCount> kThresholdInfo = {{
     {Filter::SpeedChange, "speed-change", "relative speed change", "fraction",
      "6 robust SD of the change against the neighbours' median speed, at least 0.25",
      &CleaningOptions::speedChange},
-    {Filter::YieldOutlier, "yield-min", "lowest plausible yield", "bu/ac",
+    {Filter::YieldOutlier, "yield-min", "lowest plausible yield", "bu",
      "median - 5 robust SD of the positive yields, at most 0.2x the median",
      &CleaningOptions::yieldMin},
-    {Filter::YieldOutlier, "yield-max", "highest plausible yield", "bu/ac",
+    {Filter::YieldOutlier, "yield-max", "highest plausible yield", "bu",
      "median + 5 robust SD of the positive yields", &CleaningOptions::yieldMax},
     {Filter::LocalOutlier, "local-radius-m", "neighbour radius", "m",
      "6x the distance per sample (over ten samples), within 8 to 50 m",
@@ -106,6 +110,9 @@ const ThresholdInfo* findThreshold(std::string_view option) {
 namespace {
 
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+constexpr float kInf = std::numeric_limits<float>::infinity();
+// Work on tracks of at least this many points is shared with a second thread.
+constexpr std::size_t kParallelPoints = 1u << 16;
 constexpr double kPi = 3.14159265358979323846;
 
 // A plain decimal number ("25", "0.75", "-3", "1e2"), whatever the C locale: std::from_chars.
@@ -129,7 +136,83 @@ bool isFinite(const YieldPoint& p) {
            std::isfinite(p.density) && std::isfinite(p.speed);
 }
 
-// The state shared by the filters of one run.
+// Runs work(from, to, half) over [0, n): as two halves on two threads when n is large, so that
+// a long log's work is shared with a second core. The halves' results must not depend on each
+// other.
+template <class Work>
+void inHalves(std::size_t n, Work&& work) {
+    if (n < kParallelPoints) {
+        work(std::size_t{0}, n, 0);
+        return;
+    }
+    std::exception_ptr failure;
+    std::thread helper;
+    struct Joiner {
+        std::thread& thread;
+        ~Joiner() {
+            if (thread.joinable()) {
+                thread.join();
+            }
+        }
+    };
+    {
+        const Joiner joiner{helper};
+        try {
+            helper = std::thread([&] {
+                try {
+                    work(n / 2, n, 1);
+                } catch (...) {
+                    failure = std::current_exception();
+                }
+            });
+        } catch (const std::system_error&) {
+            work(n / 2, n, 1);  // no thread to be had: in turn
+        }
+        work(std::size_t{0}, n / 2, 0);
+    }
+    if (failure) {
+        std::rethrow_exception(failure);
+    }
+}
+
+// collectSample(n, keep, value), counted and collected in halves as inHalves() does.
+template <class Keep, class Value>
+std::vector<double> collectSampleInHalves(std::size_t n, Keep keep, Value value) {
+    std::size_t counts[2] = {0, 0};
+    inHalves(n, [&](std::size_t from, std::size_t to, int half) {
+        std::size_t count = 0;
+        for (std::size_t i = from; i < to; ++i) {
+            count += keep(i) ? 1u : 0u;
+        }
+        counts[half] = count;
+    });
+    const std::size_t count = counts[0] + counts[1];
+    const std::size_t stride = count > kStatisticsSample ? count / kStatisticsSample + 1 : 1;
+    std::vector<double> halves[2];
+    inHalves(n, [&](std::size_t from, std::size_t to, int half) {
+        // The second half goes on counting where the first one ends.
+        std::size_t seen = half == 0 ? 0 : counts[0];
+        std::size_t next = (seen + stride - 1) / stride * stride;
+        std::vector<double>& out = halves[half];
+        out.reserve(counts[half] / stride + 1);
+        for (std::size_t i = from; i < to; ++i) {
+            if (keep(i)) {
+                if (seen == next) {
+                    out.push_back(value(i));
+                    next += stride;
+                }
+                ++seen;
+            }
+        }
+    });
+    halves[0].insert(halves[0].end(), halves[1].begin(), halves[1].end());
+    return std::move(halves[0]);
+}
+
+// The state shared by the filters of one run. The points are read in three passes that each
+// serve several filters; what is looked at more often (the valid positions in metres and their
+// yields) gets arrays of its own. At a million points fresh memory costs as much as the
+// arithmetic, so the arrays are few and reused.
 class Cleaner {
   public:
     Cleaner(std::span<const YieldPoint> points, const CleaningOptions& options, CleaningResult& r)
@@ -139,16 +222,21 @@ class Cleaner {
 
   private:
     bool on(Filter f) const { return (opt_.enabled & bit(f)) != 0; }
+    FilterMask bitIfOn(Filter f) const { return on(f) ? bit(f) : FilterMask{0}; }
     void flag(std::size_t i, Filter f) { r_.flags[i] |= bit(f); }
     bool has(std::size_t i, FilterMask m) const { return (r_.flags[i] & m) != 0; }
+    // The value of a threshold: the option's when it is set, else the automatic one. use()
+    // also records it in the result, in the order the filters report them.
+    double threshold(std::string_view option, double automaticValue) const;
     double use(std::string_view option, double automaticValue);
-    bool judgeable();
+    std::vector<double>& scratch();
 
+    bool readPoints();
+    void takeSamples();
     void positions();
     void jumps();
-    void speeds();
-    void yields();
-    void moisture();
+    void pointFilters();
+    void dropJumps();
     void passEnds();
     void localOutliers();
 
@@ -157,9 +245,17 @@ class Cleaner {
     const CleaningOptions& opt_;
     CleaningResult& r_;
 
-    std::vector<std::uint8_t> valid_;  // valid position
-    std::vector<double> x_, y_;        // metres; meaningful where valid_
-    std::vector<std::size_t> track_;   // valid positions in file order
+    // The valid positions in file order (after dropJumps without the jumps): the point, x and y
+    // in metres (degrees until positions() projects them), and its yield.
+    std::vector<std::size_t> track_;
+    std::vector<double> tx_, ty_, tv_;
+    std::vector<double> scratch_;  // n values, for one step at a time
+    // Counted while reading: positive yields, points whose yield and previous yield are
+    // positive, positive speeds, finite and plausible moistures.
+    std::size_t positiveYields_ = 0, positivePairs_ = 0, positiveSpeeds_ = 0;
+    std::size_t finiteMoistures_ = 0, plausibleMoistures_ = 0;
+    // The samples the statistics are taken from.
+    std::vector<double> speedSample_, yieldSample_, diffSample_, moistureSample_;
     double medianStep_ = 0.0;
     double trackStep_ = 0.0;  // metres covered per sample
     double jumpMetres_ = 1.0;
@@ -167,6 +263,11 @@ class Cleaner {
     double yieldNoise_ = 0.0;   // sample-to-sample standard deviation of the yield
     double medianSpeed_ = 0.0;  // mph
 };
+
+double Cleaner::threshold(std::string_view option, double automaticValue) const {
+    const std::optional<double>& set = opt_.*(findThreshold(option)->member);
+    return set ? *set : automaticValue;
+}
 
 double Cleaner::use(std::string_view option, double automaticValue) {
     const ThresholdInfo* info = findThreshold(option);
@@ -176,31 +277,63 @@ double Cleaner::use(std::string_view option, double automaticValue) {
     return value;
 }
 
-bool Cleaner::judgeable() {
+std::vector<double>& Cleaner::scratch() {
+    os::resizeLarge(scratch_, n_);
+    return scratch_;
+}
+
+// The first pass: the track, the flags that need no statistics (NAN, POS, DUP) and the counts.
+// False, with the note set, when the log cannot be judged.
+bool Cleaner::readPoints() {
     if (n_ < kMinPointsToJudge) {
         r_.note = "too few points to judge (" + std::to_string(n_) + ", at least " +
                   std::to_string(kMinPointsToJudge) + " needed)";
         return false;
     }
+    os::reserveLarge(track_, n_);
+    os::reserveLarge(tx_, n_);
+    os::reserveLarge(ty_, n_);
+    os::reserveLarge(tv_, n_);
+    const double moistureLo = opt_.moistureMin.value_or(5.0);
+    const double moistureHi = opt_.moistureMax.value_or(45.0);
+    const FilterMask nonFinite = bitIfOn(Filter::NonFinite);
+    const FilterMask position = bitIfOn(Filter::Position);
+    const FilterMask duplicate = bitIfOn(Filter::Duplicate);
     std::size_t usable = 0;
     double lo = std::numeric_limits<double>::infinity();
     double hi = -lo;
     bool onePlace = true;
-    const YieldPoint* first = nullptr;
-    for (const YieldPoint& p : p_) {
-        if (!validPosition(p)) {
-            continue;
+    bool previousPositive = false;
+    for (std::size_t i = 0; i < n_; ++i) {
+        const YieldPoint& p = p_[i];
+        const bool positive = std::isfinite(p.yield) && p.yield > 0.0;
+        positiveYields_ += positive ? 1u : 0u;
+        positivePairs_ += positive && previousPositive ? 1u : 0u;
+        previousPositive = positive;
+        positiveSpeeds_ += std::isfinite(p.speed) && p.speed > 0.0 ? 1u : 0u;
+        finiteMoistures_ += std::isfinite(p.moisture) ? 1u : 0u;
+        plausibleMoistures_ += p.moisture >= moistureLo && p.moisture <= moistureHi ? 1u : 0u;
+        FilterMask flags = isFinite(p) ? FilterMask{0} : nonFinite;
+        if (validPosition(p)) {
+            if (!track_.empty() && (p.latitude != ty_[0] || p.longitude != tx_[0])) {
+                onePlace = false;
+            }
+            if (positive) {
+                ++usable;
+                lo = std::min(lo, p.yield);
+                hi = std::max(hi, p.yield);
+            }
+            if (i > 0 && p.latitude == p_[i - 1].latitude && p.longitude == p_[i - 1].longitude) {
+                flags |= duplicate;
+            }
+            track_.push_back(i);
+            tx_.push_back(p.longitude);
+            ty_.push_back(p.latitude);
+            tv_.push_back(p.yield);
+        } else {
+            flags |= position;
         }
-        if (first == nullptr) {
-            first = &p;
-        } else if (p.latitude != first->latitude || p.longitude != first->longitude) {
-            onePlace = false;
-        }
-        if (std::isfinite(p.yield) && p.yield > 0.0) {
-            ++usable;
-            lo = std::min(lo, p.yield);
-            hi = std::max(hi, p.yield);
-        }
+        r_.flags[i] = flags;
     }
     if (usable < kMinPointsToJudge) {
         r_.note = "too few points with a position and a positive yield to judge (" +
@@ -218,62 +351,62 @@ bool Cleaner::judgeable() {
     return true;
 }
 
-void Cleaner::run() {
-    r_.flags.assign(n_, 0);
-    if (!judgeable()) {
-        r_.kept = n_;
-        return;
-    }
-    valid_.resize(n_);
+// The second pass: the samples of the speeds, the positive yields, the differences of
+// consecutive positive yields, and the plausible moistures, each thinned by its own stride as
+// collectSample does.
+void Cleaner::takeSamples() {
+    struct Sampler {
+        std::vector<double>& out;
+        std::size_t stride, seen = 0, next = 0;
+        Sampler(std::vector<double>& o, std::size_t count)
+            : out(o), stride(count > kStatisticsSample ? count / kStatisticsSample + 1 : 1) {
+            out.reserve(count / stride + 1);
+        }
+        void offer(bool keep, double value) {
+            if (keep) {
+                if (seen == next) {
+                    out.push_back(value);
+                    next += stride;
+                }
+                ++seen;
+            }
+        }
+    };
+    const bool moisture = on(Filter::MoistureRange) || on(Filter::MoistureOutlier);
+    const double moistureLo = opt_.moistureMin.value_or(5.0);
+    const double moistureHi = opt_.moistureMax.value_or(45.0);
+    Sampler speeds(speedSample_, positiveSpeeds_), yields(yieldSample_, positiveYields_);
+    Sampler diffs(diffSample_, positivePairs_);
+    Sampler moistures(moistureSample_, moisture ? plausibleMoistures_ : 0);
+    bool previousPositive = false;
+    double previous = 0.0;
     for (std::size_t i = 0; i < n_; ++i) {
-        valid_[i] = validPosition(p_[i]) ? 1 : 0;
-        if (on(Filter::NonFinite) && !isFinite(p_[i])) {
-            flag(i, Filter::NonFinite);
-        }
-        if (on(Filter::Position) && !valid_[i]) {
-            flag(i, Filter::Position);
-        }
-    }
-    positions();
-    jumps();
-    speeds();
-    yields();
-    moisture();
-    passEnds();
-    localOutliers();
-
-    for (std::size_t i = 0; i < n_; ++i) {
-        const FilterMask m = r_.flags[i];
-        if (m == 0) {
-            ++r_.kept;
-            continue;
-        }
-        for (std::size_t f = 0; f < kFilterCount; ++f) {
-            r_.flagged[f] += (m >> f) & 1u;
-        }
-    }
-    r_.removed = n_ - r_.kept;
-    if (r_.kept * 2 < n_) {
-        r_.warnings.push_back("the filters removed more than half of the points");
+        const YieldPoint& p = p_[i];
+        const bool positive = std::isfinite(p.yield) && p.yield > 0.0;
+        speeds.offer(std::isfinite(p.speed) && p.speed > 0.0, p.speed);
+        yields.offer(positive, p.yield);
+        diffs.offer(positive && previousPositive, p.yield - previous);
+        moistures.offer(moisture && p.moisture >= moistureLo && p.moisture <= moistureHi,
+                        p.moisture);
+        previousPositive = positive;
+        previous = p.yield;
     }
 }
 
-// Projects the valid positions and finds the median step between consecutive ones.
+// Projects the valid positions around their median.
 void Cleaner::positions() {
-    const LocalProjection proj = LocalProjection::around(p_);
-    x_.assign(n_, 0.0);
-    y_.assign(n_, 0.0);
-    track_.reserve(n_);
-    for (std::size_t i = 0; i < n_; ++i) {
-        if (valid_[i]) {
-            x_[i] = proj.x(p_[i].longitude);
-            y_[i] = proj.y(p_[i].latitude);
-            track_.push_back(i);
-            if (on(Filter::Duplicate) && i > 0 && p_[i].latitude == p_[i - 1].latitude &&
-                p_[i].longitude == p_[i - 1].longitude) {
-                flag(i, Filter::Duplicate);
-            }
-        }
+    const std::size_t m = track_.size();
+    // The first valid position anchors longitudes, so that a field across the antimeridian is
+    // measured as one piece.
+    const double anchor = tx_[0];
+    auto all = [](std::size_t) { return true; };
+    std::vector<double> lats = collectSample(m, m, all, [&](std::size_t k) { return ty_[k]; });
+    std::vector<double> lons =
+        collectSample(m, m, all, [&](std::size_t k) { return wrapLongitude(tx_[k] - anchor); });
+    const LocalProjection proj(anchor + median(lons), median(lats));
+    for (std::size_t k = 0; k < m; ++k) {
+        tx_[k] = proj.x(tx_[k]);
+        ty_[k] = proj.y(ty_[k]);
     }
 }
 
@@ -283,27 +416,28 @@ void Cleaner::positions() {
 // gap in the log, not an error.
 void Cleaner::jumps() {
     const std::size_t m = track_.size();
-    auto dist = [&](std::size_t a, std::size_t b) {
-        return distance(x_[a] - x_[b], y_[a] - y_[b]);
+    auto squared = [&](std::size_t a, std::size_t b) {
+        const double dx = tx_[a] - tx_[b], dy = ty_[a] - ty_[b];
+        return dx * dx + dy * dy;
     };
-    std::vector<double> steps = collectSample(
-        m > 0 ? m - 1 : 0, [&](std::size_t k) { return dist(track_[k], track_[k + 1]) > 0.0; },
-        [&](std::size_t k) { return dist(track_[k], track_[k + 1]); });
+    // A step is longer than zero when its square is.
+    std::vector<double> steps = collectSampleInHalves(
+        m > 0 ? m - 1 : 0, [&](std::size_t k) { return squared(k, k + 1) > 0.0; },
+        [&](std::size_t k) { return std::sqrt(squared(k, k + 1)); });
     medianStep_ = steps.empty() ? 0.0 : median(steps);
     // The distance covered per sample, over ten samples: at a high sample rate a single step
     // is mostly GPS noise.
     constexpr std::size_t kSpan = 10;
-    std::vector<double> spans = collectSample(
-        m > kSpan ? m - kSpan : 0,
-        [&](std::size_t k) { return dist(track_[k], track_[k + kSpan]) > 0.0; },
-        [&](std::size_t k) { return dist(track_[k], track_[k + kSpan]) / kSpan; });
+    std::vector<double> spans = collectSampleInHalves(
+        m > kSpan ? m - kSpan : 0, [&](std::size_t k) { return squared(k, k + kSpan) > 0.0; },
+        [&](std::size_t k) { return std::sqrt(squared(k, k + kSpan)) / kSpan; });
     trackStep_ = spans.empty() ? medianStep_ : median(spans);
+    auto deviation = [&](std::size_t a, std::size_t b, std::size_t c) {
+        return distance(tx_[b] - 0.5 * (tx_[a] + tx_[c]), ty_[b] - 0.5 * (ty_[a] + ty_[c]));
+    };
     std::vector<double> deviations = collectSample(
-        m > 2 ? m - 2 : 0, [](std::size_t) { return true; },
-        [&](std::size_t k) {
-            const std::size_t a = track_[k], b = track_[k + 1], c = track_[k + 2];
-            return distance(x_[b] - 0.5 * (x_[a] + x_[c]), y_[b] - 0.5 * (y_[a] + y_[c]));
-        });
+        m > 2 ? m - 2 : 0, m > 2 ? m - 2 : 0, [](std::size_t) { return true; },
+        [&](std::size_t k) { return deviation(k, k + 1, k + 2); });
     const double medianDeviation = deviations.empty() ? 0.0 : median(deviations);
     const double automatic = std::max({1.5 * medianStep_, 6.0 * medianDeviation, 1.0});
     if (!on(Filter::Jump)) {
@@ -313,8 +447,8 @@ void Cleaner::jumps() {
     jumpMetres_ = use("jump-m", automatic);
     const double bigStep = medianStep_ + jumpMetres_;
     const double backTolerance = 2.0 * medianStep_ + jumpMetres_;
-    auto dx = [&](std::size_t k) { return x_[track_[k]] - x_[track_[k - 1]]; };
-    auto dy = [&](std::size_t k) { return y_[track_[k]] - y_[track_[k - 1]]; };
+    auto dx = [&](std::size_t k) { return tx_[k] - tx_[k - 1]; };
+    auto dy = [&](std::size_t k) { return ty_[k] - ty_[k - 1]; };
     auto big = [&](std::size_t k) { return distance(dx(k), dy(k)) > bigStep; };
     constexpr std::size_t kLongestJump = 30;
     for (std::size_t k = 1; k + 1 < m; ++k) {
@@ -331,158 +465,218 @@ void Cleaner::jumps() {
             }
         }
     }
-    for (std::size_t k = 1; k + 1 < m; ++k) {
-        const std::size_t a = track_[k - 1], b = track_[k], c = track_[k + 1];
-        if (has(b, bit(Filter::Jump))) {
-            continue;
+    // Each point against its neighbours' midpoint: on its own, so in halves.
+    inHalves(m, [&](std::size_t from, std::size_t to, int) {
+        for (std::size_t k = std::max<std::size_t>(from, 1); k < to && k + 1 < m; ++k) {
+            if (has(track_[k], bit(Filter::Jump))) {
+                continue;
+            }
+            if (deviation(k - 1, k, k + 1) > jumpMetres_ &&
+                std::sqrt(squared(k - 1, k + 1)) <= backTolerance) {
+                flag(track_[k], Filter::Jump);
+            }
         }
-        const double dev = distance(x_[b] - 0.5 * (x_[a] + x_[c]), y_[b] - 0.5 * (y_[a] + y_[c]));
-        if (dev > jumpMetres_ && dist(a, c) <= backTolerance) {
-            flag(b, Filter::Jump);
-        }
-    }
+    });
 }
 
-void Cleaner::speeds() {
-    std::vector<double> sample = collectSample(
-        n_, [&](std::size_t i) { return std::isfinite(p_[i].speed) && p_[i].speed > 0.0; },
-        [&](std::size_t i) { return p_[i].speed; });
-    if (sample.size() < kMinPointsToJudge) {
+// The third pass: the filters that judge each point by its own values against thresholds from
+// the samples (SLOW, SPD, ZERO, YLD, MST, MSO), and each speed's change against its neighbours
+// (DSPD), whose threshold comes from those changes.
+void Cleaner::pointFilters() {
+    constexpr double kInfinity = std::numeric_limits<double>::infinity();
+    // Speeds. Outside a band from -infinity to +infinity is never.
+    const bool speeds = speedSample_.size() >= kMinPointsToJudge;
+    double slowUsed = 0.0, speedLo = -kInfinity, speedHi = kInfinity;
+    if (!speeds) {
         if (on(Filter::Slow) || on(Filter::SpeedBand) || on(Filter::SpeedChange)) {
             r_.warnings.push_back("speed filters not run: too few positive speeds");
         }
-        return;
-    }
-    const Robust s = robust(sample);
-    medianSpeed_ = s.median;
-    const double slow = std::max(0.5, 0.4 * s.median);
-    const double slowUsed = on(Filter::Slow) ? use("slow-mph", slow) : slow;
-    if (on(Filter::Slow)) {
-        for (std::size_t i = 0; i < n_; ++i) {
-            if (p_[i].speed < slowUsed) {
-                flag(i, Filter::Slow);
-            }
+    } else {
+        const Robust s = robust(speedSample_);
+        medianSpeed_ = s.median;
+        const double slow = std::max(0.5, 0.4 * s.median);
+        slowUsed = on(Filter::Slow) ? use("slow-mph", slow) : slow;
+        if (on(Filter::SpeedBand)) {
+            speedLo = use("speed-min-mph", std::min(s.median - 5.0 * s.sigma, 0.5 * s.median));
+            speedHi = use("speed-max-mph", std::max(s.median + 5.0 * s.sigma, 1.5 * s.median));
         }
     }
-    if (on(Filter::SpeedBand)) {
-        const double lo = use("speed-min-mph", std::min(s.median - 5.0 * s.sigma, 0.5 * s.median));
-        const double hi = use("speed-max-mph", std::max(s.median + 5.0 * s.sigma, 1.5 * s.median));
-        for (std::size_t i = 0; i < n_; ++i) {
-            if (p_[i].speed < lo || p_[i].speed > hi) {
-                flag(i, Filter::SpeedBand);
-            }
-        }
-    }
-    if (!on(Filter::SpeedChange)) {
-        return;
-    }
-    // The change of each speed against the median of the two speeds before and after it.
-    std::vector<double> change(n_, kNaN);
-    for (std::size_t i = 0; i < n_; ++i) {
-        double around[4];
-        int k = 0;
-        for (std::size_t j = i >= 2 ? i - 2 : 0; j <= i + 2 && j < n_; ++j) {
-            if (j != i && std::isfinite(p_[j].speed)) {
-                around[k++] = p_[j].speed;
-            }
-        }
-        if (k < 2 || !std::isfinite(p_[i].speed)) {
-            continue;
-        }
-        // The median of two to four values: the sum without the extremes, averaged.
-        double sum = 0.0, lo = around[0], hi = around[0];
-        for (int a = 0; a < k; ++a) {
-            sum += around[a];
-            lo = std::min(lo, around[a]);
-            hi = std::max(hi, around[a]);
-        }
-        const double ref = k == 2 ? 0.5 * sum : k == 3 ? sum - lo - hi : 0.5 * (sum - lo - hi);
-        if (ref > slowUsed) {
-            change[i] = p_[i].speed / ref - 1.0;
-        }
-    }
-    std::vector<double> changes = collectSample(
-        n_, [&](std::size_t i) { return std::isfinite(change[i]); },
-        [&](std::size_t i) { return change[i]; });
-    const double limit = use("speed-change", std::max(0.25, 6.0 * robust(changes).sigma));
-    for (std::size_t i = 0; i < n_; ++i) {
-        if (std::fabs(change[i]) > limit) {
-            flag(i, Filter::SpeedChange);
-        }
-    }
-}
-
-void Cleaner::yields() {
-    auto positive = [&](std::size_t i) { return std::isfinite(p_[i].yield) && p_[i].yield > 0.0; };
-    std::vector<double> sample =
-        collectSample(n_, positive, [&](std::size_t i) { return p_[i].yield; });
-    const Robust y = robust(sample);
+    // Yields.
+    const Robust y = robust(yieldSample_);
     medianYield_ = y.median;
     // Sample-to-sample noise: the spread of differences between consecutive yields, which the
-    // field's slow spatial trend hardly touches.
-    std::vector<double> diffs = collectSample(
-        n_, [&](std::size_t i) { return i > 0 && positive(i) && positive(i - 1); },
-        [&](std::size_t i) { return p_[i].yield - p_[i - 1].yield; });
-    yieldNoise_ =
-        diffs.size() >= kMinPointsToJudge ? robust(diffs).sigma / std::sqrt(2.0) : y.sigma;
-    if (on(Filter::ZeroYield)) {
-        for (std::size_t i = 0; i < n_; ++i) {
-            if (p_[i].yield <= 0.0) {
-                flag(i, Filter::ZeroYield);
-            }
-        }
-    }
+    // field's slow trend hardly touches.
+    yieldNoise_ = diffSample_.size() >= kMinPointsToJudge
+                      ? robust(diffSample_).sigma / std::sqrt(2.0)
+                      : y.sigma;
+    const double yieldLoAuto = std::max(0.0, std::min(y.median - 5.0 * y.sigma, 0.2 * y.median));
+    const double yieldHiAuto = y.median + 5.0 * y.sigma;
+    double yieldLo = -kInfinity, yieldHi = kInfinity;
     if (on(Filter::YieldOutlier)) {
-        const double lo =
-            use("yield-min", std::max(0.0, std::min(y.median - 5.0 * y.sigma, 0.2 * y.median)));
-        const double hi = use("yield-max", y.median + 5.0 * y.sigma);
-        for (std::size_t i = 0; i < n_; ++i) {
-            if (positive(i) && (p_[i].yield < lo || p_[i].yield > hi)) {
-                flag(i, Filter::YieldOutlier);
+        yieldLo = threshold("yield-min", yieldLoAuto);
+        yieldHi = threshold("yield-max", yieldHiAuto);
+    }
+    // Moistures. When most finite moistures lie outside the plausible range (no sensor, or
+    // another unit), judging by the range would remove everything. Counted over all points
+    // while reading: the sample is thinned on large logs.
+    const bool moistureRange = on(Filter::MoistureRange);
+    const bool moistureOutlier = on(Filter::MoistureOutlier);
+    const double moistureLo = opt_.moistureMin.value_or(5.0);
+    const double moistureHi = opt_.moistureMax.value_or(45.0);
+    bool moisture = moistureRange || moistureOutlier;
+    if (moisture &&
+        (plausibleMoistures_ * 2 < finiteMoistures_ || plausibleMoistures_ < kMinPointsToJudge)) {
+        r_.warnings.push_back("moisture filters not run: most moistures are outside " +
+                              plainNumber(moistureLo, 2) + " to " + plainNumber(moistureHi, 2) +
+                              " %");
+        moisture = false;
+    }
+    double moistureCentre = 0.0, moistureDevAuto = 0.0, moistureDev = kInfinity;
+    if (moisture && moistureOutlier) {
+        const Robust m = robust(moistureSample_);
+        moistureCentre = m.median;
+        moistureDevAuto = std::max({6.0 * m.sigma, 0.4 * m.median, 5.0});
+        moistureDev = threshold("moisture-dev", moistureDevAuto);
+    }
+
+    const FilterMask slowBit = speeds ? bitIfOn(Filter::Slow) : FilterMask{0};
+    const FilterMask bandBit = speeds ? bitIfOn(Filter::SpeedBand) : FilterMask{0};
+    const FilterMask zeroBit = bitIfOn(Filter::ZeroYield);
+    const FilterMask yieldBit = bitIfOn(Filter::YieldOutlier);
+    const FilterMask rangeBit = moisture ? bitIfOn(Filter::MoistureRange) : FilterMask{0};
+    const FilterMask moistureBit = moisture ? bitIfOn(Filter::MoistureOutlier) : FilterMask{0};
+    // The change of each speed against the median of the two speeds before and after it.
+    const bool changes = speeds && on(Filter::SpeedChange);
+    double* change = changes ? scratch().data() : nullptr;
+    std::size_t finiteHalves[2] = {0, 0};
+    inHalves(n_, [&](std::size_t from, std::size_t to, int half) {
+        std::size_t finiteChanges = 0;
+        for (std::size_t i = from; i < to; ++i) {
+            const YieldPoint& p = p_[i];
+            const double v = p.yield, m = p.moisture;
+            r_.flags[i] |= static_cast<FilterMask>(
+                (p.speed < slowUsed ? slowBit : 0) |
+                (p.speed < speedLo || p.speed > speedHi ? bandBit : 0) | (v <= 0.0 ? zeroBit : 0) |
+                (std::isfinite(v) && v > 0.0 && (v < yieldLo || v > yieldHi) ? yieldBit : 0) |
+                (std::isfinite(m) && !(m >= moistureLo && m <= moistureHi) ? rangeBit : 0) |
+                (std::fabs(m - moistureCentre) > moistureDev ? moistureBit : 0));
+            if (!changes) {
+                continue;
+            }
+            change[i] = kNaN;
+            if (!std::isfinite(p.speed)) {
+                continue;
+            }
+            double around[4];
+            int k = 0;
+            if (i >= 2 && i + 2 < n_) {
+                // Inside the log: the four neighbours, then only the finite ones.
+                const double a[4] = {p_[i - 2].speed, p_[i - 1].speed, p_[i + 1].speed,
+                                     p_[i + 2].speed};
+                for (const double w : a) {
+                    around[k] = w;
+                    k += std::isfinite(w) ? 1 : 0;
+                }
+            } else {
+                for (std::size_t j = i >= 2 ? i - 2 : 0; j <= i + 2 && j < n_; ++j) {
+                    if (j != i && std::isfinite(p_[j].speed)) {
+                        around[k++] = p_[j].speed;
+                    }
+                }
+            }
+            if (k < 2) {
+                continue;
+            }
+            // The median of two to four values: the sum without the extremes, averaged.
+            double sum = 0.0, lo = around[0], hi = around[0];
+            for (int a = 0; a < k; ++a) {
+                sum += around[a];
+                lo = std::min(lo, around[a]);
+                hi = std::max(hi, around[a]);
+            }
+            const double ref = k == 2 ? 0.5 * sum : k == 3 ? sum - lo - hi : 0.5 * (sum - lo - hi);
+            if (ref > slowUsed) {
+                change[i] = p.speed / ref - 1.0;
+                finiteChanges += std::isfinite(change[i]) ? 1u : 0u;
             }
         }
+        finiteHalves[half] = finiteChanges;
+    });
+    const std::size_t finiteChanges = finiteHalves[0] + finiteHalves[1];
+    if (changes) {
+        std::vector<double> sampled = collectSample(
+            n_, finiteChanges, [&](std::size_t i) { return std::isfinite(change[i]); },
+            [&](std::size_t i) { return change[i]; });
+        const double limit = use("speed-change", std::max(0.25, 6.0 * robust(sampled).sigma));
+        inHalves(n_, [&](std::size_t from, std::size_t to, int) {
+            for (std::size_t i = from; i < to; ++i) {
+                if (std::fabs(change[i]) > limit) {
+                    flag(i, Filter::SpeedChange);
+                }
+            }
+        });
+    }
+    // The thresholds in the order the filters report them.
+    if (on(Filter::YieldOutlier)) {
+        use("yield-min", yieldLoAuto);
+        use("yield-max", yieldHiAuto);
+    }
+    if (moisture && moistureRange) {
+        use("moisture-min", 5.0);
+        use("moisture-max", 45.0);
+    }
+    if (moisture && moistureOutlier) {
+        use("moisture-dev", moistureDevAuto);
     }
 }
 
-void Cleaner::moisture() {
-    const bool range = on(Filter::MoistureRange), outlier = on(Filter::MoistureOutlier);
-    if (!range && !outlier) {
+// The filters after this one leave the jumps out: the track is compacted in place.
+void Cleaner::dropJumps() {
+    std::size_t to = 0;
+    for (std::size_t k = 0; k < track_.size(); ++k) {
+        if (!has(track_[k], bit(Filter::Jump))) {
+            track_[to] = track_[k];
+            tx_[to] = tx_[k];
+            ty_[to] = ty_[k];
+            tv_[to] = tv_[k];
+            ++to;
+        }
+    }
+    track_.resize(to);
+    tx_.resize(to);
+    ty_.resize(to);
+    tv_.resize(to);
+}
+
+void Cleaner::run() {
+    os::reserveLarge(r_.flags, n_);
+    r_.flags.assign(n_, 0);
+    if (!readPoints()) {
+        r_.flags.assign(n_, 0);
+        r_.kept = n_;
         return;
     }
-    const double lo = opt_.moistureMin.value_or(5.0);
-    const double hi = opt_.moistureMax.value_or(45.0);
-    auto plausible = [&](std::size_t i) { return p_[i].moisture >= lo && p_[i].moisture <= hi; };
-    std::vector<double> sample =
-        collectSample(n_, plausible, [&](std::size_t i) { return p_[i].moisture; });
-    // Counted over all points: the sample above is thinned on large logs.
-    std::size_t finite = 0, inRange = 0;
+    takeSamples();
+    positions();
+    jumps();
+    pointFilters();
+    dropJumps();
+    passEnds();
+    localOutliers();
+
+    std::array<std::size_t, std::size_t{1} << kFilterCount> masks{};
     for (std::size_t i = 0; i < n_; ++i) {
-        finite += std::isfinite(p_[i].moisture) ? 1u : 0u;
-        inRange += plausible(i) ? 1u : 0u;
+        ++masks[r_.flags[i]];
     }
-    if (inRange * 2 < finite || inRange < kMinPointsToJudge) {
-        // No moisture sensor, or another unit: judging by the range would remove everything.
-        r_.warnings.push_back("moisture filters not run: most moistures are outside " +
-                              plainNumber(lo, 2) + " to " + plainNumber(hi, 2) + " %");
-        return;
-    }
-    if (range) {
-        use("moisture-min", 5.0);
-        use("moisture-max", 45.0);
-        for (std::size_t i = 0; i < n_; ++i) {
-            if (std::isfinite(p_[i].moisture) && !plausible(i)) {
-                flag(i, Filter::MoistureRange);
-            }
+    r_.kept = masks[0];
+    for (std::size_t m = 1; m < masks.size(); ++m) {
+        for (std::size_t f = 0; f < kFilterCount; ++f) {
+            r_.flagged[f] += ((m >> f) & 1u) * masks[m];
         }
     }
-    if (outlier) {
-        const Robust m = robust(sample);
-        const double dev = use("moisture-dev", std::max({6.0 * m.sigma, 0.4 * m.median, 5.0}));
-        for (std::size_t i = 0; i < n_; ++i) {
-            if (std::fabs(p_[i].moisture - m.median) > dev) {
-                flag(i, Filter::MoistureOutlier);
-            }
-        }
+    r_.removed = n_ - r_.kept;
+    if (r_.kept * 2 < n_) {
+        r_.warnings.push_back("the filters removed more than half of the points");
     }
 }
 
@@ -507,22 +701,23 @@ void Cleaner::passEnds() {
     }
     const double scanned = use("ramp-samples", std::clamp(std::round(10.0 / interval), 4.0, 60.0));
     const std::size_t scan = static_cast<std::size_t>(std::clamp(scanned, 0.0, 1000.0));
-    std::vector<std::size_t> u;
-    u.reserve(track_.size());
-    for (std::size_t i : track_) {
-        if (!has(i, bit(Filter::Jump))) {
-            u.push_back(i);
-        }
-    }
+    // The track without the jumps.
+    const std::vector<std::size_t>& u = track_;
+    const std::vector<double>&ux = tx_, &uy = ty_, &uv = tv_;
     const std::size_t m = u.size();
     if (m < kMinPointsToJudge || scan == 0) {
         return;
     }
     const double gap = medianStep_ + jumpMetres_;
     // gapBefore[k]: a gap between u[k-1] and u[k]; turn[k]: the heading changes at u[k].
+    // along[k]: the distance along the track to u[k].
     std::vector<std::uint8_t> gapBefore(m, 0), turn(m, 0);
+    double* along = scratch().data();
+    along[0] = 0.0;
     for (std::size_t k = 1; k < m; ++k) {
-        gapBefore[k] = distance(x_[u[k]] - x_[u[k - 1]], y_[u[k]] - y_[u[k - 1]]) > gap ? 1 : 0;
+        const double step = distance(ux[k] - ux[k - 1], uy[k] - uy[k - 1]);
+        gapBefore[k] = step > gap ? 1 : 0;
+        along[k] = along[k - 1] + step;
     }
     // The heading before a point is that of the chord from the latest earlier point at least
     // `chord` metres away, the heading after it that of the chord to the first later one: by
@@ -533,39 +728,77 @@ void Cleaner::passEnds() {
     constexpr std::size_t kLongestChord = 400;
     const double cosLimit = std::cos(35.0 * kPi / 180.0);
     auto far = [&](std::size_t a, std::size_t b) {
-        const double dx = x_[u[a]] - x_[u[b]], dy = y_[u[a]] - y_[u[b]];
+        const double dx = ux[a] - ux[b], dy = uy[a] - uy[b];
         return dx * dx + dy * dy >= chord2;
     };
-    std::size_t segment = 0;  // first index of the current gap-free segment
-    std::size_t back = 0, ahead = 0;
-    for (std::size_t k = 0; k < m; ++k) {
-        if (gapBefore[k]) {
-            segment = k;
+    // A point less far along the track than a chord cannot be a chord away in a straight line:
+    // the searches below start where the track has covered that distance. The margin covers
+    // the rounding of the sums, so the result is the same as searching every point.
+    const double surelyShort = chord * (1.0 - 1e-9) - 1e-12 * along[m - 1];
+    // The turns of [from, to); the state of the walk is set up as a walk from 0 would have it.
+    auto findTurns = [&](std::size_t from, std::size_t to, int) {
+        std::size_t segment = from;  // first index of the current gap-free segment
+        while (segment > 0 && !gapBefore[segment]) {
+            --segment;
         }
-        // back: the latest index in [segment, k) far from k, searched afresh like `ahead`.
-        back = k;
-        for (std::size_t s = 0; back > segment && (back == k || !far(back, k)) && s < kLongestChord;
-             ++s) {
-            --back;
+        std::size_t segmentEnd = 0;  // its last index
+        // [shortBefore, k): along the track less than surelyShort from k; (k, shortAfter): the
+        // same.
+        std::size_t shortBefore = static_cast<std::size_t>(
+            std::partition_point(along, along + from,
+                                 [&](double a) { return along[from] - a >= surelyShort; }) -
+            along);
+        std::size_t shortAfter = from;
+        std::size_t back = 0, ahead = 0;
+        for (std::size_t k = from; k < to; ++k) {
+            if (gapBefore[k]) {
+                segment = k;
+            }
+            if (segmentEnd < k) {
+                segmentEnd = k;
+            }
+            if (segmentEnd == k) {
+                while (segmentEnd + 1 < m && !gapBefore[segmentEnd + 1]) {
+                    ++segmentEnd;
+                }
+            }
+            while (shortBefore < k && along[k] - along[shortBefore] >= surelyShort) {
+                ++shortBefore;
+            }
+            shortAfter = std::max(shortAfter, k + 1);
+            while (shortAfter < m && along[shortAfter] - along[k] < surelyShort) {
+                ++shortAfter;
+            }
+            // back: the latest index in [segment, k) far from k, looking back at most kLongestChord
+            // points. Both searches are done afresh for each point: on a turn the track comes back
+            // alongside itself, so the previous point's answers can be wrong for this one.
+            const std::size_t lowest =
+                std::max(segment, k >= kLongestChord ? k - kLongestChord : 0);
+            back = k;
+            if (k > segment) {
+                back = shortBefore > 0 ? std::max(lowest, shortBefore - 1) : lowest;
+                while (back > lowest && !far(back, k)) {
+                    --back;
+                }
+            }
+            // ahead: the first index after k, within the segment, far from k.
+            const std::size_t highest = std::min(segmentEnd, k + kLongestChord);
+            ahead = std::min(highest, shortAfter);
+            while (ahead < highest && !far(ahead, k)) {
+                ++ahead;
+            }
+            if (back >= k || ahead <= k || !far(back, k) || !far(ahead, k)) {
+                continue;
+            }
+            const double ax = ux[k] - ux[back], ay = uy[k] - uy[back];
+            const double bx = ux[ahead] - ux[k], by = uy[ahead] - uy[k];
+            if ((ax * bx + ay * by) / (distance(ax, ay) * distance(bx, by)) < cosLimit) {
+                turn[k] = 1;
+            }
         }
-        // ahead: the first index after k, within the segment, far from k. Both are searched
-        // afresh for each point: on a turn the track comes back alongside itself, so the
-        // previous point's answers can be wrong for this one.
-        ahead = k;
-        for (std::size_t s = 0;
-             ahead + 1 < m && !gapBefore[ahead + 1] && !far(ahead, k) && s < kLongestChord; ++s) {
-            ++ahead;
-        }
-        if (back >= k || ahead <= k || !far(back, k) || !far(ahead, k)) {
-            continue;
-        }
-        const double ax = x_[u[k]] - x_[u[back]], ay = y_[u[k]] - y_[u[back]];
-        const double bx = x_[u[ahead]] - x_[u[k]], by = y_[u[ahead]] - y_[u[k]];
-        if ((ax * bx + ay * by) / (distance(ax, ay) * distance(bx, by)) < cosLimit) {
-            turn[k] = 1;
-        }
-    }
-    auto yieldAt = [&](std::size_t k) { return p_[u[k]].yield; };
+    };
+    inHalves(m, findTurns);
+    auto yieldAt = [&](std::size_t k) { return uv[k]; };
     auto rampable = [&](std::size_t k, double limit) {
         const double v = yieldAt(k);
         return std::isfinite(v) && v > 0.0 && v < limit;
@@ -666,51 +899,132 @@ void Cleaner::passEnds() {
 }
 
 // Cells of a square grid over the pool points, found through an open-addressing hash of the
-// cell coordinates: O(n) to build, O(1) to look up, however far apart the points lie.
+// cell coordinates: O(n) to build, O(1) to look up, however far apart the points lie. A cell's
+// points are listed side by side, as their places on the track.
 class CellGrid {
   public:
-    CellGrid(double cell, const std::vector<double>& x, const std::vector<double>& y,
-             const std::vector<std::uint32_t>& pool)
-        : cell_(cell) {
-        std::size_t size = 64;
-        while (size < pool.size()) {
-            size *= 2;
-        }
-        slots_.assign(size, Slot{});
-        std::vector<std::uint32_t> cellOf(pool.size());
-        for (std::size_t k = 0; k < pool.size(); ++k) {
-            const std::uint64_t key = keyOf(x[pool[k]], y[pool[k]]);
-            std::uint32_t id = find(key);
-            if (id == kNone) {
-                if (2 * (counts_.size() + 1) > slots_.size()) {
-                    grow();
+    // The pool: the track points k (in the cell of key keys[k], with yield v[k]) for which
+    // inPool(k) holds.
+    template <class InPool>
+    CellGrid(const std::vector<std::uint64_t>& keys, const std::vector<double>& v, InPool inPool) {
+        const std::size_t m = keys.size();
+        std::vector<std::uint32_t> cellOf;
+        os::reserveLarge(cellOf, m);
+        cellOf.assign(m, kNone);
+        std::uint64_t lastKey = ~0ull;  // consecutive points mostly share a cell
+        std::uint32_t id = kNone;
+        std::size_t n = 0;
+        slots_.assign(64, Slot{});
+        for (std::size_t k = 0; k < m; ++k) {
+            if (!inPool(k)) {
+                continue;
+            }
+            const std::uint64_t key = keys[k];
+            if (key != lastKey) {
+                lastKey = key;
+                id = find(key);
+                if (id == kNone) {
+                    if (2 * (counts_.size() + 1) > slots_.size()) {
+                        grow();
+                    }
+                    id = insert(key);
                 }
-                id = insert(key);
             }
             cellOf[k] = id;
             ++counts_[id];
+            ++n;
         }
         starts_.assign(counts_.size() + 1, 0);
         for (std::size_t c = 0; c < counts_.size(); ++c) {
             starts_[c + 1] = starts_[c] + counts_[c];
         }
-        items_.resize(pool.size());
+        os::resizeLarge(members_, n);
         std::vector<std::uint32_t> fill(starts_.begin(), starts_.end() - 1);
-        for (std::size_t k = 0; k < pool.size(); ++k) {
-            items_[fill[cellOf[k]]++] = pool[k];
+        for (std::size_t k = 0; k < m; ++k) {
+            if (cellOf[k] != kNone) {
+                members_[fill[cellOf[k]]++] = static_cast<std::uint32_t>(k);
+            }
+        }
+        extremes_.resize(counts_.size());
+        for (std::size_t c = 0; c < counts_.size(); ++c) {
+            for (std::uint32_t j = starts_[c]; j < starts_[c + 1]; ++j) {
+                extremes_[c].add(static_cast<float>(v[members_[j]]), j);
+            }
         }
     }
 
+    std::size_t size() const { return members_.size(); }
+
+    // The three lowest and the three highest values of a set, sorted outwards (infinities
+    // where the set has fewer), and where in points() the values of a cell's own are.
+    struct Extremes {
+        float low[3] = {kInf, kInf, kInf};
+        float high[3] = {-kInf, -kInf, -kInf};
+        std::uint32_t lowAt[3] = {0, 0, 0};
+        std::uint32_t highAt[3] = {0, 0, 0};
+        void add(float v, std::uint32_t at) {
+            if (v < low[2]) {
+                pushLow(v, at);
+            }
+            if (v > high[2]) {
+                pushHigh(v, at);
+            }
+        }
+        // The values of another set (without their places).
+        void add(const Extremes& e) {
+            for (int k = 0; k < 3 && e.low[k] < low[2]; ++k) {
+                pushLow(e.low[k], 0);
+            }
+            for (int k = 0; k < 3 && e.high[k] > high[2]; ++k) {
+                pushHigh(e.high[k], 0);
+            }
+        }
+
+      private:
+        void pushLow(float v, std::uint32_t at) {
+            int k = 2;
+            for (; k > 0 && v < low[k - 1]; --k) {
+                low[k] = low[k - 1];
+                lowAt[k] = lowAt[k - 1];
+            }
+            low[k] = v;
+            lowAt[k] = at;
+        }
+        void pushHigh(float v, std::uint32_t at) {
+            int k = 2;
+            for (; k > 0 && v > high[k - 1]; --k) {
+                high[k] = high[k - 1];
+                highAt[k] = highAt[k - 1];
+            }
+            high[k] = v;
+            highAt[k] = at;
+        }
+    };
+    const Extremes& extremes(std::uint32_t id) const { return extremes_[id]; }
+
     static constexpr std::uint32_t kNone = 0xFFFFFFFFu;
 
-    std::int64_t column(double v) const {
-        return static_cast<std::int64_t>(std::clamp(std::floor(v / cell_), -1e9, 1e9));
+    // floor(v / cell), kept within +-1e9; without calling floor(), which is a library call
+    // on plain x86-64.
+    static std::int64_t column(double v, double cell) {
+        const double q = std::clamp(v / cell, -1e9, 1e9);
+        const auto t = static_cast<std::int64_t>(q);
+        return static_cast<double>(t) > q ? t - 1 : t;
     }
     static std::uint64_t pack(std::int64_t cx, std::int64_t cy) {
         return (static_cast<std::uint64_t>(cx + (1ll << 31)) << 32) |
                static_cast<std::uint64_t>(cy + (1ll << 31));
     }
-    std::uint64_t keyOf(double x, double y) const { return pack(column(x), column(y)); }
+    // The key of the cell of side `cell` that (x, y) lies in, and its column and row.
+    static std::uint64_t keyOf(double x, double y, double cell) {
+        return pack(column(x, cell), column(y, cell));
+    }
+    static std::int64_t columnOf(std::uint64_t key) {
+        return static_cast<std::int64_t>(key >> 32) - (1ll << 31);
+    }
+    static std::int64_t rowOf(std::uint64_t key) {
+        return static_cast<std::int64_t>(key & 0xFFFFFFFFu) - (1ll << 31);
+    }
 
     std::uint32_t find(std::uint64_t key) const {
         const std::size_t mask = slots_.size() - 1;
@@ -723,9 +1037,11 @@ class CellGrid {
             }
         }
     }
-    std::span<const std::uint32_t> items(std::uint32_t id) const {
-        return {items_.data() + starts_[id], items_.data() + starts_[id + 1]};
-    }
+    // The range of cell `id` in points().
+    std::size_t begin(std::uint32_t id) const { return starts_[id]; }
+    std::size_t end(std::uint32_t id) const { return starts_[id + 1]; }
+    // The place on the track of the j-th listed point.
+    std::uint32_t member(std::size_t j) const { return members_[j]; }
 
   private:
     static std::size_t hash(std::uint64_t key) {
@@ -763,11 +1079,11 @@ class CellGrid {
         std::uint64_t key = 0;
         std::uint32_t idPlusOne = 0;  // 0: empty
     };
-    double cell_;
     std::vector<Slot> slots_;
     std::vector<std::uint32_t> counts_;
     std::vector<std::uint32_t> starts_;
-    std::vector<std::uint32_t> items_;
+    std::vector<std::uint32_t> members_;  // track places, cell by cell
+    std::vector<Extremes> extremes_;
 };
 
 // Local outliers: each point with a position and a positive yield against the median of the
@@ -776,6 +1092,13 @@ class CellGrid {
 // so that a calm neighbourhood does not make every wobble an outlier. At most 256 candidates of
 // the 3x3 cells around a point are examined, taken at an even stride, so that a dense spot of a
 // million points costs no more than a field.
+//
+// A point is no outlier while fewer than half of its neighbours lie below the band of
+// `sigmas` floor spreads around its yield, and fewer than half above: the median is then in the
+// band. So most points are settled by counting alone, in steps that each cost less than the
+// next: the block's three lowest and highest yields; the neighbours outside the band, found
+// through each cell's extremes; and the neighbours, counted until there are enough. Distances
+// are compared in floats relative to the block's middle cell, the same for every step.
 void Cleaner::localOutliers() {
     if (!on(Filter::LocalOutlier)) {
         return;
@@ -790,123 +1113,229 @@ void Cleaner::localOutliers() {
     const FilterMask untrusted = hard | bit(Filter::YieldOutlier) | bit(Filter::Slow) |
                                  bit(Filter::SpeedBand) | bit(Filter::SpeedChange) |
                                  bit(Filter::PassEnd);
-    std::vector<std::uint32_t> pool;
-    pool.reserve(track_.size());
-    for (std::size_t i : track_) {
-        if (!has(i, untrusted) && p_[i].yield > 0.0 && n_ <= 0xFFFFFFFFu) {
-            pool.push_back(static_cast<std::uint32_t>(i));
-        }
+    if (n_ > 0xFFFFFFFFu) {
+        return;  // point numbers are kept in 32 bits
     }
-    if (pool.size() < kMinPointsToJudge) {
+    // Each track point's cell, the divisions shared by both halves.
+    std::vector<std::uint64_t> keys;
+    os::resizeLarge(keys, track_.size());
+    inHalves(track_.size(), [&](std::size_t from, std::size_t to, int) {
+        for (std::size_t k = from; k < to; ++k) {
+            keys[k] = CellGrid::keyOf(tx_[k], ty_[k], radius);
+        }
+    });
+    const CellGrid grid(keys, tv_,
+                        [&](std::size_t k) { return !has(track_[k], untrusted) && tv_[k] > 0.0; });
+    if (grid.size() < kMinPointsToJudge) {
         return;
     }
-    const CellGrid grid(radius, x_, y_, pool);
+    // The j-th listed point of the grid: position, yield, and the point.
+    auto cellX = [&](std::size_t j) { return tx_[grid.member(j)]; };
+    auto cellY = [&](std::size_t j) { return ty_[grid.member(j)]; };
+    auto cellV = [&](std::size_t j) { return static_cast<float>(tv_[grid.member(j)]); };
+    auto cellId = [&](std::size_t j) { return track_[grid.member(j)]; };
     const double floor = std::max(yieldNoise_, 0.01 * medianYield_);
-    const double r2 = radius * radius;
+    const auto fr2 = static_cast<float>(radius * radius);
     constexpr std::size_t kMaxCandidates = 256;
-    constexpr std::size_t kMinNeighbours = 6;
-    std::vector<float> cx, cy, cv;
-    std::vector<std::uint32_t> ci;
-    std::vector<float> near;
-    cx.reserve(kMaxCandidates + 16);
-    near.reserve(kMaxCandidates + 16);
-    std::uint64_t gathered = ~0ull;
-    constexpr std::size_t kLookupCache = 64;
-    std::uint64_t cacheKeys[kLookupCache];
-    std::uint32_t cacheIds[kLookupCache];
-    std::fill(std::begin(cacheKeys), std::end(cacheKeys), ~0ull);
-    double originX = 0.0, originY = 0.0;
-    for (std::size_t i : track_) {
-        const double v = p_[i].yield;
-        if (has(i, hard) || !(v > 0.0) || !std::isfinite(v)) {
-            continue;
-        }
-        const std::int64_t col = grid.column(x_[i]), row = grid.column(y_[i]);
-        const std::uint64_t key = CellGrid::pack(col, row);
-        if (key != gathered) {
-            // The candidates of the 3x3 cells around this point's cell, relative to its corner
-            // so that floats keep centimetres.
-            gathered = key;
-            originX = static_cast<double>(col) * radius;
-            originY = static_cast<double>(row) * radius;
-            std::span<const std::uint32_t> cells[9];
-            std::size_t total = 0;
-            for (int d = 0; d < 9; ++d) {
-                // Neighbouring gathers share six of their nine cells: a small cache of the
-                // last lookups saves the hash table's cache misses.
-                const std::uint64_t cellKey = CellGrid::pack(col + d % 3 - 1, row + d / 3 - 1);
-                const std::size_t line = (cellKey ^ (cellKey >> 29)) & (kLookupCache - 1);
-                if (cacheKeys[line] != cellKey) {
-                    cacheKeys[line] = cellKey;
-                    cacheIds[line] = grid.find(cellKey);
+    constexpr unsigned kMinNeighbours = 6;
+    // The cells of the block: the middle one first, then those beside it, then the corners,
+    // so that counting neighbours finds the near ones first.
+    constexpr int kOrder[9] = {4, 1, 3, 5, 7, 0, 2, 6, 8};
+    // Each point is judged on its own.
+    auto judge = [&](std::size_t from, std::size_t to) {
+        std::uint64_t current = ~0ull;  // the cell whose 3x3 block is looked up
+        std::uint32_t ids[9];           // in block order, row by row from the south-west
+        std::size_t total = 0;          // points in the block
+        CellGrid::Extremes block;
+        constexpr std::size_t kLookupCache = 1024;
+        std::uint64_t cacheKeys[kLookupCache];
+        std::uint32_t cacheIds[kLookupCache];
+        std::fill(std::begin(cacheKeys), std::end(cacheKeys), ~0ull);
+        double originX = 0.0, originY = 0.0;
+        float px = 0.0f, py = 0.0f;
+        auto near = [&](std::size_t j) {
+            const float dx = static_cast<float>(cellX(j) - originX) - px;
+            const float dy = static_cast<float>(cellY(j) - originY) - py;
+            return dx * dx + dy * dy <= fr2;
+        };
+        // The neighbours below `lo` in cell `id`, up to `most` + 1.
+        auto countBelow = [&](std::uint32_t id, float lo) {
+            const CellGrid::Extremes& e = grid.extremes(id);
+            unsigned n = 0;
+            if (!(e.low[2] < lo)) {  // at most the two lowest are below
+                for (int k = 0; k < 2 && e.low[k] < lo; ++k) {
+                    n += near(e.lowAt[k]) ? 1u : 0u;
                 }
-                const std::uint32_t id = cacheIds[line];
-                cells[d] =
-                    id == CellGrid::kNone ? std::span<const std::uint32_t>{} : grid.items(id);
-                total += cells[d].size();
+                return n;
             }
-            const std::size_t stride = total > kMaxCandidates ? total / kMaxCandidates + 1 : 1;
+            for (std::size_t j = grid.begin(id); j < grid.end(id); ++j) {
+                n += cellV(j) < lo && near(j) ? 1u : 0u;
+            }
+            return n;
+        };
+        auto countAbove = [&](std::uint32_t id, float hi) {
+            const CellGrid::Extremes& e = grid.extremes(id);
+            unsigned n = 0;
+            if (!(e.high[2] > hi)) {
+                for (int k = 0; k < 2 && e.high[k] > hi; ++k) {
+                    n += near(e.highAt[k]) ? 1u : 0u;
+                }
+                return n;
+            }
+            for (std::size_t j = grid.begin(id); j < grid.end(id); ++j) {
+                n += cellV(j) > hi && near(j) ? 1u : 0u;
+            }
+            return n;
+        };
+        // A dense block: its candidates, taken at an even stride, relative to the middle cell.
+        std::vector<float> cx, cy, cv;
+        std::vector<std::size_t> ci;
+        std::vector<float> values;
+        auto gatherStrided = [&] {
+            const std::size_t stride = total / kMaxCandidates + 1;
             cx.clear();
             cy.clear();
             cv.clear();
             ci.clear();
-            std::size_t seen = 0;
-            for (const auto& items : cells) {
-                for (std::uint32_t j : items) {
-                    if (stride == 1 || seen % stride == 0) {
-                        cx.push_back(static_cast<float>(x_[j] - originX));
-                        cy.push_back(static_cast<float>(y_[j] - originY));
-                        cv.push_back(static_cast<float>(p_[j].yield));
-                        ci.push_back(j);
+            std::size_t seen = 0, next = 0;  // every stride-th candidate, from the first
+            for (const std::uint32_t id : ids) {
+                if (id == CellGrid::kNone) {
+                    continue;
+                }
+                for (std::size_t j = grid.begin(id); j < grid.end(id); ++j, ++seen) {
+                    if (seen == next) {
+                        cx.push_back(static_cast<float>(cellX(j) - originX));
+                        cy.push_back(static_cast<float>(cellY(j) - originY));
+                        cv.push_back(cellV(j));
+                        ci.push_back(cellId(j));
+                        next += stride;
                     }
-                    ++seen;
                 }
             }
-        }
-        const auto px = static_cast<float>(x_[i] - originX);
-        const auto py = static_cast<float>(y_[i] - originY);
-        const auto fr2 = static_cast<float>(r2);
-        // First only count: the neighbours, and those below and above the band of the floor
-        // spread around this yield. While fewer than half lie on either side, the median is in
-        // the band and the point is no outlier, which settles most points without a sort.
-        const auto bandLo = static_cast<float>(v - sigmas * floor);
-        const auto bandHi = static_cast<float>(v + sigmas * floor);
-        // Branch-free so that it vectorises; the point itself may be among the candidates and
-        // is then counted once, inside the band, which the tests below allow for.
-        unsigned count = 0, below = 0, above = 0;
-        for (std::size_t c = 0; c < cx.size(); ++c) {
-            const float ddx = cx[c] - px, ddy = cy[c] - py;
-            const unsigned in = ddx * ddx + ddy * ddy <= fr2 ? 1u : 0u;
-            count += in;
-            below += in & (cv[c] < bandLo ? 1u : 0u);
-            above += in & (cv[c] > bandHi ? 1u : 0u);
-        }
-        if (count < kMinNeighbours || (2 * below + 1 < count && 2 * above + 1 < count)) {
-            continue;
-        }
-        near.clear();
-        for (std::size_t c = 0; c < cx.size(); ++c) {
-            const float ddx = cx[c] - px, ddy = cy[c] - py;
-            if (ddx * ddx + ddy * ddy <= fr2 && ci[c] != i) {
-                near.push_back(cv[c]);
+        };
+        bool gathered = false;
+        for (std::size_t k = from; k < to; ++k) {
+            const std::size_t i = track_[k];
+            const double v = tv_[k];
+            if (has(i, hard) || !(v > 0.0) || !std::isfinite(v)) {
+                continue;
+            }
+            const std::uint64_t key = keys[k];
+            const std::int64_t col = CellGrid::columnOf(key), row = CellGrid::rowOf(key);
+            if (key != current) {
+                current = key;
+                gathered = false;
+                originX = static_cast<double>(col) * radius;
+                originY = static_cast<double>(row) * radius;
+                block = CellGrid::Extremes{};
+                total = 0;
+                for (int d = 0; d < 9; ++d) {
+                    // Neighbouring blocks share six of their nine cells: a small cache of the
+                    // last lookups saves the hash table's cache misses.
+                    const std::uint64_t cellKey = CellGrid::pack(col + d % 3 - 1, row + d / 3 - 1);
+                    const std::size_t line = (cellKey ^ (cellKey >> 29)) & (kLookupCache - 1);
+                    if (cacheKeys[line] != cellKey) {
+                        cacheKeys[line] = cellKey;
+                        cacheIds[line] = grid.find(cellKey);
+                    }
+                    ids[d] = cacheIds[line];
+                    if (ids[d] != CellGrid::kNone) {
+                        block.add(grid.extremes(ids[d]));
+                        total += grid.end(ids[d]) - grid.begin(ids[d]);
+                    }
+                }
+            }
+            const auto bandLo = static_cast<float>(v - sigmas * floor);
+            const auto bandHi = static_cast<float>(v + sigmas * floor);
+            // At most two of the block's yields below the band and two above: at most two
+            // neighbours on either side, which with six or more neighbours leaves the median in the
+            // band; with fewer the point is not judged.
+            if (!(block.low[2] < bandLo) && !(block.high[2] > bandHi)) {
+                continue;
+            }
+            px = static_cast<float>(tx_[k] - originX);
+            py = static_cast<float>(ty_[k] - originY);
+            values.clear();
+            if (total > kMaxCandidates) {
+                // Only every so many of the block's points count as neighbours: count them all.
+                if (!gathered) {
+                    gatherStrided();
+                    gathered = true;
+                }
+                unsigned count = 0, below = 0, above = 0;
+                for (std::size_t c = 0; c < cx.size(); ++c) {
+                    const float dx = cx[c] - px, dy = cy[c] - py;
+                    const unsigned in = dx * dx + dy * dy <= fr2 ? 1u : 0u;
+                    count += in;
+                    below += in & (cv[c] < bandLo ? 1u : 0u);
+                    above += in & (cv[c] > bandHi ? 1u : 0u);
+                }
+                if (count < kMinNeighbours || (2 * below + 1 < count && 2 * above + 1 < count)) {
+                    continue;
+                }
+                for (std::size_t c = 0; c < cx.size(); ++c) {
+                    const float dx = cx[c] - px, dy = cy[c] - py;
+                    if (dx * dx + dy * dy <= fr2 && ci[c] != i) {
+                        values.push_back(cv[c]);
+                    }
+                }
+            } else {
+                // The neighbours outside the band (the point itself is inside it).
+                unsigned below = 0, above = 0;
+                for (const std::uint32_t id : ids) {
+                    if (id != CellGrid::kNone) {
+                        below += countBelow(id, bandLo);
+                        above += countAbove(id, bandHi);
+                    }
+                }
+                const unsigned most = std::max(below, above);
+                if (most <= 2) {
+                    continue;
+                }
+                // Then the neighbours (the point itself among them when it is in the pool), until
+                // there are more than twice as many as on the fuller side.
+                unsigned count = 0;
+                for (int d = 0; d < 9 && count <= 2 * most + 1; ++d) {
+                    const std::uint32_t id = ids[kOrder[d]];
+                    if (id == CellGrid::kNone) {
+                        continue;
+                    }
+                    for (std::size_t j = grid.begin(id); j < grid.end(id); ++j) {
+                        count += near(j) ? 1u : 0u;
+                    }
+                }
+                if (count < kMinNeighbours || count > 2 * most + 1) {
+                    continue;
+                }
+                for (const std::uint32_t id : ids) {
+                    if (id == CellGrid::kNone) {
+                        continue;
+                    }
+                    for (std::size_t j = grid.begin(id); j < grid.end(id); ++j) {
+                        if (near(j) && cellId(j) != i) {
+                            values.push_back(cellV(j));
+                        }
+                    }
+                }
+            }
+            if (values.size() < kMinNeighbours) {
+                continue;
+            }
+            auto mid = values.begin() + static_cast<std::ptrdiff_t>(values.size() / 2);
+            std::nth_element(values.begin(), mid, values.end());
+            const double centre = *mid;
+            const double dev = std::fabs(v - centre);
+            for (float& w : values) {
+                w = std::fabs(w - static_cast<float>(centre));
+            }
+            std::nth_element(values.begin(), mid, values.end());
+            const double spread = std::max(1.4826 * static_cast<double>(*mid), floor);
+            if (dev > sigmas * spread) {
+                flag(i, Filter::LocalOutlier);
             }
         }
-        if (near.size() < kMinNeighbours) {
-            continue;
-        }
-        auto mid = near.begin() + static_cast<std::ptrdiff_t>(near.size() / 2);
-        std::nth_element(near.begin(), mid, near.end());
-        const double centre = *mid;
-        const double dev = std::fabs(v - centre);
-        for (float& w : near) {
-            w = std::fabs(w - static_cast<float>(centre));
-        }
-        std::nth_element(near.begin(), mid, near.end());
-        const double spread = std::max(1.4826 * static_cast<double>(*mid), floor);
-        if (dev > sigmas * spread) {
-            flag(i, Filter::LocalOutlier);
-        }
-    }
+    };
+    inHalves(track_.size(), [&](std::size_t from, std::size_t to, int) { judge(from, to); });
 }
 
 }  // namespace

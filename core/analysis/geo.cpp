@@ -19,16 +19,8 @@ constexpr double kMetresPerDegreeLonAtEquator = 111319.49;
 constexpr double kMinCosLatitude = 1e-6;
 }  // namespace
 
-bool validPosition(const YieldPoint& p) {
-    return std::isfinite(p.latitude) && std::isfinite(p.longitude) && p.latitude >= -90.0 &&
-           p.latitude <= 90.0 && p.longitude >= -180.0 && p.longitude <= 180.0 &&
-           !(p.latitude == 0.0 && p.longitude == 0.0);
-}
-
-double wrapLongitude(double lon) {
-    if (lon >= -180.0 && lon < 180.0) {
-        return lon;
-    }
+// The rare case of wrapLongitude: outside [-180, 180).
+double wrapLongitudeSlow(double lon) {
     if (!std::isfinite(lon)) {
         return lon;
     }

@@ -10,11 +10,18 @@
 namespace vornakite::analysis {
 
 // Inside -90..90 latitude and -180..180 longitude, finite, and not (0, 0): a receiver without a
-// fix often reports zeros.
-bool validPosition(const YieldPoint& p);
+// fix often reports zeros. (NaN fails every comparison.)
+inline bool validPosition(const YieldPoint& p) {
+    return p.latitude >= -90.0 && p.latitude <= 90.0 && p.longitude >= -180.0 &&
+           p.longitude <= 180.0 && !(p.latitude == 0.0 && p.longitude == 0.0);
+}
+
+double wrapLongitudeSlow(double lon);
 
 // `lon` moved by whole turns into [-180, 180).
-double wrapLongitude(double lon);
+inline double wrapLongitude(double lon) {
+    return lon >= -180.0 && lon < 180.0 ? lon : wrapLongitudeSlow(lon);
+}
 
 // x east and y north in metres from a centre, longitude scaled by cos(latitude of the centre)
 // so that a field is not stretched; longitudes are taken relative to the centre across the

@@ -125,17 +125,20 @@ void appendBase64(std::string& out, const std::vector<std::uint8_t>& data) {
     }
 }
 
+// std::lround(f * 65535) for f in [0, 1], without the library call.
+std::uint16_t roundUnit(double f) {
+    const double v = f * 65535.0;
+    const auto t = static_cast<std::uint32_t>(v);
+    return static_cast<std::uint16_t>(v - t >= 0.5 ? t + 1 : t);
+}
+
 std::string cell(double v, int decimals) {
     const std::string s = fixedNumber(v, decimals);
     return s.empty() ? "&ndash;" : s;
 }
 
-// Class breaks: the 1/7 ... 6/7 quantiles of the kept yields.
-std::vector<double> classBreaks(std::span<const YieldPoint> points, const CleaningResult& r) {
-    std::vector<double> kept = collectSample(
-        points.size(),
-        [&](std::size_t i) { return r.flags[i] == 0 && std::isfinite(points[i].yield); },
-        [&](std::size_t i) { return points[i].yield; });
+// Class breaks: the 1/7 ... 6/7 quantiles of the kept yields (a sample of them).
+std::vector<double> classBreaks(std::vector<double>& kept) {
     std::vector<double> breaks;
     if (kept.empty()) {
         return breaks;
@@ -151,27 +154,26 @@ std::uint8_t classOf(double v, const std::vector<double>& breaks) {
                                      breaks.begin());
 }
 
-std::string histogram(std::span<const YieldPoint> points, const CleaningResult& r,
-                      const std::vector<double>& breaks) {
-    std::vector<double> positive = collectSample(
-        points.size(), [&](std::size_t i) { return std::isfinite(points[i].yield); },
-        [&](std::size_t i) { return points[i].yield; });
-    if (positive.empty()) {
-        return "<p class=\"sub\">No finite yields.</p>";
+// The yield histogram's bins, from zero (or the lowest value) to the 99.5th percentile of a
+// sample of the finite yields: a few spikes would squash the rest; values beyond land in the
+// last bin.
+struct Histogram {
+    explicit Histogram(std::vector<double>& sample) {
+        if (sample.empty()) {
+            return;
+        }
+        lo = std::min(0.0, quantile(sample, 0.0));
+        hi = quantile(sample, 0.995) * 1.05;
+        if (!(hi > lo)) {
+            hi = lo + 1.0;
+        }
+        width = (hi - lo) / kHistogramBins;
+        kept.assign(kHistogramBins, 0);
+        removed.assign(kHistogramBins, 0);
     }
-    // From zero (or the lowest value) to the 99.5th percentile: a few spikes would squash the
-    // rest; values beyond land in the last bin.
-    const double lo = std::min(0.0, quantile(positive, 0.0));
-    double hi = quantile(positive, 0.995) * 1.05;
-    if (!(hi > lo)) {
-        hi = lo + 1.0;
-    }
-    const double width = (hi - lo) / kHistogramBins;
-    std::vector<std::size_t> kept(kHistogramBins, 0), removed(kHistogramBins, 0);
-    for (std::size_t i = 0; i < points.size(); ++i) {
-        const double v = points[i].yield;
-        if (!std::isfinite(v)) {
-            continue;
+    void add(double v, bool isKept) {
+        if (kept.empty() || !std::isfinite(v)) {
+            return;
         }
         // Written so that an infinite or NaN quotient (values near the double range) lands in
         // a bin instead of reaching the integer conversion.
@@ -179,8 +181,18 @@ std::string histogram(std::span<const YieldPoint> points, const CleaningResult& 
         const auto b = f >= kHistogramBins - 1 ? std::size_t{kHistogramBins - 1}
                        : f >= 0.0              ? static_cast<std::size_t>(f)
                                                : std::size_t{0};
-        ++(r.flags[i] == 0 ? kept : removed)[b];
+        ++(isKept ? kept : removed)[b];
     }
+    double lo = 0.0, hi = 0.0, width = 0.0;
+    std::vector<std::size_t> kept, removed;  // empty without finite yields
+};
+
+std::string histogram(const Histogram& h, const std::vector<double>& breaks) {
+    if (h.kept.empty()) {
+        return "<p class=\"sub\">No finite yields.</p>";
+    }
+    const double lo = h.lo, hi = h.hi, width = h.width;
+    const std::vector<std::size_t>&kept = h.kept, &removed = h.removed;
     std::size_t top = 1;
     for (int b = 0; b < kHistogramBins; ++b) {
         top =
@@ -215,8 +227,11 @@ std::string histogram(std::span<const YieldPoint> points, const CleaningResult& 
         svg += "<text x=\"" + fixedNumber(x, 1) + "\" y=\"152\" text-anchor=\"" + anchor + "\">" +
                plainNumber(lo + (hi - lo) * t / 4, 0) + "</text>";
     }
-    svg += "<text x=\"226\" y=\"166\" text-anchor=\"middle\">yield, bu/ac</text>";
-    svg += "<text x=\"36\" y=\"14\" text-anchor=\"end\">" + std::to_string(top) + "</text>";
+    svg += "<text x=\"226\" y=\"166\" text-anchor=\"middle\">yield, bu</text>";
+    // The tallest bar's count; in thousands from 100,000 on, so that it fits left of the axis.
+    const std::string topText =
+        top >= 100000 ? std::to_string((top + 500) / 1000) + "k" : std::to_string(top);
+    svg += "<text x=\"36\" y=\"14\" text-anchor=\"end\">" + topText + "</text>";
     svg += "<text x=\"36\" y=\"140\" text-anchor=\"end\">0</text>";
     svg += "</svg>";
     return svg;
@@ -319,37 +334,85 @@ HtmlReport::HtmlReport(std::ostream& out, std::string_view title) : out_(out) {
 
 void HtmlReport::addField(const FieldSummary& summary, std::span<const YieldPoint> points,
                           const CleaningResult& result) {
-    const int id = ++count_;
-    const std::string sid = std::to_string(id);
-    const std::vector<double> breaks = classBreaks(points, result);
+    addSection(section(std::to_string(++count_), summary, points, result));
+}
 
+void HtmlReport::addSection(std::string_view text) {
+    out_ << text;
+}
+
+std::string HtmlReport::section(std::string_view id, const FieldSummary& summary,
+                                std::span<const YieldPoint> points, const CleaningResult& result) {
+    const std::string sid = htmlEscape(id);
+    const std::size_t n = points.size();
+    auto isKept = [&](std::size_t i) { return result.flags[i] == 0; };
+
+    // Three passes over the points: counts (and what each point is), samples, then the extent
+    // and the histogram.
+    constexpr std::uint8_t kFinite = 1, kKept = 2, kValid = 4;
+    std::vector<std::uint8_t> kind(n);
+    std::size_t keptFinite = 0, keptValid = 0, valid = 0, finite = 0;
+    for (std::size_t i = 0; i < n; ++i) {
+        const bool f = std::isfinite(points[i].yield), k = isKept(i);
+        const bool v = validPosition(points[i]);
+        kind[i] = static_cast<std::uint8_t>((f ? kFinite : 0) | (k ? kKept : 0) | (v ? kValid : 0));
+        finite += f ? 1u : 0u;
+        keptFinite += k && f ? 1u : 0u;
+        valid += v ? 1u : 0u;
+        keptValid += k && v ? 1u : 0u;
+    }
     // The map's points: projected around the kept points, quantised to 16 bits over the kept
     // points' extent; removed points outside it (GPS jumps) are left off.
-    std::vector<YieldPoint> keptPositions;
-    bool anyKept = false;
-    for (std::size_t i = 0; i < points.size(); ++i) {
-        if (result.flags[i] == 0 && validPosition(points[i])) {
-            anyKept = true;
-            break;
+    const bool anyKept = keptValid > 0;
+    const std::uint8_t extent = anyKept ? kValid | kKept : kValid;
+    auto inExtent = [&](std::size_t i) { return (kind[i] & extent) == extent; };
+    struct Sampler {
+        std::vector<double> values;
+        std::size_t stride, seen = 0, next = 0;
+        explicit Sampler(std::size_t count)
+            : stride(count > kStatisticsSample ? count / kStatisticsSample + 1 : 1) {
+            values.reserve(count / stride + 1);
+        }
+        bool take(bool keep) {
+            if (!keep) {
+                return false;
+            }
+            const bool taken = seen++ == next;
+            next += taken ? stride : 0;
+            return taken;
+        }
+    };
+    Sampler keptYields(keptFinite), yields(finite), lons(anyKept ? keptValid : valid);
+    std::vector<double> lats;
+    lats.reserve(lons.values.capacity());
+    for (std::size_t i = 0; i < n; ++i) {
+        const std::uint8_t k = kind[i];
+        if (keptYields.take((k & (kFinite | kKept)) == (kFinite | kKept))) {
+            keptYields.values.push_back(points[i].yield);
+        }
+        if (yields.take((k & kFinite) != 0)) {
+            yields.values.push_back(points[i].yield);
+        }
+        if (lons.take((k & extent) == extent)) {
+            lons.values.push_back(points[i].longitude);
+            lats.push_back(points[i].latitude);
         }
     }
-    auto inExtent = [&](std::size_t i) {
-        return validPosition(points[i]) && (!anyKept || result.flags[i] == 0);
-    };
-    std::vector<double> lons =
-        collectSample(points.size(), inExtent, [&](std::size_t i) { return points[i].longitude; });
-    std::vector<double> lats =
-        collectSample(points.size(), inExtent, [&](std::size_t i) { return points[i].latitude; });
+    const std::vector<double> breaks = classBreaks(keptYields.values);
+    Histogram hist(yields.values);
     LocalProjection proj;
-    if (!lons.empty()) {
-        const double anchor = lons.front();
-        for (double& l : lons) {
+    if (!lons.values.empty()) {
+        const double anchor = lons.values.front();
+        for (double& l : lons.values) {
             l = wrapLongitude(l - anchor);
         }
-        proj = LocalProjection(anchor + median(lons), median(lats));
+        proj = LocalProjection(anchor + median(lons.values), median(lats));
     }
     double minX = 1e300, maxX = -1e300, minY = 1e300, maxY = -1e300;
-    for (std::size_t i = 0; i < points.size(); ++i) {
+    for (std::size_t i = 0; i < n; ++i) {
+        if ((kind[i] & kFinite) != 0) {
+            hist.add(points[i].yield, (kind[i] & kKept) != 0);
+        }
         if (inExtent(i)) {
             const double x = proj.x(points[i].longitude), y = proj.y(points[i].latitude);
             minX = std::min(minX, x);
@@ -374,7 +437,7 @@ void HtmlReport::addField(const FieldSummary& summary, std::span<const YieldPoin
     data.reserve(points.size() / stride * 5 + 5);
     std::size_t offMap = 0;
     for (std::size_t i = 0; i < points.size(); i += stride) {
-        if (!validPosition(points[i])) {
+        if ((kind[i] & kValid) == 0) {
             continue;
         }
         const double x = proj.x(points[i].longitude) - minX;
@@ -383,8 +446,8 @@ void HtmlReport::addField(const FieldSummary& summary, std::span<const YieldPoin
             ++offMap;
             continue;
         }
-        const auto qx = static_cast<std::uint16_t>(w > 0 ? std::lround(x / w * 65535.0) : 0);
-        const auto qy = static_cast<std::uint16_t>(h > 0 ? std::lround(y / h * 65535.0) : 0);
+        const std::uint16_t qx = w > 0 ? roundUnit(x / w) : 0;
+        const std::uint16_t qy = h > 0 ? roundUnit(y / h) : 0;
         std::uint8_t cls = kRemovedClass;
         if (result.flags[i] == 0) {
             cls = std::isfinite(points[i].yield) && !breaks.empty()
@@ -421,8 +484,9 @@ void HtmlReport::addField(const FieldSummary& summary, std::span<const YieldPoin
     for (const std::string& warning : result.warnings) {
         s += "<p class=\"note\">" + htmlEscape(warning) + "</p>\n";
     }
-    s += "<div class=\"grid\">\n<div><div class=\"mapbox\"><canvas id=\"map-" + sid +
-         "\" aria-label=\"Yield map\"></canvas></div>\n<div class=\"legend\"><span>bu/ac:</span>";
+    s +=
+        "<div class=\"grid\">\n<div><div class=\"mapbox\"><canvas id=\"map-" + sid +
+        "\" aria-label=\"Yield map\"></canvas></div>\n<div class=\"legend\"><span>Yield_bu:</span>";
     for (std::size_t k = 0; k <= breaks.size() && !breaks.empty(); ++k) {
         const std::string from = k == 0 ? "&lt; " : plainNumber(breaks[k - 1], 1);
         const std::string to = k == breaks.size() ? "" : plainNumber(breaks[k], 1);
@@ -435,7 +499,7 @@ void HtmlReport::addField(const FieldSummary& summary, std::span<const YieldPoin
     s += "<label><input type=\"checkbox\" id=\"rm-" + sid +
          "\" checked><i style=\"background:#222\"></i>removed</label></div></div>\n<div>\n";
     // Summary table.
-    s += "<h3>Summary</h3><table class=\"summary\"><thead><tr><th>Yield, bu/ac</th><th>before "
+    s += "<h3>Summary</h3><table class=\"summary\"><thead><tr><th>Yield_bu</th><th>before "
          "cleaning</th><th>after</th></tr></thead><tbody>";
     s += "<tr><td>points</td><td>" + std::to_string(summary.before.count) + "</td><td>" +
          std::to_string(summary.after.count) + "</td></tr>";
@@ -451,7 +515,7 @@ void HtmlReport::addField(const FieldSummary& summary, std::span<const YieldPoin
          " &ndash; " + cell(summary.box.east, 6) + "</td></tr><tr><td>extent S&ndash;N</td>" +
          "<td colspan=\"2\">" + cell(summary.box.south, 6) + " &ndash; " +
          cell(summary.box.north, 6) + "</td></tr>";
-    s += "</tbody></table>\n<h3>Yield distribution</h3>" + histogram(points, result, breaks) +
+    s += "</tbody></table>\n<h3>Yield distribution</h3>" + histogram(hist, breaks) +
          "<div class=\"legend\"><span><i style=\"background:#1a9850\"></i>kept (by class)</span>"
          "<span><i style=\"background:#555;opacity:.55\"></i>removed</span></div>\n</div>\n"
          "</div>\n";
@@ -472,7 +536,7 @@ void HtmlReport::addField(const FieldSummary& summary, std::span<const YieldPoin
              "</td><td>" + (thresholds.empty() ? "&ndash;" : thresholds) + "</td><td>" +
              htmlEscape(f.rationale) + "</td></tr>";
     }
-    s += "</tbody></table>\n</section>\n<script>VK_LOGS.push({id:" + sid +
+    s += "</tbody></table>\n</section>\n<script>VK_LOGS.push({id:" + jsonString(id) +
          ",name:" + jsonString(summary.setName) + ",w:" + jsonNumber(w, 3) +
          ",h:" + jsonNumber(h, 3) + ",dot:" + jsonNumber(dot, 3) + ",colours:[";
     for (int k = 0; k < kClasses; ++k) {
@@ -485,7 +549,7 @@ void HtmlReport::addField(const FieldSummary& summary, std::span<const YieldPoin
     s += "],pts:\"";
     appendBase64(s, data);
     s += "\"});</script>\n";
-    out_ << s;
+    return s;
 }
 
 void HtmlReport::finish() {

@@ -28,6 +28,14 @@ class HtmlReport {
                   const CleaningResult& result);
     void finish();
 
+    // addField in two steps, so that a log's section can be worked out on another thread: the
+    // section's text, with `id` unlike every other section's in the page (a number, or the set's
+    // name, which is unique in a batch), then the text added to the page. Sections are added in
+    // the order of the log list.
+    static std::string section(std::string_view id, const FieldSummary& summary,
+                               std::span<const YieldPoint> points, const CleaningResult& result);
+    void addSection(std::string_view text);
+
   private:
     std::ostream& out_;
     int count_ = 0;

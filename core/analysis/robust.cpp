@@ -29,6 +29,45 @@ double median(std::span<double> values) {
     return quantile(values, 0.5);
 }
 
+MedianBracket::MedianBracket(std::span<double> sample, std::size_t count) : count_(count) {
+    // A sample of s values places a rank within a few times 1/sqrt(s) of its share: the
+    // pivots lie well outside that.
+    if (sample.size() < 64 || count < 4 * sample.size()) {
+        return;  // keep every value
+    }
+    const double share = 0.5 * static_cast<double>(count - 1) / static_cast<double>(count);
+    const double margin = 5.0 / std::sqrt(static_cast<double>(sample.size()));
+    if (share - margin > 0.0) {
+        lo_ = quantile(sample, share - margin);
+    }
+    if (share + margin < 1.0) {
+        hi_ = quantile(sample, share + margin);
+    }
+    between_.reserve(static_cast<std::size_t>(3.0 * margin * static_cast<double>(count)) + 16);
+}
+
+std::optional<double> MedianBracket::result() {
+    if (count_ == 0) {
+        return std::numeric_limits<double>::quiet_NaN();
+    }
+    // As quantile(values, 0.5): the value of rank (count - 1) / 2, averaged with the next one
+    // when the count is even.
+    const std::size_t lower = (count_ - 1) / 2;
+    const bool twoRanks = (count_ - 1) % 2 != 0;
+    const std::size_t last = twoRanks ? lower + 1 : lower;
+    if (lower < below_ || last >= below_ + between_.size()) {
+        return std::nullopt;
+    }
+    auto nth = between_.begin() + static_cast<std::ptrdiff_t>(lower - below_);
+    std::nth_element(between_.begin(), nth, between_.end());
+    const double a = *nth;
+    if (!twoRanks) {
+        return a;
+    }
+    const double b = *std::min_element(nth + 1, between_.end());
+    return a + (b - a) * 0.5;
+}
+
 Robust robust(std::span<double> values) {
     Robust r;
     r.count = values.size();

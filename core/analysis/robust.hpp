@@ -3,6 +3,8 @@
 #pragma once
 
 #include <cstddef>
+#include <limits>
+#include <optional>
 #include <span>
 #include <vector>
 
@@ -26,31 +28,64 @@ struct Robust {
 };
 Robust robust(std::span<double> values);
 
+// The median of many values, equal to median() of them, without keeping them all: only the
+// values between two pivots from a sample of them are kept. The values are offered one at a
+// time; when the median does not lie between the pivots (an unlucky sample), result() is
+// empty and the caller takes median() of all values instead.
+class MedianBracket {
+  public:
+    // `sample`: some of the values (reordered); `count`: how many values will be offered.
+    MedianBracket(std::span<double> sample, std::size_t count);
+    void offer(double v) {
+        if (v < lo_) {
+            ++below_;
+        } else if (v <= hi_) {
+            between_.push_back(v);
+        }
+    }
+    std::optional<double> result();
+
+  private:
+    std::size_t count_;
+    double lo_ = -std::numeric_limits<double>::infinity();
+    double hi_ = std::numeric_limits<double>::infinity();
+    std::size_t below_ = 0;
+    std::vector<double> between_;
+};
+
 // Thresholds need no more than this many values: larger sets are thinned to an even stride,
 // the same on every run, which keeps the statistics of a 1M-point log cheap.
 inline constexpr std::size_t kStatisticsSample = 1u << 15;
 
-// Collects the values f(i) for which keep(i) holds, i in [0, n), thinned to at most
-// kStatisticsSample values by an even stride.
+// Collects the values value(i) for which keep(i) holds, i in [0, n), thinned to at most
+// kStatisticsSample values by an even stride; `count` is the number of i for which keep(i) holds,
+// when the caller has counted them already.
+template <class Keep, class Value>
+std::vector<double> collectSample(std::size_t n, std::size_t count, Keep keep, Value value) {
+    const std::size_t stride = count > kStatisticsSample ? count / kStatisticsSample + 1 : 1;
+    std::vector<double> out;
+    out.reserve(count / stride + 1);
+    std::size_t seen = 0, next = 0;  // every stride-th kept value, from the first
+    for (std::size_t i = 0; i < n; ++i) {
+        if (keep(i)) {
+            if (seen == next) {
+                out.push_back(value(i));
+                next += stride;
+            }
+            ++seen;
+        }
+    }
+    return out;
+}
+
+// The same, counting first.
 template <class Keep, class Value>
 std::vector<double> collectSample(std::size_t n, Keep keep, Value value) {
     std::size_t count = 0;
     for (std::size_t i = 0; i < n; ++i) {
         count += keep(i) ? 1u : 0u;
     }
-    const std::size_t stride = count > kStatisticsSample ? count / kStatisticsSample + 1 : 1;
-    std::vector<double> out;
-    out.reserve(count / stride + 1);
-    std::size_t seen = 0;
-    for (std::size_t i = 0; i < n; ++i) {
-        if (keep(i)) {
-            if (seen % stride == 0) {
-                out.push_back(value(i));
-            }
-            ++seen;
-        }
-    }
-    return out;
+    return collectSample(n, count, keep, value);
 }
 
 }  // namespace vornakite::analysis

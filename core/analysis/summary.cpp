@@ -1,7 +1,9 @@
 #include "analysis/summary.hpp"
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
+#include <optional>
 
 #include "analysis/format.hpp"
 #include "analysis/robust.hpp"
@@ -12,41 +14,60 @@ namespace {
 
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 
-template <class Keep>
-YieldStats yieldStats(std::span<const YieldPoint> points, Keep keep) {
-    YieldStats s{0, kNaN, kNaN, kNaN, kNaN, kNaN};
-    std::vector<double> values;
-    double sum = 0.0;
-    double lo = std::numeric_limits<double>::infinity(), hi = -lo;
-    for (std::size_t i = 0; i < points.size(); ++i) {
-        const double v = points[i].yield;
-        if (keep(i) && std::isfinite(v)) {
-            values.push_back(v);
-            sum += v;
-            lo = std::min(lo, v);
-            hi = std::max(hi, v);
-        }
+// The yield statistics of one set of points, gathered as the points are offered: sums and
+// extremes first, then, once the mean is known, the squares and the median.
+class YieldAccumulator {
+  public:
+    void add(double v) {
+        ++count_;
+        sum_ += v;
+        lo_ = std::min(lo_, v);
+        hi_ = std::max(hi_, v);
     }
-    s.count = values.size();
-    if (values.empty()) {
+    void addPivot(double v) { pivots_.push_back(v); }
+    // Before the second pass: the mean, and the pivots of the median.
+    void startSecondPass() {
+        mean_ = count_ > 0 ? sum_ / static_cast<double>(count_) : kNaN;
+        bracket_.emplace(pivots_, count_);
+    }
+    void addAgain(double v) {
+        squares_ += (v - mean_) * (v - mean_);
+        bracket_->offer(v);
+    }
+    // The statistics; `all` gives every value again when the median was not bracketed.
+    template <class All>
+    YieldStats stats(All all) {
+        YieldStats s{count_, kNaN, kNaN, kNaN, kNaN, kNaN};
+        if (count_ == 0) {
+            return s;
+        }
+        const double n = static_cast<double>(count_);
+        s.mean = mean_;
+        const double sd = std::sqrt(squares_ / n);
+        s.cv = s.mean != 0.0 && std::isfinite(sd / s.mean) ? 100.0 * sd / std::fabs(s.mean) : kNaN;
+        s.min = lo_;
+        s.max = hi_;
+        if (const std::optional<double> m = bracket_->result()) {
+            s.median = *m;
+        } else {
+            std::vector<double> values = all();
+            s.median = median(values);
+        }
         return s;
     }
-    const double n = static_cast<double>(values.size());
-    s.mean = sum / n;
-    double squares = 0.0;
-    for (double v : values) {
-        squares += (v - s.mean) * (v - s.mean);
-    }
-    const double sd = std::sqrt(squares / n);
-    s.cv = s.mean != 0.0 && std::isfinite(sd / s.mean) ? 100.0 * sd / std::fabs(s.mean) : kNaN;
-    s.min = lo;
-    s.max = hi;
-    s.median = median(values);
-    return s;
-}
+
+  private:
+    std::size_t count_ = 0;
+    double sum_ = 0.0, squares_ = 0.0, mean_ = kNaN;
+    double lo_ = std::numeric_limits<double>::infinity(), hi_ = -lo_;
+    std::vector<double> pivots_;
+    std::optional<MedianBracket> bracket_;
+};
 
 }  // namespace
 
+// Two passes over the points: sums, counts and the box; then the squares, the medians and the
+// speed sample.
 FieldSummary summarizeField(std::string setName, std::span<const YieldPoint> points,
                             const CleaningResult& result) {
     FieldSummary f;
@@ -56,24 +77,93 @@ FieldSummary summarizeField(std::string setName, std::span<const YieldPoint> poi
     f.removedBy = result.flagged;
     f.thresholds = result.thresholds;
     f.note = result.note;
-    auto all = [](std::size_t) { return true; };
+    const std::size_t n = points.size();
     auto kept = [&](std::size_t i) { return i >= result.flags.size() || result.flags[i] == 0; };
-    f.before = yieldStats(points, all);
-    f.after = yieldStats(points, kept);
+    YieldAccumulator before, after;  // all points, kept points
     double moisture = 0.0;
-    std::size_t count = 0;
-    for (std::size_t i = 0; i < points.size(); ++i) {
-        if (kept(i) && std::isfinite(points[i].moisture)) {
-            moisture += points[i].moisture;
-            ++count;
+    std::size_t moistures = 0, speeds = 0;
+    double minLon = 1e300, maxLon = -1e300, minLon360 = 1e300, maxLon360 = -1e300;
+    double minLat = 1e300, maxLat = -1e300;
+    // Every so many points, a yield for the pivots of the medians.
+    const std::size_t pivotStride = n / 4096 + 1;
+    std::size_t nextPivot = 0;
+    for (std::size_t i = 0; i < n; ++i) {
+        const YieldPoint& p = points[i];
+        if (i > nextPivot) {
+            nextPivot += pivotStride;
+        }
+        const bool k = kept(i);
+        const double v = p.yield;
+        if (std::isfinite(v)) {
+            before.add(v);
+            if (k) {
+                after.add(v);
+            }
+            if (i == nextPivot) {
+                before.addPivot(v);
+                if (k) {
+                    after.addPivot(v);
+                }
+            }
+        }
+        if (!k) {
+            continue;
+        }
+        if (std::isfinite(p.moisture)) {
+            moisture += p.moisture;
+            ++moistures;
+        }
+        speeds += std::isfinite(p.speed) ? 1u : 0u;
+        if (validPosition(p)) {
+            // As boundingBox() does.
+            const double lon = wrapLongitude(p.longitude);
+            const double lon360 = lon < 0.0 ? lon + 360.0 : lon;
+            minLon = lon < minLon ? lon : minLon;
+            maxLon = lon > maxLon ? lon : maxLon;
+            minLon360 = lon360 < minLon360 ? lon360 : minLon360;
+            maxLon360 = lon360 > maxLon360 ? lon360 : maxLon360;
+            minLat = p.latitude < minLat ? p.latitude : minLat;
+            maxLat = p.latitude > maxLat ? p.latitude : maxLat;
         }
     }
-    f.meanMoisture = count > 0 ? moisture / static_cast<double>(count) : kNaN;
-    std::vector<double> speeds = collectSample(
-        points.size(), [&](std::size_t i) { return kept(i) && std::isfinite(points[i].speed); },
-        [&](std::size_t i) { return points[i].speed; });
-    f.medianSpeed = median(speeds);
-    f.box = boundingBox(points, kept);
+    f.meanMoisture = moistures > 0 ? moisture / static_cast<double>(moistures) : kNaN;
+    f.box = boundingBoxFromRanges(minLon, maxLon, minLon360, maxLon360, minLat, maxLat);
+
+    before.startSecondPass();
+    after.startSecondPass();
+    const std::size_t speedStride = speeds > kStatisticsSample ? speeds / kStatisticsSample + 1 : 1;
+    std::vector<double> speedSample;
+    speedSample.reserve(speeds / speedStride + 1);
+    std::size_t seen = 0, next = 0;
+    for (std::size_t i = 0; i < n; ++i) {
+        const YieldPoint& p = points[i];
+        const bool k = kept(i);
+        if (std::isfinite(p.yield)) {
+            before.addAgain(p.yield);
+            if (k) {
+                after.addAgain(p.yield);
+            }
+        }
+        if (k && std::isfinite(p.speed)) {
+            if (seen == next) {
+                speedSample.push_back(p.speed);
+                next += speedStride;
+            }
+            ++seen;
+        }
+    }
+    f.medianSpeed = median(speedSample);
+    auto values = [&](auto keep) {
+        std::vector<double> out;
+        for (std::size_t i = 0; i < n; ++i) {
+            if (keep(i) && std::isfinite(points[i].yield)) {
+                out.push_back(points[i].yield);
+            }
+        }
+        return out;
+    };
+    f.before = before.stats([&] { return values([](std::size_t) { return true; }); });
+    f.after = after.stats([&] { return values(kept); });
     return f;
 }
 

@@ -14,7 +14,7 @@
 
 namespace vornakite::analysis {
 
-// Yield statistics of a set of points (bu/ac); NaN where there is no finite yield.
+// Yield statistics of a set of points (bushels, as Yield_bu); NaN where there is no finite yield.
 struct YieldStats {
     std::size_t count = 0;  // points with a finite yield
     double mean, median, min, max;

@@ -1,9 +1,11 @@
 #!/usr/bin/python3
 """The HTML report in headless Chromium: it opens from disk with no network, its script runs
 without error and draws every map, and the map area shows the yield colours and the removed
-points. Saves the screenshot (1366x768, a laptop screen) as report.png in the build folder.
+points; both as vornakite-cleanreport writes it and as vornakite-convert --report does. Saves
+the screenshots (1366x768, a laptop screen) as report.png and report-convert.png in the build
+folder.
 
-Usage: test_report_browser.py CLEANREPORT GENDIRTY SAMPLES_DIR OUT_DIR
+Usage: test_report_browser.py CLEANREPORT GENDIRTY SAMPLES_DIR OUT_DIR CONVERTER
 """
 
 import re
@@ -15,7 +17,7 @@ import unittest
 import zlib
 from pathlib import Path
 
-CLEANREPORT = GENDIRTY = SAMPLES = OUT = None
+CLEANREPORT = GENDIRTY = SAMPLES = OUT = CONVERTER = None
 CHROMIUM = shutil.which("chromium") or shutil.which("chromium-browser")
 # The yield classes' colours and the removed points' colour, as the report draws them.
 PALETTE = {(0xD7, 0x30, 0x27), (0xFC, 0x8D, 0x59), (0xFE, 0xE0, 0x8B), (0xFF, 0xFF, 0xBF),
@@ -84,40 +86,49 @@ class ReportInChromium(unittest.TestCase):
                        check=True, capture_output=True)
         logs = [str(dirty)] + sorted(str(p) for p in Path(SAMPLES).glob("*.Vornakite"))
         subprocess.run([CLEANREPORT, str(cls.dir), *logs], check=True, capture_output=True)
+        subprocess.run([CONVERTER, "-q", "-o", str(cls.dir / "Rx"), "--clean", "--summary",
+                        "--report", str(cls.dir / "convert" / "report.html"), *logs],
+                       check=True, capture_output=True)
         cls.logs = len(logs)
-        cls.page = (cls.dir / "report.html").as_uri()
+        # Each page, and the name of its screenshot.
+        cls.pages = [((cls.dir / "report.html").as_uri(), "report.png"),
+                     ((cls.dir / "convert" / "report.html").as_uri(), "report-convert.png")]
 
     @classmethod
     def tearDownClass(cls):
         cls._tmp.cleanup()
 
     def test_the_script_runs_and_draws_every_map(self):
-        dom = chromium("--dump-dom", self.page).stdout.decode()
-        body = re.search(r"<body[^>]*>", dom)
-        self.assertIsNotNone(body, dom[:2000])
-        self.assertIn('data-maps-drawn="%d"' % self.logs, body.group(0))
-        self.assertNotIn("data-error", body.group(0))
-        self.assertEqual(dom.count("<canvas"), self.logs)
-        self.assertEqual(dom.count('<a href="#log-'), self.logs)
+        for page, _ in self.pages:
+            with self.subTest(page=page):
+                dom = chromium("--dump-dom", page).stdout.decode()
+                body = re.search(r"<body[^>]*>", dom)
+                self.assertIsNotNone(body, dom[:2000])
+                self.assertIn('data-maps-drawn="%d"' % self.logs, body.group(0))
+                self.assertNotIn("data-error", body.group(0))
+                self.assertEqual(dom.count("<canvas"), self.logs)
+                self.assertEqual(dom.count('<a href="#log-'), self.logs)
 
     def test_the_map_shows_yield_classes_and_removed_points(self):
-        shot = Path(OUT) / "report.png"
-        proc = chromium("--screenshot=" + str(shot), self.page)
-        self.assertTrue(shot.exists(), proc.stderr.decode()[-2000:])
-        width, height, rows = read_png(shot)
-        self.assertEqual((width, height), (1366, 768))
-        # The first map fills the left of the first screen, below the title.
-        counts = {}
-        for y in range(120, 560):
-            for x in range(20, 800):
-                counts[rows[y][x]] = counts.get(rows[y][x], 0) + 1
-        coloured = sum(n for c, n in counts.items() if c in PALETTE)
-        classes = sum(1 for c in PALETTE if counts.get(c, 0) > 50)
-        self.assertGreater(coloured, 5000)
-        self.assertGreaterEqual(classes, 6)
-        self.assertGreater(counts.get(REMOVED, 0), 200)
+        for page, name in self.pages:
+            with self.subTest(page=page):
+                shot = Path(OUT) / name
+                proc = chromium("--screenshot=" + str(shot), page)
+                self.assertTrue(shot.exists(), proc.stderr.decode()[-2000:])
+                width, height, rows = read_png(shot)
+                self.assertEqual((width, height), (1366, 768))
+                # The first map fills the left of the first screen, below the title.
+                counts = {}
+                for y in range(120, 560):
+                    for x in range(20, 800):
+                        counts[rows[y][x]] = counts.get(rows[y][x], 0) + 1
+                coloured = sum(n for c, n in counts.items() if c in PALETTE)
+                classes = sum(1 for c in PALETTE if counts.get(c, 0) > 50)
+                self.assertGreater(coloured, 5000)
+                self.assertGreaterEqual(classes, 6)
+                self.assertGreater(counts.get(REMOVED, 0), 200)
 
 
 if __name__ == "__main__":
-    CLEANREPORT, GENDIRTY, SAMPLES, OUT = sys.argv[1:5]
-    unittest.main(argv=[sys.argv[0]] + sys.argv[5:], verbosity=2)
+    CLEANREPORT, GENDIRTY, SAMPLES, OUT, CONVERTER = sys.argv[1:6]
+    unittest.main(argv=[sys.argv[0]] + sys.argv[6:], verbosity=2)

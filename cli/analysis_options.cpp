@@ -1,0 +1,132 @@
+#include "analysis_options.hpp"
+
+#include <stdexcept>
+
+#include "text/text.hpp"
+
+namespace vornakite::cli {
+namespace {
+
+std::string valueText(const std::filesystem::path& value) {
+    return toUtf8(pathText(value));
+}
+
+// One line of the option list: the names padded to the converter's own column.
+std::string optionLine(std::string_view names, std::string_view help) {
+    std::string line = "  " + std::string(names);
+    line += std::string(names.size() < 17 ? 17 - names.size() : 1, ' ');
+    return line + std::string(help) + "\n";
+}
+
+// The options that choose filters: --filters keeps only the codes given, --skip leaves them out.
+bool chooseFilters(AnalysisOptions& options, std::string_view name, const std::string& codes,
+                   std::string& error) {
+    analysis::FilterMask mask = 0;
+    try {
+        mask = analysis::parseFilterCodes(codes);
+    } catch (const std::invalid_argument&) {
+        error = "unknown filter code in " + std::string(name) + " " + codes;
+        return false;
+    }
+    if (mask == 0) {
+        error = std::string(name) + " needs at least one filter code";
+        return false;
+    }
+    if (name == "--filters") {
+        options.filters.enabled &= mask;
+    } else {
+        options.filters.enabled &= static_cast<analysis::FilterMask>(~mask);
+    }
+    return true;
+}
+
+}  // namespace
+
+AnalysisParse parseAnalysisOption(AnalysisOptions& options, std::string_view name,
+                                  const std::vector<std::filesystem::path>& arguments,
+                                  std::size_t& i, std::string& error) {
+    if (name == "--clean") {
+        options.clean = true;
+        return AnalysisParse::Read;
+    }
+    if (name == "--summary") {
+        options.summary = true;
+        return AnalysisParse::Read;
+    }
+    const bool filters = name == "--filters" || name == "--skip";
+    const analysis::ThresholdInfo* threshold = name.size() > 2 && name.substr(0, 2) == "--"
+                                                   ? analysis::findThreshold(name.substr(2))
+                                                   : nullptr;
+    if (name != "--report" && !filters && threshold == nullptr) {
+        return AnalysisParse::NotAnalysis;
+    }
+    if (i + 1 >= arguments.size()) {
+        error = std::string(name) + (name == "--report" ? " needs a file"
+                                     : filters          ? " needs filter codes"
+                                                        : " needs a value");
+        return AnalysisParse::Error;
+    }
+    const std::filesystem::path& value = arguments[++i];
+    if (name == "--report") {
+        if (value.empty()) {
+            error = "--report needs a file, not an empty name";
+            return AnalysisParse::Error;
+        }
+        options.report = value;
+        return AnalysisParse::Read;
+    }
+    if (options.firstFilterOption.empty()) {
+        options.firstFilterOption = name;
+    }
+    if (filters) {
+        return chooseFilters(options, name, valueText(value), error) ? AnalysisParse::Read
+                                                                     : AnalysisParse::Error;
+    }
+    try {
+        analysis::setThreshold(options.filters, threshold->option, valueText(value));
+    } catch (const std::invalid_argument&) {
+        error = "invalid value for " + std::string(name) + ": " + valueText(value);
+        return AnalysisParse::Error;
+    }
+    return AnalysisParse::Read;
+}
+
+std::string checkAnalysisOptions(const AnalysisOptions& options) {
+    if (!options.firstFilterOption.empty() && !options.clean) {
+        return options.firstFilterOption + " needs --clean";
+    }
+    return {};
+}
+
+std::string analysisUsageText() {
+    std::string text = "Cleaning, summary and report (none of it unless asked for):\n";
+    text += optionLine("--clean",
+                       "also write BASE_clean with the points the filters keep and BASE_removed");
+    text += optionLine("", "with the others (and a Reason column of filter codes) beside each");
+    text += optionLine("", "set, and print a cleaning line after each log's lines (not with -q)");
+    text += optionLine("--summary", "write summary.csv into the output folder: a row per log");
+    text += optionLine("--report FILE",
+                       "write FILE, an HTML page of every log converted: yield map, histogram,");
+    text += optionLine("", "summary, and the filters with their thresholds");
+    text += optionLine("--filters CODES", "run only these filters, codes separated by commas");
+    text += optionLine("--skip CODES", "run every filter but these");
+    text +=
+        "The summary and the report run the filters too: with the options below when --clean is\n"
+        "given, with automatic thresholds otherwise. --filters, --skip and the thresholds need\n"
+        "--clean. A summary or report that cannot be written makes the exit status 1.\n"
+        "Filters and their thresholds (each taken from the log unless set):\n";
+    text += analysis::cleaningHelp();
+    return text;
+}
+
+ConversionOptions conversionOptions(const AnalysisOptions& options, bool jsonCounts) {
+    ConversionOptions conversion;
+    if (options.clean) {
+        conversion.cleaning = options.filters;
+    }
+    conversion.keepAnalysis =
+        options.summary || !options.report.empty() || (options.clean && jsonCounts);
+    return conversion;
+}
+
+}  // namespace vornakite::cli

@@ -1,0 +1,48 @@
+// The command line's analysis options: --clean, --summary, --report FILE, which filters run and
+// their thresholds. Their table and help text live here, beside the converter's own options.
+#pragma once
+
+#include <cstddef>
+#include <filesystem>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "analysis/cleaning.hpp"
+#include "convert.hpp"
+
+namespace vornakite::cli {
+
+struct AnalysisOptions {
+    bool clean = false;                 // BASE_clean and BASE_removed, and the cleaning line
+    bool summary = false;               // summary.csv in the output folder
+    std::filesystem::path report;       // the HTML report; empty: none
+    analysis::CleaningOptions filters;  // the filters that run and the thresholds set
+    std::string firstFilterOption;      // the first filter or threshold option given
+};
+
+enum class AnalysisParse {
+    NotAnalysis,  // `name` is not one of these options
+    Read,         // read, with its value when it takes one
+    Error,        // a usage error, in `error`
+};
+
+// Reads the analysis option `name` at arguments[i], and its value at arguments[i + 1] when it
+// takes one (then i is advanced past it).
+AnalysisParse parseAnalysisOption(AnalysisOptions& options, std::string_view name,
+                                  const std::vector<std::filesystem::path>& arguments,
+                                  std::size_t& i, std::string& error);
+
+// The usage error of analysis options that need another one, or "".
+std::string checkAnalysisOptions(const AnalysisOptions& options);
+
+// The part of --help on the analysis options, the filters and their thresholds; every line ends
+// in '\n' and is at most 100 columns wide.
+std::string analysisUsageText();
+
+// What the conversion of each log must do for these options: the filters when --clean is
+// given, and the points and verdicts kept when the summary, the report or the JSON counts need
+// them.
+ConversionOptions conversionOptions(const AnalysisOptions& options, bool jsonCounts);
+
+}  // namespace vornakite::cli

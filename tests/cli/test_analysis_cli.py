@@ -1,0 +1,344 @@
+#!/usr/bin/python3
+"""End-to-end tests of vornakite-convert's cleaning, summary and report options: --clean,
+--summary, --report FILE, --filters, --skip and the threshold options; the sets, the printed
+lines, the JSON keys and the files they write.
+
+Usage: test_analysis_cli.py PATH_TO_VORNAKITE_CONVERT SAMPLES_DIR [unittest options]
+"""
+
+import csv
+import io
+import json
+import math
+import os
+import random
+import re
+import struct
+import sys
+import unittest
+from pathlib import Path
+
+import test_cli as base
+from test_cli import SET_EXTENSIONS, base_name, dy, log_text, sample_logs, summary
+
+CODES = ["NAN", "POS", "JMP", "DUP", "SLOW", "SPD", "DSPD", "ZERO", "YLD", "LOC", "MST", "MSO",
+         "END"]
+CLEANING_LINE = re.compile(
+    r"^Cleaning: kept (\d+) of (\d+) points \(\d+\.\d%\); "
+    r"(removed none|removed (\d+), by filter: ((?:[A-Z]+ \d+)(?:, [A-Z]+ \d+)*))(; .*)?$")
+
+
+def field_log(farm, seed, passes=14, per_pass=70):
+    """A serpentine field at one sample a second, with zero yields where the header is raised
+    at the pass ends, a few yield spikes and one GPS jump."""
+    rnd = random.Random(seed)
+    records = []
+    lat0, lon0 = 42.03, -93.64
+    for p in range(passes):
+        for s in range(per_pass):
+            east = (s if p % 2 == 0 else per_pass - 1 - s) * 1.8
+            north = p * 9.0
+            yld = 180 + 25 * math.sin(east / 40.0) + rnd.gauss(0, 6)
+            if s < 2:
+                yld = 0  # header still up
+            if rnd.random() < 0.01:
+                yld *= 3.5  # a spike
+            lat = lat0 + north / 110574.0
+            lon = lon0 + east / (111319.49 * math.cos(math.radians(lat0)))
+            if p == 5 and s == 30:
+                lat += 300 / 110574.0  # a GPS jump
+            records.append(dy(speed=45 + rnd.randint(-2, 2), yld=int(yld * 10),
+                              moisture=180 + rnd.randint(-5, 5), lat=int(lat * 1e7),
+                              lon=int(lon * 1e7)))
+    return log_text(farm, "Field %d" % seed, "Corn", records=records)
+
+
+def read_dbf(path):
+    """Field names and records (lists of stripped strings) of a dBASE III table."""
+    data = Path(path).read_bytes()
+    count, header, length = struct.unpack("<IHH", data[4:12])
+    fields = []
+    at = 32
+    while data[at] != 0x0D:
+        name = data[at:at + 11].split(b"\0", 1)[0].decode()
+        fields.append((name, chr(data[at + 11]), data[at + 16]))
+        at += 32
+    records = []
+    for r in range(count):
+        rec = data[header + r * length:header + (r + 1) * length]
+        values, pos = [], 1
+        for _, _, width in fields:
+            values.append(rec[pos:pos + width].decode().strip())
+            pos += width
+        records.append(values)
+    return [f[0] for f in fields], records
+
+
+def shp_points(path):
+    data = Path(path).read_bytes()
+    return [struct.unpack("<dd", data[at + 12:at + 28]) for at in range(100, len(data), 28)]
+
+
+class AnalysisCase(base.ConverterTestCase):
+    def cleaning_lines(self, out):
+        return [line for line in out.splitlines() if line.startswith("Cleaning: ")]
+
+    def field(self, name, seed):
+        return self.write_log(name, field_log("Farm %d" % seed, seed))
+
+
+class StandardOutputsUnchanged(AnalysisCase):
+    def test_standard_sets_and_lines_are_the_same_with_and_without_the_options(self):
+        logs = sample_logs() + [self.field("dirty.Vornakite", 3)]
+        (self.cwd / "plain").mkdir()
+        rc, plain, _ = self.run_converter(*logs, cwd=self.cwd / "plain")
+        self.assertEqual(rc, 0)
+        for n, options in enumerate((["--clean"], ["--summary"], ["--report", "r.html"],
+                                     ["--clean", "--summary", "--report", "r.html", "--jump-m",
+                                      "9"])):
+            with self.subTest(options=options):
+                cwd = self.cwd / str(n)
+                cwd.mkdir()
+                rc, out, err = self.run_converter(*options, *logs, cwd=cwd)
+                self.assertEqual((rc, err), (0, ""))
+                rest = [line for line in out.splitlines() if not line.startswith("Cleaning: ")]
+                self.assertEqual(rest[:len(plain.splitlines())], plain.splitlines())
+                for log in logs:
+                    name = base_name(log.read_bytes())
+                    for ext in SET_EXTENSIONS:
+                        self.assertEqual((cwd / "Rx" / (name + ext)).read_bytes(),
+                                         (self.cwd / "plain" / "Rx" / (name + ext)).read_bytes(),
+                                         name + ext)
+
+
+class CleanSets(AnalysisCase):
+    def test_clean_and_removed_sets_split_the_standard_set(self):
+        logs = sample_logs() + [self.field("dirty.Vornakite", 5)]
+        rc, out, err = self.run_converter("--clean", *logs)
+        self.assertEqual((rc, err), (0, ""))
+        lines = out.splitlines()
+        rx = self.cwd / "Rx"
+        for log in logs:
+            name = base_name(log.read_bytes())
+            # The cleaning line follows the log's Processing line.
+            line = lines[lines.index("Processing %s..." % log.name) + 1]
+            m = CLEANING_LINE.match(line)
+            self.assertIsNotNone(m, line)
+            kept_n, total = int(m.group(1)), int(m.group(2))
+            columns, standard = read_dbf(rx / (name + ".dbf"))
+            clean_columns, clean = read_dbf(rx / (name + "_clean.dbf"))
+            removed_columns, removed = read_dbf(rx / (name + "_removed.dbf"))
+            self.assertEqual(clean_columns, columns)
+            self.assertEqual(removed_columns, columns + ["Reason"])
+            self.assertEqual((len(clean), len(removed)), (kept_n, total - kept_n))
+            self.assertEqual(len(clean) + len(removed), len(standard))
+            # Every record in exactly one of the two, in file order, points and values kept.
+            pts = shp_points(rx / (name + ".shp"))
+            both = sorted(zip(shp_points(rx / (name + "_clean.shp")), clean)) + sorted(
+                zip(shp_points(rx / (name + "_removed.shp")), [r[:-1] for r in removed]))
+            self.assertEqual(sorted(both), sorted(zip(pts, standard)))
+            counts = {}
+            for record in removed:
+                codes = record[-1].split(",")
+                self.assertTrue(codes and all(c in CODES for c in codes), record[-1])
+                self.assertEqual(codes, sorted(codes, key=CODES.index))
+                for c in codes:
+                    counts[c] = counts.get(c, 0) + 1
+            by_filter = dict((c, int(n)) for c, n in (p.split() for p in (m.group(5) or "").split(
+                ", ") if p))
+            self.assertEqual(counts, by_filter)
+            for ext in SET_EXTENSIONS:
+                self.assertTrue((rx / (name + "_clean" + ext)).is_file())
+        dirty = base_name(logs[-1].read_bytes())
+        reasons = {r[-1] for r in read_dbf(rx / (dirty + "_removed.dbf"))[1]}
+        self.assertTrue({"ZERO", "JMP"} <= {c for r in reasons for c in r.split(",")}, reasons)
+
+    def test_a_log_the_filters_cannot_judge_is_converted_with_every_point_kept(self):
+        log = self.write_log("few.Vornakite", log_text("A", "B", "C", samples=5))
+        rc, out, _ = self.run_converter("--clean", log)
+        self.assertEqual(rc, 0)
+        self.assert_lines(out, [
+            "Processing few.Vornakite...",
+            "Cleaning: kept all 5 points: too few points to judge (5, at least 20 needed)",
+            summary(1, 1)])
+        self.assert_set(self.cwd / "Rx", "A_B_C_clean", 5)
+        columns, records = read_dbf(self.cwd / "Rx" / "A_B_C_removed.dbf")
+        self.assertEqual((columns[-1], records), ("Reason", []))
+        self.assertEqual((self.cwd / "Rx" / "A_B_C_removed.shp").stat().st_size, 100)
+
+    def test_filters_skip_and_thresholds_choose_what_is_removed(self):
+        log = self.field("dirty.Vornakite", 7)
+        cases = [
+            (["--filters", "zero"], {"ZERO"}),
+            (["--filters", "ZERO,JMP"], {"ZERO", "JMP"}),
+            (["--skip", "LOC,END,YLD,DSPD"], None),
+            (["--yield-max", "100"], None),
+        ]
+        for options, only in cases:
+            with self.subTest(options=options):
+                rc, out, _ = self.run_converter("--clean", "--json", *options, log)
+                self.assertEqual(rc, 0)
+                counts = json.loads(out.splitlines()[0])["removed_by"]
+                flagged = {c for c, n in counts.items() if n}
+                if only is not None:
+                    self.assertEqual(flagged, only)
+                elif options[0] == "--skip":
+                    self.assertFalse(flagged & {"LOC", "END", "YLD", "DSPD"})
+                    self.assertIn("ZERO", flagged)
+                else:
+                    self.assertGreater(counts["YLD"], 500)  # most of the field is above 100
+
+
+class Printing(AnalysisCase):
+    def test_quiet_prints_no_cleaning_lines(self):
+        rc, out, _ = self.run_converter("-q", "--clean", "--summary", *sample_logs())
+        self.assertEqual(rc, 0)
+        self.assert_lines(out, [summary(3, 3)])
+
+    def test_json_adds_the_cleaning_counts_after_the_existing_keys(self):
+        logs = [self.field("dirty.Vornakite", 9), self.logs / "gone.txt"]
+        rc, out, _ = self.run_converter("--json", "--clean", "--summary", *logs)
+        self.assertEqual(rc, 1)
+        lines = out.splitlines()
+        first, second, batch = (json.loads(line) for line in lines)
+        self.assertEqual(list(first)[:5], ["log", "status", "set", "points", "error"])
+        self.assertEqual(list(first)[5:], ["kept", "removed", "removed_by", "cleaning_note",
+                                           "cleaning_warnings"])
+        self.assertEqual(first["kept"] + first["removed"], first["points"])
+        self.assertEqual(list(first["removed_by"]), CODES)
+        _, removed = read_dbf(Path(first["set"] + "_removed.dbf"))
+        self.assertEqual(len(removed), first["removed"])
+        self.assertIsNone(second["kept"])
+        self.assertEqual(batch["summary"], str(self.cwd / "Rx" / "summary.csv"))
+        self.assertIsNone(batch["summary_error"])
+        self.assertNotIn("report", batch)
+        # Without --clean the objects are as before.
+        rc, out, _ = self.run_converter("--json", "--summary", logs[0])
+        self.assertEqual(list(json.loads(out.splitlines()[0])),
+                         ["log", "status", "set", "points", "error"])
+
+
+class SummaryCsv(AnalysisCase):
+    def test_one_row_per_converted_log_in_input_order(self):
+        logs = [self.field("b.Vornakite", 2), *sample_logs(), self.logs / "gone.txt",
+                self.field("a.Vornakite", 4)]
+        rc, out, _ = self.run_converter("--summary", "--clean", "--json", "--local-sd", "5",
+                                        *logs)
+        self.assertEqual(rc, 1)
+        objects = [json.loads(line) for line in out.splitlines()[:-1]]
+        raw = (self.cwd / "Rx" / "summary.csv").read_bytes()
+        self.assertTrue(raw.endswith(b"\r\n"))
+        self.assertNotIn(b"\n", raw.replace(b"\r\n", b""))
+        rows = list(csv.DictReader(io.StringIO(raw.decode(), newline="")))
+        converted = [o for o in objects if o["status"] == "ok"]
+        self.assertEqual([r["set"] for r in rows], [Path(o["set"]).name for o in converted])
+        for row, o in zip(rows, converted):
+            self.assertEqual(int(row["points"]), o["points"])
+            self.assertEqual((int(row["kept"]), int(row["removed"])), (o["kept"], o["removed"]))
+            self.assertEqual([int(row["removed_" + c]) for c in CODES],
+                             [o["removed_by"][c] for c in CODES])
+            self.assertEqual(row["local-sd"], "5")
+            self.assertEqual(row["overridden"], "local-sd")
+            for when in ("before", "after"):
+                lo, mid, hi = (float(row["yield_%s_%s" % (s, when)])
+                               for s in ("min", "median", "max"))
+                self.assertLessEqual(lo, mid)
+                self.assertLessEqual(mid, hi)
+            self.assertLess(float(row["west"]), float(row["east"]))
+
+    def test_the_summary_replaces_the_last_one_whole_or_is_not_written(self):
+        log = sample_logs()[0]
+        rx = self.cwd / "Rx"
+        rx.mkdir()
+        (rx / "summary.csv").write_text("old")
+        rc, out, _ = self.run_converter("--summary", log)
+        self.assertEqual(rc, 0)
+        self.assertEqual(out.splitlines()[-1], "Summary written to %s." % Path("Rx",
+                                                                              "summary.csv"))
+        self.assertTrue((rx / "summary.csv").read_text().startswith("set,points,kept,"))
+        # A folder in the way: the sets are written, the summary is not, and the run fails.
+        (rx / "summary.csv").unlink()
+        (rx / "summary.csv").mkdir()
+        rc, out, _ = self.run_converter("-q", "--summary", log)
+        self.assertEqual(rc, 1)
+        self.assert_lines(out, [summary(1, 1), "Error: %s: Failed to create summary.csv"
+                                % Path("Rx", "summary.csv")])
+        self.assertEqual([p.name for p in rx.iterdir() if p.name.startswith(".")], [])
+        # No log converted: nothing written.
+        rc, out, _ = self.run_converter("-o", "none", "--summary", "--report", "none.html",
+                                        self.logs / "gone.txt")
+        self.assertEqual(rc, 1)
+        self.assertFalse((self.cwd / "none").exists() or (self.cwd / "none.html").exists())
+
+
+class HtmlReport(AnalysisCase):
+    def test_the_report_has_a_section_per_converted_log_and_nothing_from_outside(self):
+        logs = [*sample_logs(), self.field("dirty.Vornakite", 11)]
+        rc, out, err = self.run_converter("--report", "reports/season.html", *logs)
+        self.assertEqual((rc, err), (0, ""))
+        self.assertEqual(out.splitlines()[-1],
+                         "Report written to %s." % Path("reports", "season.html"))
+        html = (self.cwd / "reports" / "season.html").read_text()
+        self.assertTrue(html.startswith("<!DOCTYPE html>") and html.endswith("</html>\n"))
+        self.assertEqual(html.count('<section class="log"'), len(logs))
+        for log in logs:
+            self.assertIn("<h2>%s</h2>" % base_name(log.read_bytes()), html)
+        self.assertIsNone(re.search(r"(src|href)=\"(https?:)?//|@import|url\(", html))
+        self.assertEqual(os.listdir(self.cwd / "reports"), ["season.html"])
+
+    def test_a_report_that_cannot_be_written_fails_the_run_but_not_the_sets(self):
+        (self.cwd / "taken").write_text("a file, not a folder")
+        rc, out, _ = self.run_converter("--report", "taken/r.html", sample_logs()[0])
+        self.assertEqual(rc, 1)
+        lines = out.splitlines()
+        self.assertEqual(lines[-2], summary(1, 1))
+        self.assertRegex(lines[-1], r"^Error: taken/r\.html: create_directories: ")
+        self.assert_set(self.cwd / "Rx", base_name(sample_logs()[0].read_bytes()),
+                        base.sample_count(sample_logs()[0].read_bytes()))
+
+
+class Usage(AnalysisCase):
+    def test_analysis_usage_errors_exit_2(self):
+        log = self.write_log("a.Vornakite", log_text("A", "B", "C"))
+        cases = [
+            (["--jump-m", "25", log], "--jump-m needs --clean"),
+            (["--skip", "DUP", "--summary", log], "--skip needs --clean"),
+            (["--clean", "--jump-m", "far", log], "invalid value for --jump-m: far"),
+            (["--clean", "--ramp-fraction", "1.5", log], "invalid value for --ramp-fraction"),
+            (["--clean", "--local-sd", "-1", log], "invalid value for --local-sd"),
+            (["--clean", "--filters", "ZERO,NOPE", log], "unknown filter code in --filters"),
+            (["--clean", "--filters", "", log], "--filters needs at least one filter code"),
+            (["--clean", log, "--jump-m"], "--jump-m needs a value"),
+            ([log, "--report"], "--report needs a file"),
+            (["--report", "", log], "--report needs a file, not an empty name"),
+            (["--clean", "--jump", "3", log], "unknown option --jump"),
+        ]
+        for args, message in cases:
+            with self.subTest(args=args):
+                rc, out, err = self.run_converter(*args)
+                self.assertEqual((rc, out), (2, ""))
+                self.assertIn("vornakite-convert: " + message, err)
+        self.assertEqual(os.listdir(self.cwd), [])
+
+    def test_help_lists_the_options_and_every_filter_with_its_thresholds(self):
+        rc, out, _ = self.run_converter("--help")
+        self.assertEqual(rc, 0)
+        for option in ["--clean", "--summary", "--report FILE", "--filters CODES",
+                       "--skip CODES"]:
+            self.assertRegex(out, r"(?m)^  %s  " % re.escape(option))
+        for code in CODES:
+            self.assertRegex(out, r"(?m)^  %s +\w" % code)
+        for threshold in ["jump-m", "slow-mph", "speed-min-mph", "speed-max-mph", "speed-change",
+                          "yield-min", "yield-max", "local-radius-m", "local-sd", "moisture-min",
+                          "moisture-max", "moisture-dev", "ramp-fraction", "ramp-samples"]:
+            self.assertRegex(out, r"(?m)^      --%s VALUE  " % threshold)
+        self.assertTrue(all(len(line) <= 100 for line in out.splitlines()))
+
+
+if __name__ == "__main__":
+    if len(sys.argv) < 3:
+        sys.exit("usage: test_analysis_cli.py PATH_TO_VORNAKITE_CONVERT SAMPLES_DIR [options]")
+    base.CONVERTER = os.path.abspath(sys.argv[1])
+    base.SAMPLES = os.path.abspath(sys.argv[2])
+    del sys.argv[1:3]
+    unittest.main(verbosity=2)
