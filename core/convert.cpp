@@ -33,7 +33,7 @@ class LogPoints : public LogVisitor {
     // Room for the points of a log of `bytes` bytes, so that keeping them does not copy them
     // as they grow: a sample line is rarely shorter than 48 bytes. Only the pages filled are
     // ever touched; without the room the points are kept all the same.
-    void expect(std::uint64_t bytes) {
+    void opened(std::uint64_t bytes) override {
         if (!keep_) {
             return;
         }
@@ -182,9 +182,6 @@ PreparedLog prepareLog(const std::filesystem::path& inputPath,
             standard = &background.emplace(s.sets->standard());
         }
         visitor = &points.emplace(standard, keepsPoints(options));
-        std::error_code sizeError;
-        const std::uintmax_t bytes = std::filesystem::file_size(inputPath, sizeError);
-        visitor->expect(sizeError ? 0 : bytes);
 
         // Read: every error of the log itself comes first, whatever happened to the outputs.
         s.points = readLog(inputPath, *visitor, batch.stop);

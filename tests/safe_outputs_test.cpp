@@ -128,6 +128,35 @@ TEST(SafeOutputs, EveryFailureLeavesThePreviousSetAsItWas) {
     }
 }
 
+TEST(SafeOutputs, ASetWhoseLaterNamesAloneAreTakenIsPlacedOrFailedWhole) {
+    // Only the last names of the set are taken, so that its first files find their names free.
+    struct Case {
+        const char* extension;
+        bool folder;  // a folder in the way, or a stray file to be replaced
+    };
+    for (const Case c :
+         {Case{".dbf", true}, Case{".cpg", true}, Case{".prj", false}, Case{".cpg", false}}) {
+        SCOPED_TRACE(std::string(c.extension) + (c.folder ? " folder" : " file"));
+        ScratchDir dir;
+        const fs::path taken = dir / "Rx" / (std::string("F_G_H") + c.extension);
+        fs::create_directories(c.folder ? taken : dir / "Rx");
+        if (!c.folder) {
+            writeFile(taken, "stray");
+        }
+        writeFile(dir / "a.log", logOf(2));
+        const auto lines = convertOne(dir / "a.log", dir / "Rx");
+        const auto files = filesOf(dir / "Rx");
+        if (c.folder) {
+            EXPECT_EQ(lines.size(), 1u);  // its error, and nothing of the set placed
+            EXPECT_EQ(files.size(), 1u);
+        } else {
+            EXPECT_TRUE(lines.empty());
+            EXPECT_EQ(files.size(), 5u);
+            EXPECT_NE(files.at(std::string("F_G_H") + c.extension), "stray");
+        }
+    }
+}
+
 TEST(SafeOutputs, ALogFailingLateRemovesTheFolderItCreated) {
     ScratchDir dir;
     writeFile(dir / "late.log", logOf(30000, "DY@1@2@3@4@5@6@x@8@9@10@11@12@13@14@15\n"));

@@ -81,6 +81,10 @@ std::optional<Entry> entryAt(const std::filesystem::path& path);
 // Renames the entry at `from` (a link itself, not its target) to `to`, where nothing may be.
 bool moveEntry(const std::filesystem::path& from, const std::filesystem::path& to);
 
+// Renames the entry at `from` to `to` only when nothing is at `to`; false when something is
+// there, and wherever the system cannot tell (the caller then checks and moves on its own).
+bool moveEntryToFreeName(const std::filesystem::path& from, const std::filesystem::path& to);
+
 // Removes the entry at `path` (a link itself, not its target); never a folder.
 bool removeEntry(const std::filesystem::path& path);
 

@@ -8,6 +8,7 @@
 
 #include <cerrno>
 #include <chrono>
+#include <cstdio>
 #include <cstring>
 #include <stdexcept>
 #include <system_error>
@@ -92,10 +93,8 @@ bool InputFile::open(const std::filesystem::path& path) {
         closeQuietly(fd);
         return false;
     }
-    const int flags = ::fcntl(fd, F_GETFL);
-    if (flags >= 0) {
-        ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
-    }
+    // Blocking reads again: of the flags F_SETFL changes, only O_NONBLOCK was asked for.
+    ::fcntl(fd, F_SETFL, 0);
     handle_ = fd;
     open_ = true;
     size_ = static_cast<std::uint64_t>(st.st_size);
@@ -177,6 +176,16 @@ std::optional<Entry> entryAt(const std::filesystem::path& path) {
 
 bool moveEntry(const std::filesystem::path& from, const std::filesystem::path& to) {
     return ::rename(from.c_str(), to.c_str()) == 0;
+}
+
+bool moveEntryToFreeName(const std::filesystem::path& from, const std::filesystem::path& to) {
+#ifdef RENAME_NOREPLACE
+    return ::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0;
+#else
+    (void)from;
+    (void)to;
+    return false;  // no such rename here: the caller takes its careful way
+#endif
 }
 
 bool removeEntry(const std::filesystem::path& path) {
@@ -265,7 +274,8 @@ FolderLock::~FolderLock() {
 }
 
 std::uint32_t processId() {
-    return static_cast<std::uint32_t>(::getpid());
+    static const auto id = static_cast<std::uint32_t>(::getpid());
+    return id;
 }
 
 }  // namespace vornakite::os

@@ -216,6 +216,10 @@ bool moveEntry(const std::filesystem::path& from, const std::filesystem::path& t
     return MoveFileExW(apiPath(from).c_str(), apiPath(to).c_str(), 0) != 0;
 }
 
+bool moveEntryToFreeName(const std::filesystem::path& from, const std::filesystem::path& to) {
+    return moveEntry(from, to);  // never replaces what is there
+}
+
 bool removeEntry(const std::filesystem::path& path) {
     const std::wstring p = apiPath(path);
     if (DeleteFileW(p.c_str())) {

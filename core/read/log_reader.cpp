@@ -306,6 +306,7 @@ std::uint64_t readLog(const std::filesystem::path& path, LogVisitor& visitor,
     if (!in.open(path)) {
         throw std::runtime_error("Cannot open file");
     }
+    visitor.opened(in.size());
     // A small log needs no large buffer; a log still growing is read on in pieces of that size.
     const auto chunkSize =
         static_cast<std::size_t>(std::clamp<std::uint64_t>(in.size() + 1, 4096, kReadChunk));

@@ -21,6 +21,8 @@ struct LogHeader {
 // Receives a log as it is read: the header once, then the points in file order.
 class LogVisitor : public PointSink {
   public:
+    // The log's size in bytes when it was opened, before anything of it is read.
+    virtual void opened(std::uint64_t /*bytes*/) {}
     virtual void header(const LogHeader& header) = 0;
 };
 

@@ -94,6 +94,10 @@ void OutputTransaction::createFolderLocked() {
     for (std::filesystem::path p = folder_; !p.empty() && p != p.parent_path();
          p = p.parent_path()) {
         const auto entry = os::entryAt(p);
+        if (entry && entry->kind == os::EntryKind::folder && p == folder_) {
+            folderReady_ = true;  // there already, as for every log of a batch after the first
+            return;
+        }
         if (!entry || entry->kind != os::EntryKind::none) {
             break;
         }
@@ -169,6 +173,20 @@ void OutputTransaction::commit(const std::filesystem::path& basePath, bool repla
     std::vector<std::filesystem::path> finals;
     for (const auto& output : outputs_) {
         finals.push_back(withSuffix(basePath, output->suffix));
+    }
+    // Where every name is free (a first conversion), each temporary simply takes its name.
+    std::size_t placed = 0;
+    while (placed < outputs_.size() &&
+           os::moveEntryToFreeName(outputs_[placed]->temporary, finals[placed])) {
+        ++placed;
+    }
+    if (placed == outputs_.size()) {
+        committed_ = true;
+        return;
+    }
+    while (placed > 0) {  // something is in the way: back to the temporaries, the careful way
+        --placed;
+        os::moveEntry(finals[placed], outputs_[placed]->temporary);
     }
     // Everything that can be told beforehand is checked before anything moves.
     std::vector<bool> occupied(outputs_.size(), false);
