@@ -4,8 +4,8 @@ converter as it was before the streaming engine, from 100,000 to 50,000,000 samp
 of many small logs, a batch on one core against all cores (-j), and as the Windows build under
 Wine; times --clean --summary --report against the plain conversion; checks the goals.
 
-Usage: engine_bench.py --bin BUILD_DIR [--data DIR (default: memory, /dev/shm)] [--sizes 100000,1000000,10000000,50000000]
-                       [--reps 5] [--reference CONVERTER] [--wine-exe EXE --wine-prefix DIR]
+Usage: engine_bench.py --bin BUILD_DIR [--data DIR (default: in memory, /dev/shm)]
+                       [--sizes 100000,1000000,10000000,50000000] [--reps 5] [--reference CONVERTER] [--wine-exe EXE --wine-prefix DIR]
                        [--batch 2000x500] [--jobs-batch 100x100000] [--jobs 2] [--ram DIR]
                        [--analysis 1000000] [--only-analysis] [--out FILE]
 """
