@@ -3,9 +3,6 @@
 #include "text/utf8.hpp"
 
 namespace vornakite {
-namespace {
-
-constexpr char32_t kReplacement = 0xFFFD;
 
 void appendUtf8(std::string& out, char32_t cp) {
     if (cp < 0x80) {
@@ -24,6 +21,10 @@ void appendUtf8(std::string& out, char32_t cp) {
         out += static_cast<char>(0x80 | (cp & 0x3F));
     }
 }
+
+namespace {
+
+constexpr char32_t kReplacement = 0xFFFD;
 
 constexpr char32_t kInvalid = 0xFFFFFFFF;
 

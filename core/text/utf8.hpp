@@ -11,4 +11,7 @@ namespace vornakite {
 // sequence and returns false; lenient mode writes U+FFFD for each invalid byte and goes on.
 bool decodeUtf8(std::string_view text, std::wstring& out, bool lenient);
 
+// Appends the code point `cp` (at most U+10FFFF) to `out` in UTF-8.
+void appendUtf8(std::string& out, char32_t cp);
+
 }  // namespace vornakite
