@@ -142,7 +142,16 @@ TEST(YieldFilters, FlagZerosGlobalAndLocalOutliers) {
                                     {"negative", [](auto& p) { p[72].yield = -3.0; }, {72}, {}}});
     expectCases(Filter::YieldOutlier,
                 {{"spike", [](auto& p) { p[150].yield = 900.0; }, {150}, {149, 151}},
-                 {"dropout", [](auto& p) { p[160].yield = 8.0; }, {160}, {161}}});
+                 {"dropout", [](auto& p) { p[160].yield = 8.0; }, {160}, {161}},
+                 {"a second crop of higher yields in the same log is no outlier",
+                  [](auto& p) {
+                      for (std::size_t i = 0; i < 240; ++i) {  // soybeans, then corn
+                          p[i].yield = 55.0 + (p[i].yield - 200.0) * 0.25;
+                      }
+                      p[300].yield = 900.0;
+                  },
+                  {300},
+                  {250, 299, 330}}});
     expectCases(
         Filter::LocalOutlier,
         {{"high against the neighbours", [](auto& p) { p[150].yield = 260.0; }, {150}, {149, 151}},

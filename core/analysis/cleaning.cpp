@@ -76,7 +76,8 @@ const std::array<ThresholdInfo, kThresholdCount> kThresholdInfo = {{
      "median - 5 robust SD of the positive yields, at most 0.2x the median",
      &CleaningOptions::yieldMin},
     {Filter::YieldOutlier, "yield-max", "highest plausible yield", "bu",
-     "median + 5 robust SD of the positive yields", &CleaningOptions::yieldMax},
+     "median + 5 robust SD of the positive yields; of those above, when over 2 % are",
+     &CleaningOptions::yieldMax},
     {Filter::LocalOutlier, "local-radius-m", "neighbour radius", "m",
      "6x the distance per sample (over ten samples), within 8 to 50 m",
      &CleaningOptions::localRadiusMetres},
@@ -479,6 +480,28 @@ void Cleaner::jumps() {
     });
 }
 
+// The highest plausible yield: median + 5 robust SD of the positive yields. An outlier is rare:
+// when more than 2 % of them lie above that, they are a population of their own (fields or crops
+// of different yields in one log), and the limit is taken from those yields instead.
+double upperYieldLimit(std::span<double> sample, const Robust& all) {
+    double limit = all.median + 5.0 * all.sigma;
+    std::vector<double> above;
+    for (int round = 0; round < 4; ++round) {
+        above.clear();
+        for (const double v : sample) {
+            if (v > limit) {
+                above.push_back(v);
+            }
+        }
+        if (above.size() * 50 <= sample.size()) {
+            break;
+        }
+        const Robust upper = robust(above);
+        limit = std::max(limit, upper.median + 5.0 * upper.sigma);
+    }
+    return limit;
+}
+
 // The third pass: the filters that judge each point by its own values against thresholds from
 // the samples (SLOW, SPD, ZERO, YLD, MST, MSO), and each speed's change against its neighbours
 // (DSPD), whose threshold comes from those changes.
@@ -510,7 +533,7 @@ void Cleaner::pointFilters() {
                       ? robust(diffSample_).sigma / std::sqrt(2.0)
                       : y.sigma;
     const double yieldLoAuto = std::max(0.0, std::min(y.median - 5.0 * y.sigma, 0.2 * y.median));
-    const double yieldHiAuto = y.median + 5.0 * y.sigma;
+    const double yieldHiAuto = upperYieldLimit(yieldSample_, y);
     double yieldLo = -kInfinity, yieldHi = kInfinity;
     if (on(Filter::YieldOutlier)) {
         yieldLo = threshold("yield-min", yieldLoAuto);
