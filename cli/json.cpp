@@ -108,16 +108,7 @@ void appendJsonString(std::string& out, std::string_view bytes) {
 void appendJsonString(std::string& out, std::wstring_view text) {
     out += '"';
     for (std::size_t i = 0; i < text.size(); ++i) {
-        auto cp = static_cast<char32_t>(text[i]);
-        if constexpr (sizeof(wchar_t) == 2) {
-            if (cp >= 0xD800 && cp <= 0xDBFF && i + 1 < text.size()) {
-                const auto low = static_cast<char32_t>(text[i + 1]);
-                if (low >= 0xDC00 && low <= 0xDFFF) {
-                    cp = 0x10000 + ((cp - 0xD800) << 10) + (low - 0xDC00);
-                    ++i;
-                }
-            }
-        }
+        const char32_t cp = codePointAt(text, i);
         appendCharacter(out, cp);
     }
     out += '"';

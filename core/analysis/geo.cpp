@@ -62,16 +62,15 @@ LocalProjection LocalProjection::around(std::span<const YieldPoint> points) {
     return LocalProjection(anchor + median(lons), median(lats));
 }
 
-BoundingBox boundingBoxFromRanges(double minLon, double maxLon, double minLon360, double maxLon360,
-                                  double minLat, double maxLat) {
+BoundingBox BoxBuilder::box() const {
     constexpr double nan = std::numeric_limits<double>::quiet_NaN();
-    if (minLat > maxLat) {
+    if (minLat_ > maxLat_) {
         return {nan, nan, nan, nan};
     }
-    if (maxLon360 - minLon360 < maxLon - minLon) {
-        return {wrapLongitude(minLon360), minLat, wrapLongitude(maxLon360), maxLat};
+    if (maxLon360_ - minLon360_ < maxLon_ - minLon_) {
+        return {wrapLongitude(minLon360_), minLat_, wrapLongitude(maxLon360_), maxLat_};
     }
-    return {minLon, minLat, maxLon, maxLat};
+    return {minLon_, minLat_, maxLon_, maxLat_};
 }
 
 }  // namespace vornakite::analysis

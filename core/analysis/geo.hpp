@@ -54,33 +54,40 @@ struct BoundingBox {
     double west, south, east, north;
 };
 
-// The smallest box of the positions where keep(i) holds: of the two ways to measure longitude
+// The smallest box of the valid positions added: of the two ways to measure longitude
 // (-180..180 or 0..360) the narrower one, so that a field on the antimeridian gets a narrow box.
-template <class Keep>
-BoundingBox boundingBox(std::span<const YieldPoint> points, Keep keep);
-
-BoundingBox boundingBoxFromRanges(double minLon, double maxLon, double minLon360, double maxLon360,
-                                  double minLat, double maxLat);
-
-template <class Keep>
-BoundingBox boundingBox(std::span<const YieldPoint> points, Keep keep) {
-    double minLon = 1e300, maxLon = -1e300, minLon360 = 1e300, maxLon360 = -1e300;
-    double minLat = 1e300, maxLat = -1e300;
-    for (std::size_t i = 0; i < points.size(); ++i) {
-        const YieldPoint& p = points[i];
-        if (!keep(i) || !validPosition(p)) {
-            continue;
+class BoxBuilder {
+  public:
+    void add(const YieldPoint& p) {
+        if (!validPosition(p)) {
+            return;
         }
         const double lon = wrapLongitude(p.longitude);
         const double lon360 = lon < 0.0 ? lon + 360.0 : lon;
-        minLon = lon < minLon ? lon : minLon;
-        maxLon = lon > maxLon ? lon : maxLon;
-        minLon360 = lon360 < minLon360 ? lon360 : minLon360;
-        maxLon360 = lon360 > maxLon360 ? lon360 : maxLon360;
-        minLat = p.latitude < minLat ? p.latitude : minLat;
-        maxLat = p.latitude > maxLat ? p.latitude : maxLat;
+        minLon_ = lon < minLon_ ? lon : minLon_;
+        maxLon_ = lon > maxLon_ ? lon : maxLon_;
+        minLon360_ = lon360 < minLon360_ ? lon360 : minLon360_;
+        maxLon360_ = lon360 > maxLon360_ ? lon360 : maxLon360_;
+        minLat_ = p.latitude < minLat_ ? p.latitude : minLat_;
+        maxLat_ = p.latitude > maxLat_ ? p.latitude : maxLat_;
     }
-    return boundingBoxFromRanges(minLon, maxLon, minLon360, maxLon360, minLat, maxLat);
+    BoundingBox box() const;
+
+  private:
+    double minLon_ = 1e300, maxLon_ = -1e300, minLon360_ = 1e300, maxLon360_ = -1e300;
+    double minLat_ = 1e300, maxLat_ = -1e300;
+};
+
+// The box of the positions where keep(i) holds.
+template <class Keep>
+BoundingBox boundingBox(std::span<const YieldPoint> points, Keep keep) {
+    BoxBuilder box;
+    for (std::size_t i = 0; i < points.size(); ++i) {
+        if (keep(i)) {
+            box.add(points[i]);
+        }
+    }
+    return box.box();
 }
 
 }  // namespace vornakite::analysis

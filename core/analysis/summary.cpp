@@ -82,8 +82,7 @@ FieldSummary summarizeField(std::string setName, std::span<const YieldPoint> poi
     YieldAccumulator before, after;  // all points, kept points
     double moisture = 0.0;
     std::size_t moistures = 0, speeds = 0;
-    double minLon = 1e300, maxLon = -1e300, minLon360 = 1e300, maxLon360 = -1e300;
-    double minLat = 1e300, maxLat = -1e300;
+    BoxBuilder box;
     // Every so many points, a yield for the pivots of the medians.
     const std::size_t pivotStride = n / 4096 + 1;
     std::size_t nextPivot = 0;
@@ -114,20 +113,10 @@ FieldSummary summarizeField(std::string setName, std::span<const YieldPoint> poi
             ++moistures;
         }
         speeds += std::isfinite(p.speed) ? 1u : 0u;
-        if (validPosition(p)) {
-            // As boundingBox() does.
-            const double lon = wrapLongitude(p.longitude);
-            const double lon360 = lon < 0.0 ? lon + 360.0 : lon;
-            minLon = lon < minLon ? lon : minLon;
-            maxLon = lon > maxLon ? lon : maxLon;
-            minLon360 = lon360 < minLon360 ? lon360 : minLon360;
-            maxLon360 = lon360 > maxLon360 ? lon360 : maxLon360;
-            minLat = p.latitude < minLat ? p.latitude : minLat;
-            maxLat = p.latitude > maxLat ? p.latitude : maxLat;
-        }
+        box.add(p);
     }
     f.meanMoisture = moistures > 0 ? moisture / static_cast<double>(moistures) : kNaN;
-    f.box = boundingBoxFromRanges(minLon, maxLon, minLon360, maxLon360, minLat, maxLat);
+    f.box = box.box();
 
     before.startSecondPass();
     after.startSecondPass();

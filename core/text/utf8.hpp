@@ -1,6 +1,7 @@
 // UTF-8 decoding into wide text, shared by the text helpers.
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <string_view>
 
@@ -13,5 +14,21 @@ bool decodeUtf8(std::string_view text, std::wstring& out, bool lenient);
 
 // Appends the code point `cp` (at most U+10FFFF) to `out` in UTF-8.
 void appendUtf8(std::string& out, char32_t cp);
+
+// The code point at text[i] (i < text.size()), taking a UTF-16 surrogate pair as one and then
+// moving i onto its second half; an unpaired surrogate is returned as it is.
+inline char32_t codePointAt(std::wstring_view text, std::size_t& i) {
+    auto cp = static_cast<char32_t>(text[i]);
+    if constexpr (sizeof(wchar_t) == 2) {
+        if (cp >= 0xD800 && cp <= 0xDBFF && i + 1 < text.size()) {
+            const auto low = static_cast<char32_t>(text[i + 1]);
+            if (low >= 0xDC00 && low <= 0xDFFF) {
+                cp = 0x10000 + ((cp - 0xD800) << 10) + (low - 0xDC00);
+                ++i;
+            }
+        }
+    }
+    return cp;
+}
 
 }  // namespace vornakite
