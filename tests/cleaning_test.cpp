@@ -170,6 +170,15 @@ TEST(YieldFilters, FlagZerosGlobalAndLocalOutliers) {
           {149, 150, 151}}});
 }
 
+TEST(YieldFilters, FlagASpikeInAShortLog) {
+    // One spike is more than 2 % of 30 yields, yet no population of its own.
+    std::vector<YieldPoint> pts = field(1, 30);
+    pts[15].yield = 900.0;
+    const CleaningResult r = cleanPoints(pts);
+    ASSERT_TRUE(r.judged());
+    EXPECT_TRUE(flaggedBy(r, 15, Filter::YieldOutlier)) << reasons(r, 15);
+}
+
 TEST(MoistureFilters, FlagImplausibleAndOutlyingMoisture) {
     expectCases(Filter::MoistureRange,
                 {{"zero", [](auto& p) { p[40].moisture = 0.0; }, {40}, {41}},

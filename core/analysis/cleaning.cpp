@@ -76,7 +76,7 @@ const std::array<ThresholdInfo, kThresholdCount> kThresholdInfo = {{
      "median - 5 robust SD of the positive yields, at most 0.2x the median",
      &CleaningOptions::yieldMin},
     {Filter::YieldOutlier, "yield-max", "highest plausible yield", "bu",
-     "median + 5 robust SD of the positive yields; of those above, when over 2 % are",
+     "median + 5 robust SD of the positive yields; of those above, when over 2 % (and 20) are",
      &CleaningOptions::yieldMax},
     {Filter::LocalOutlier, "local-radius-m", "neighbour radius", "m",
      "6x the distance per sample (over ten samples), within 8 to 50 m",
@@ -481,8 +481,8 @@ void Cleaner::jumps() {
 }
 
 // The highest plausible yield: median + 5 robust SD of the positive yields. An outlier is rare:
-// when more than 2 % of them lie above that, they are a population of their own (fields or crops
-// of different yields in one log), and the limit is taken from those yields instead.
+// when more than 2 % of them, and enough to judge, lie above that, they are a population of their
+// own (fields or crops of different yields in one log), and the limit is taken from them instead.
 double upperYieldLimit(std::span<double> sample, const Robust& all) {
     double limit = all.median + 5.0 * all.sigma;
     std::vector<double> above;
@@ -493,7 +493,7 @@ double upperYieldLimit(std::span<double> sample, const Robust& all) {
                 above.push_back(v);
             }
         }
-        if (above.size() * 50 <= sample.size()) {
+        if (above.size() * 50 <= sample.size() || above.size() < kMinPointsToJudge) {
             break;
         }
         const Robust upper = robust(above);
