@@ -485,8 +485,9 @@ class Session:
                          % (s.base, s.points, ", ".join(FIELDS)),
                          info.stdout[-600:] + info.stderr[-300:])
 
-    def close(self, how):
-        """Closes the window as a person does; the program must end with exit value 0."""
+    def close(self, how, again=None):
+        """Closes the window as a person does (`how`; `again` for the later tries, if given);
+        the program must end with exit value 0."""
         with tempfile.TemporaryFile() as out:
             watcher = subprocess.Popen(self.d.probe_command("wait-exit", 60000), env=self.d.env,
                                        stdin=subprocess.DEVNULL, stdout=out,
@@ -500,7 +501,7 @@ class Session:
             self.r.need(watching and output().startswith("watching"),
                         "the program's process can be watched", output())
             for attempt in range(3):
-                how()
+                (how if attempt == 0 or again is None else again)()
                 try:
                     watcher.wait(10)
                     break
@@ -689,7 +690,13 @@ def fourth_session(s, d, r, folder, loose, samples):
         time.sleep(0.3)
         d.key("alt+F4")
 
-    s.close(alt_f4)
+    def system_menu_close():
+        # Now and then, on a fresh Wine prefix with no window manager, the keys of Alt+F4 do
+        # not reach the window after the drop; Close from its system menu ends it the same way.
+        note("Alt+F4 did not reach the window; Close from its system menu")
+        d.probe("close")
+
+    s.close(alt_f4, system_menu_close)
 
 
 def main(argv):

@@ -19,6 +19,7 @@
 //                              "combo ..." lines of the same form for its controls
 //   window_probe wait-exit MS  waits up to MS milliseconds for the program to end after
 //                              printing "watching <pid>"; then prints "exit <code>"
+//   window_probe close         chooses Close from the main window's system menu
 //
 // Rectangles are in screen pixels. Output is UTF-8 with LF line ends (control texts
 // keep their own line ends). Exit status: 0 done, 1 the window or control is not
@@ -272,10 +273,20 @@ bool joinDesktop(const wchar_t* name) {
     return desktop != nullptr && SetThreadDesktop(desktop) != FALSE;
 }
 
+// Chooses Close from the main window's system menu, as the close box and Alt+F4 do.
+int closeMain() {
+    HWND main = mainWindow();
+    if (main == nullptr) {
+        return kMissing;
+    }
+    PostMessageW(main, WM_SYSCOMMAND, SC_CLOSE, 0);
+    return 0;
+}
+
 int usage() {
     write(
         L"usage: window_probe [--desktop=NAME] rect ID | text ID | list | enabled ID | "
-        L"msgbox | dialog | wait-exit MS\n");
+        L"msgbox | dialog | wait-exit MS | close\n");
     return kUsage;
 }
 
@@ -300,6 +311,9 @@ int wmain(int argc, wchar_t** argv) {
     }
     if (argc == 2 && command == L"dialog") {
         return printDialog();
+    }
+    if (argc == 2 && command == L"close") {
+        return closeMain();
     }
     if (argument != nullptr && command == L"rect") {
         return printRect(windowNamed(argument));
