@@ -210,19 +210,11 @@ PreparedLog prepareLog(const std::filesystem::path& inputPath,
         }
         // Write: complete every set in its temporaries, the caller's work on the analysis
         // meanwhile.
-        std::thread alongside;
-        const struct Joiner {
-            std::thread& thread;
-            ~Joiner() {
-                if (thread.joinable()) {
-                    thread.join();
-                }
-            }
-        } joiner{alongside};
+        std::jthread alongside;  // joined when this block ends, however it ends
         if (options.whileWriting && s.analysed) {
             const std::filesystem::path unsuffixed = outputFolder / s.name;
             try {
-                alongside = std::thread(options.whileWriting, unsuffixed, std::cref(*s.analysed));
+                alongside = std::jthread(options.whileWriting, unsuffixed, std::cref(*s.analysed));
             } catch (const std::system_error&) {
                 options.whileWriting(unsuffixed, *s.analysed);  // no thread to be had: first
             }
