@@ -37,6 +37,8 @@ TEST(SanitizeFileName, KeepsSafeCharactersAndReplacesEveryOtherOne) {
     EXPECT_EQ(sanitizeFileName(L"__.._x_."), L"x_.");
     EXPECT_EQ(sanitizeFileName(L"_._"), L"");
     EXPECT_EQ(sanitizeFileName(L""), L"");
+    EXPECT_EQ(sanitizeFileName(L"-1_1__"), L"1_1__");  // never taken for an option
+    EXPECT_EQ(sanitizeFileName(L"_-.-x-"), L"x-");
 }
 
 TEST(OutputBaseName, JoinsHeaderFieldsSixToEight) {
@@ -47,6 +49,12 @@ TEST(OutputBaseName, JoinsHeaderFieldsSixToEight) {
     EXPECT_EQ(outputBaseName("", "", "Soy", log), L"Soy");
     EXPECT_EQ(outputBaseName("Gr\xC3\xBCn", "F", "C", log), L"Gr__n_F_C");  // two UTF-8 bytes
     EXPECT_EQ(outputBaseName("A", "B", "Corn.", log), L"A_B_Corn.");
+}
+
+TEST(OutputBaseName, IsCutSoThatEveryFileOfTheSetHasAValidName) {
+    const std::wstring name = outputBaseName(std::string(300, 'a'), "b", "c", "/x.txt");
+    EXPECT_EQ(name, std::wstring(vornakite::kMaxBaseNameLength, L'a'));
+    EXPECT_LE(name.size() + std::wstring_view(L"_99_removed.geojson").size(), 255u);
 }
 
 TEST(OutputBaseName, FallsBackToTheLogsFileNameWhenTheHeaderGivesNone) {

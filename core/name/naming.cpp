@@ -63,7 +63,8 @@ std::wstring sanitizeFileName(std::wstring_view text) {
     for (wchar_t c : text) {
         out += isAllowedNameChar(c) ? c : L'_';
     }
-    const std::size_t first = out.find_first_not_of(L"_.");
+    // A leading '-' would make other command-line tools take the file for an option.
+    const std::size_t first = out.find_first_not_of(L"_.-");
     return first == std::wstring::npos ? std::wstring() : out.substr(first);
 }
 
@@ -97,6 +98,11 @@ std::wstring outputBaseName(std::string_view field6, std::string_view field7,
     }
     if (name.empty()) {
         name = L"yield";
+    }
+    // Every file of the set must fit the 255 characters file systems allow for a name, with a
+    // batch suffix (_2), a set suffix (_removed) and an extension (.geojson) added.
+    if (name.size() > kMaxBaseNameLength) {
+        name.resize(kMaxBaseNameLength);
     }
     if (isDeviceName(name)) {
         // Into the device part, which Windows reads up to the first full stop: NUL.x -> NUL_.x.

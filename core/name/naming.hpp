@@ -11,7 +11,7 @@
 namespace vornakite {
 
 // Keeps '-', '.', digits, ASCII letters and '_', replaces every other
-// character by '_', then drops leading '_' and '.' characters.
+// character by '_', then drops leading '_', '.' and '-' characters.
 std::wstring sanitizeFileName(std::wstring_view text);
 
 // The form in which base names are compared: ASCII letters in lower case, as Windows compares
@@ -31,11 +31,16 @@ class BatchNames {
     std::map<std::wstring, int> nextSuffix_;  // lower-cased name: first suffix not yet tried
 };
 
+// The longest base name given: longer header names are cut, so that every file of a set has a
+// name the file systems accept.
+inline constexpr std::size_t kMaxBaseNameLength = 200;
+
 // The output base name of a log: header fields 6, 7 and 8 joined by '_' and
 // sanitised. When that is empty, the log's own file name without extension,
 // sanitised, or "yield". A name whose part before the first full stop is a Windows
 // device name (CON, NUL, COM1...) gets a '_' after that part, so the outputs stay
-// regular files: NUL.farm becomes NUL_.farm.
+// regular files: NUL.farm becomes NUL_.farm. At most kMaxBaseNameLength characters (+1 for
+// the device '_').
 std::wstring outputBaseName(std::string_view field6, std::string_view field7,
                             std::string_view field8, const std::filesystem::path& inputPath);
 
