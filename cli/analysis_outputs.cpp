@@ -1,15 +1,13 @@
 #include "analysis_outputs.hpp"
 
-#include <cstring>
 #include <exception>
 #include <optional>
 #include <ostream>
-#include <sstream>
-#include <streambuf>
 #include <utility>
 
 #include "json.hpp"
 #include "text/text.hpp"
+#include "write/text_output.hpp"
 
 namespace vornakite::cli {
 namespace {
@@ -19,74 +17,6 @@ constexpr OutputMessages kSummaryMessages = {"Failed to create summary.csv",
 constexpr OutputMessages kReportMessages = {"Failed to create the report",
                                             "Failed to write the report"};
 
-// A stream buffer that writes into one output of a transaction. A failure is kept (the stream
-// then stops taking text) and thrown by finish().
-class TransactionBuffer : public std::streambuf {
-  public:
-    TransactionBuffer(OutputTransaction& transaction, std::size_t file)
-        : transaction_(transaction), file_(file) {
-        setp(buffer_, buffer_ + sizeof buffer_);
-    }
-    void finish() {
-        flush();
-        if (failure_) {
-            std::rethrow_exception(failure_);
-        }
-    }
-
-  protected:
-    int_type overflow(int_type c) override {
-        if (!flush()) {
-            return traits_type::eof();
-        }
-        if (!traits_type::eq_int_type(c, traits_type::eof())) {
-            *pptr() = traits_type::to_char_type(c);
-            pbump(1);
-        }
-        return traits_type::not_eof(c);
-    }
-    std::streamsize xsputn(const char* s, std::streamsize n) override {
-        const auto size = static_cast<std::size_t>(n);
-        if (size <= static_cast<std::size_t>(epptr() - pptr())) {
-            std::memcpy(pptr(), s, size);
-            pbump(static_cast<int>(n));
-            return n;
-        }
-        // Larger than the room left: what is buffered, then the text itself.
-        if (!flush() || !write(s, size)) {
-            return 0;
-        }
-        return n;
-    }
-    int sync() override { return flush() ? 0 : -1; }
-
-  private:
-    bool flush() {
-        const bool ok = write(pbase(), static_cast<std::size_t>(pptr() - pbase()));
-        setp(buffer_, buffer_ + sizeof buffer_);
-        return ok;
-    }
-    bool write(const char* data, std::size_t size) {
-        if (failure_) {
-            return false;
-        }
-        try {
-            if (size > 0) {
-                transaction_.write(file_, data, size);
-            }
-            return true;
-        } catch (const std::exception&) {
-            failure_ = std::current_exception();
-            return false;
-        }
-    }
-
-    OutputTransaction& transaction_;
-    std::size_t file_;
-    std::exception_ptr failure_;
-    char buffer_[1 << 16];
-};
-
 }  // namespace
 
 // The report as it grows: its temporary, and the stream the report is written through.
@@ -95,26 +25,23 @@ class AnalysisOutputs::ReportFile {
     explicit ReportFile(const std::filesystem::path& path)
         : path_(path),
           transaction_(path.parent_path(), nullptr),
-          file_(transaction_.add(L"", kReportMessages)) {
+          output_(transaction_, L"", kReportMessages),
+          stream_(&output_) {
         transaction_.open();
-        buffer_.emplace(transaction_, file_);
-        stream_.emplace(&*buffer_);
-        report_.emplace(*stream_);
+        report_.emplace(stream_);
     }
     void add(const std::string& section) { report_->addSection(section); }
     void commit() {
         report_->finish();
-        stream_->flush();
-        buffer_->finish();
+        output_.finish();
         transaction_.commit(path_);
     }
 
   private:
     std::filesystem::path path_;
     OutputTransaction transaction_;
-    std::size_t file_;
-    std::optional<TransactionBuffer> buffer_;
-    std::optional<std::ostream> stream_;
+    StreamedOutput output_;
+    std::ostream stream_;
     std::optional<analysis::HtmlReport> report_;
 };
 
@@ -190,13 +117,12 @@ void AnalysisOutputs::finish() {
     prepared_.clear();
     if (summary_.wanted && !fields_.empty()) {
         try {
-            std::ostringstream csv;
-            analysis::writeSummaryCsv(csv, fields_);
-            const std::string text = csv.str();
             OutputTransaction transaction(summary_.path.parent_path(), nullptr);
-            const std::size_t file = transaction.add(L"", kSummaryMessages);
+            StreamedOutput output(transaction, L"", kSummaryMessages);
             transaction.open();
-            transaction.write(file, text.data(), text.size());
+            std::ostream csv(&output);
+            analysis::writeSummaryCsv(csv, fields_);
+            output.finish();
             transaction.commit(summary_.path);
             summary_.written = true;
         } catch (const std::exception& e) {
