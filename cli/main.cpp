@@ -8,7 +8,7 @@
 #include <thread>
 #include <vector>
 
-#include "analysis_outputs.hpp"
+#include "analysis_sink.hpp"
 #include "batch.hpp"
 #include "console.hpp"
 #include "options.hpp"
@@ -80,7 +80,7 @@ int convert(const Options& options) {
     if (analysis.clean && json) {
         report.logFields = cleaningJsonFields;
     }
-    AnalysisOutputs outputs(analysis, outputFolder);
+    vornakite::AnalysisOutputs outputs({analysis.summary, analysis.report}, outputFolder);
     AnalysisSink analysisSink(
         report, outputs, options.report,
         options.outputFolder.empty() ? std::filesystem::path("Rx") : options.outputFolder);

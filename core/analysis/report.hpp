@@ -1,6 +1,7 @@
 // The HTML report: one self-contained file (no network, no external script or font) with, per
 // log, a yield map drawn on a canvas from compactly embedded points, a yield histogram (inline
-// SVG), the summary table and the filters with the thresholds used.
+// SVG), the summary table and the filters with the thresholds used. report_model works out what
+// a log's section shows, report_html writes it.
 #pragma once
 
 #include <cstddef>
@@ -10,6 +11,8 @@
 #include <string_view>
 
 #include "analysis/cleaning.hpp"
+#include "analysis/report_html.hpp"
+#include "analysis/report_model.hpp"
 #include "analysis/summary.hpp"
 #include "model/yield_point.hpp"
 
@@ -21,7 +24,7 @@ namespace vornakite::analysis {
 // even subsample of them.
 class HtmlReport {
   public:
-    static constexpr std::size_t kMaxMapPoints = 200000;
+    static constexpr std::size_t kMaxMapPoints = analysis::kMaxMapPoints;
 
     explicit HtmlReport(std::ostream& out, std::string_view title = "Yield report");
     void addField(const FieldSummary& summary, std::span<const YieldPoint> points,
@@ -41,16 +44,5 @@ class HtmlReport {
     int count_ = 0;
     bool finished_ = false;
 };
-
-// Text for HTML element content or a quoted attribute: & < > " ' escaped.
-std::string htmlEscape(std::string_view text);
-
-// A JSON string literal that is also safe inside a <script> element: quotes, backslashes,
-// control characters, < > & and the line separators U+2028/U+2029 as \u escapes; bytes that are
-// not valid UTF-8 become U+FFFD.
-std::string jsonString(std::string_view text);
-
-// A JSON number, or null for NaN and infinities.
-std::string jsonNumber(double v, int decimals);
 
 }  // namespace vornakite::analysis

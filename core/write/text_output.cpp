@@ -59,6 +59,25 @@ void StreamedOutput::flushIfFull() {
     }
 }
 
+StreamedOutput::int_type StreamedOutput::overflow(int_type c) {
+    if (traits_type::eq_int_type(c, traits_type::eof())) {
+        return traits_type::not_eof(c);
+    }
+    const char byte = traits_type::to_char_type(c);
+    return xsputn(&byte, 1) == 1 ? c : traits_type::eof();
+}
+
+std::streamsize StreamedOutput::xsputn(const char* text, std::streamsize size) {
+    if (failure_) {
+        return 0;
+    }
+    if (size > 0) {
+        buffer_.append(text, static_cast<std::size_t>(size));
+        flushIfFull();
+    }
+    return size;
+}
+
 void StreamedOutput::flush() {
     transaction_.open();
     transaction_.write(file_, buffer_.data(), buffer_.size());

@@ -1,9 +1,12 @@
-// What the text formats (GeoJSON, CSV) share: numbers as the shortest text that reads back as the
-// same double, text values made valid UTF-8, and one file of a transaction written front to back.
+// What the text outputs share: numbers as the shortest text that reads back as the same double,
+// text values made valid UTF-8 (GeoJSON, CSV), and one file of a transaction written front to
+// back (those and the summary and the report).
 #pragma once
 
 #include <cstddef>
 #include <exception>
+#include <ios>
+#include <streambuf>
 #include <string>
 #include <string_view>
 
@@ -25,9 +28,12 @@ std::size_t putNumberText(char* out, double value);
 // part of valid UTF-8 (a log's name on a file system that allows any bytes).
 std::string_view validUtf8(std::string_view text, std::string& storage);
 
-// One output of a transaction written front to back: the bytes are gathered in a buffer and go
-// to the temporary when it is full. A failure to write is kept until finish.
-class StreamedOutput {
+// One output of a transaction written front to back, by appending to its buffer or, through a
+// std::ostream, as its stream buffer: the bytes are gathered and go to the temporary once there
+// are enough of them, the transaction's temporaries being created then if they are not yet. A
+// failure to write is kept until finish; nothing more is written then, and the stream takes no
+// more text.
+class StreamedOutput : public std::streambuf {
   public:
     StreamedOutput(OutputTransaction& transaction, std::wstring suffix,
                    const OutputMessages& messages);
@@ -38,6 +44,10 @@ class StreamedOutput {
     void flushIfFull();
     // Writes what is left; throws the failure kept, or that of this last write.
     void finish();
+
+  protected:
+    int_type overflow(int_type c) override;
+    std::streamsize xsputn(const char* text, std::streamsize size) override;
 
   private:
     void flush();

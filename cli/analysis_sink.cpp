@@ -1,0 +1,85 @@
+#include "analysis_sink.hpp"
+
+#include <utility>
+
+#include "json.hpp"
+#include "text/text.hpp"
+
+namespace vornakite::cli {
+
+AnalysisSink::AnalysisSink(BatchReport& inner, AnalysisOutputs& outputs, Report form,
+                           std::filesystem::path folderLabel)
+    : inner_(inner), outputs_(outputs), form_(form), folderLabel_(std::move(folderLabel)) {}
+
+void AnalysisSink::postLine(std::wstring text) {
+    inner_.postLine(std::move(text));
+}
+
+void AnalysisSink::postBatchDone(int successCount) {
+    outputs_.finish();
+    const struct {
+        const AnalysisOutputs::File& file;
+        const char* key;
+        std::wstring shown;  // the path as the lines name it
+    } files[] = {
+        {outputs_.summary(), "summary", pathText(folderLabel_ / "summary.csv")},
+        {outputs_.report(), "report", pathText(outputs_.report().path)},
+    };
+    std::string fields;
+    for (const auto& f : files) {
+        if (!f.file.wanted) {
+            continue;
+        }
+        if (form_ == Report::Json) {
+            fields += std::string(", \"") + f.key + "\": ";
+            if (f.file.written) {
+                appendJsonPath(fields, f.file.path);
+            } else {
+                fields += "null";
+            }
+            fields += std::string(", \"") + f.key + "_error\": ";
+            if (f.file.error.empty()) {
+                fields += "null";
+            } else {
+                appendJsonString(fields, std::string_view(f.file.error));
+            }
+        } else if (!f.file.error.empty()) {
+            inner_.postLine(L"Error: " + f.shown + L": " + widenText(f.file.error));
+        } else if (f.file.written && form_ == Report::Lines) {
+            inner_.postLine((f.key == std::string_view("summary") ? L"Summary written to "
+                                                                  : L"Report written to ") +
+                            f.shown + L".");
+        }
+    }
+    inner_.batchFields = fields;
+    inner_.postBatchDone(successCount);
+}
+
+std::string cleaningJsonFields(const LogOutcome& outcome) {
+    if (!outcome.converted || !outcome.analysed) {
+        return ", \"kept\": null, \"removed\": null, \"removed_by\": null, \"cleaning_note\": "
+               "null, \"cleaning_warnings\": null";
+    }
+    const analysis::CleaningResult& r = outcome.analysed->cleaning;
+    std::string out = ", \"kept\": " + std::to_string(r.kept) +
+                      ", \"removed\": " + std::to_string(r.removed) + ", \"removed_by\": {";
+    for (const analysis::FilterInfo& f : analysis::kFilterInfo) {
+        out += f.filter == analysis::Filter::NonFinite ? "\"" : ", \"";
+        out += f.code;
+        out += "\": " + std::to_string(r.flaggedBy(f.filter));
+    }
+    out += "}, \"cleaning_note\": ";
+    if (r.judged()) {
+        out += "null";
+    } else {
+        appendJsonString(out, std::string_view(r.note));
+    }
+    out += ", \"cleaning_warnings\": [";
+    for (std::size_t k = 0; k < r.warnings.size(); ++k) {
+        out += k > 0 ? ", " : "";
+        appendJsonString(out, std::string_view(r.warnings[k]));
+    }
+    return out + "]";
+}
+
+}  // namespace vornakite::cli

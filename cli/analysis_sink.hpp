@@ -1,0 +1,38 @@
+// How the command line tells of the analysis outputs (summary.csv and the report, written by
+// AnalysisOutputs) and of each log's cleaning in JSON.
+#pragma once
+
+#include <filesystem>
+#include <string>
+
+#include "analysis_outputs.hpp"
+#include "convert.hpp"
+#include "progress_sink.hpp"
+#include "report.hpp"
+
+namespace vornakite::cli {
+
+// Passes the batch's lines on to `inner` and, when the batch is done, first completes the
+// outputs and tells of them: in lines "Summary written to Rx/summary.csv." and "Report written
+// to FILE.", an error line (also when quiet) for one that failed, and in JSON the keys
+// "summary" and "report" (the paths, or null) and "summary_error" and "report_error" on the
+// batch's object.
+class AnalysisSink : public ProgressSink {
+  public:
+    AnalysisSink(BatchReport& inner, AnalysisOutputs& outputs, Report form,
+                 std::filesystem::path folderLabel);
+    void postLine(std::wstring text) override;
+    void postBatchDone(int successCount) override;
+
+  private:
+    BatchReport& inner_;
+    AnalysisOutputs& outputs_;
+    Report form_;
+    std::filesystem::path folderLabel_;
+};
+
+// The cleaning counts of a log for its JSON object: "kept", "removed", "removed_by" (points per
+// filter code), "cleaning_note" and "cleaning_warnings"; null for a log that failed.
+std::string cleaningJsonFields(const LogOutcome& outcome);
+
+}  // namespace vornakite::cli

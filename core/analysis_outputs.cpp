@@ -1,0 +1,144 @@
+#include "analysis_outputs.hpp"
+
+#include <exception>
+#include <optional>
+#include <ostream>
+#include <utility>
+
+#include "analysis/report.hpp"
+#include "text/text.hpp"
+#include "write/output_transaction.hpp"
+#include "write/text_output.hpp"
+
+namespace vornakite {
+namespace {
+
+constexpr OutputMessages kSummaryMessages = {"Failed to create summary.csv",
+                                             "Failed to write summary.csv"};
+constexpr OutputMessages kReportMessages = {"Failed to create the report",
+                                            "Failed to write the report"};
+
+}  // namespace
+
+// The report as it grows: its temporary, and the stream the report is written through.
+class AnalysisOutputs::ReportFile {
+  public:
+    explicit ReportFile(const std::filesystem::path& path)
+        : path_(path),
+          transaction_(path.parent_path(), nullptr),
+          output_(transaction_, L"", kReportMessages),
+          stream_(&output_) {
+        transaction_.open();
+        report_.emplace(stream_);
+    }
+    void add(const std::string& section) { report_->addSection(section); }
+    void commit() {
+        report_->finish();
+        output_.finish();
+        transaction_.commit(path_);
+    }
+
+  private:
+    std::filesystem::path path_;
+    OutputTransaction transaction_;
+    StreamedOutput output_;
+    std::ostream stream_;
+    std::optional<analysis::HtmlReport> report_;
+};
+
+AnalysisOutputs::AnalysisOutputs(const AnalysisOutputOptions& options,
+                                 const std::filesystem::path& outputFolder) {
+    summary_.wanted = options.summary;
+    summary_.path = outputFolder / "summary.csv";
+    report_.wanted = !options.report.empty();
+    report_.path = options.report;
+}
+
+AnalysisOutputs::~AnalysisOutputs() = default;
+
+AnalysisOutputs::Prepared AnalysisOutputs::work(const std::filesystem::path& basePath,
+                                                const AnalysedLog& log) {
+    Prepared p;
+    p.field =
+        analysis::summarizeField(toUtf8(pathText(basePath.filename())), log.points, log.cleaning);
+    if (report_.wanted) {
+        // The set's name is the section's id: unique in the batch, and the same with any -j.
+        p.section =
+            analysis::HtmlReport::section(p.field.setName, p.field, log.points, log.cleaning);
+    }
+    return p;
+}
+
+void AnalysisOutputs::prepare(const std::filesystem::path& basePath, const AnalysedLog& log) {
+    try {
+        Prepared p = work(basePath, log);
+        const std::lock_guard<std::mutex> lock(mutex_);
+        prepared_.insert_or_assign(&log, std::move(p));
+    } catch (const std::exception&) {
+        // Left to logDone, which works it out again.
+    }
+}
+
+void AnalysisOutputs::logDone(const LogOutcome& outcome) {
+    if (!outcome.converted || !outcome.analysed) {
+        return;
+    }
+    Prepared p;
+    {
+        const std::lock_guard<std::mutex> lock(mutex_);
+        const auto found = prepared_.find(outcome.analysed.get());
+        if (found != prepared_.end()) {
+            p = std::move(found->second);
+            prepared_.erase(found);
+        }
+        // Worked out before the log's name was taken: a name that got a suffix (_2) since,
+        // or a log not prepared at all, is worked out now.
+        if (p.field.setName != toUtf8(pathText(outcome.basePath.filename()))) {
+            p = work(outcome.basePath, *outcome.analysed);
+        }
+    }
+    if (report_.wanted && report_.error.empty()) {
+        // A report that cannot be written is given up; the conversion goes on.
+        try {
+            if (!reportFile_) {
+                reportFile_ = std::make_unique<ReportFile>(report_.path);
+            }
+            reportFile_->add(p.section);
+        } catch (const std::exception& e) {
+            report_.error = e.what();
+            reportFile_.reset();
+        }
+    }
+    if (summary_.wanted) {
+        fields_.push_back(std::move(p.field));
+    }
+}
+
+void AnalysisOutputs::finish() {
+    prepared_.clear();
+    if (summary_.wanted && !fields_.empty()) {
+        try {
+            OutputTransaction transaction(summary_.path.parent_path(), nullptr);
+            StreamedOutput output(transaction, L"", kSummaryMessages);
+            transaction.open();
+            std::ostream csv(&output);
+            analysis::writeSummaryCsv(csv, fields_);
+            output.finish();
+            transaction.commit(summary_.path);
+            summary_.written = true;
+        } catch (const std::exception& e) {
+            summary_.error = e.what();
+        }
+    }
+    if (reportFile_) {
+        try {
+            reportFile_->commit();
+            report_.written = true;
+        } catch (const std::exception& e) {
+            report_.error = e.what();
+        }
+        reportFile_.reset();
+    }
+}
+
+}  // namespace vornakite
