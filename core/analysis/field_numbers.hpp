@@ -25,9 +25,9 @@ struct FieldNumbersInput {
 };
 
 struct FieldNumbersOptions {
-    std::optional<double> swathMetres;       // set by the user: replaces the estimate
-    std::optional<double> gapMetres;         // a longer step between points on a pass adds nothing
-    std::optional<double> standardMoisture;  // percent: replaces the crop's
+    std::optional<double> swathMetres{};       // set by the user: replaces the estimate
+    std::optional<double> gapMetres{};         // a longer step on a pass adds nothing
+    std::optional<double> standardMoisture{};  // percent: replaces the crop's
 };
 
 // Every figure is an estimate; NaN where it cannot be given (no swath, no kept yield, an unknown
