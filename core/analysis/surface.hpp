@@ -54,8 +54,8 @@ class SurfaceTooLarge : public std::runtime_error {
 // w_i = 1 / (d_i^2 + (1 cm)^2): inverse-distance weighting of power 2, a point on a centre not
 // infinitely heavy. Cost O(points x cells within the radius of one point + cells): each point
 // is spread into the cells around it, one band of rows at a time, so that only one band's sums
-// are held besides the result. Throws std::invalid_argument("Invalid grid cell size") for a cell that is not a
-// positive number, SurfaceTooLarge beyond the limits.
+// are held besides the result. Throws std::invalid_argument("Invalid grid cell size") for a cell
+// that is not a positive number, SurfaceTooLarge beyond the limits.
 YieldSurface buildSurface(const SurfaceInput& input, double swathMetres,
                           const SurfaceOptions& options = {});
 
