@@ -35,10 +35,15 @@ class KnownFieldMaker {
 
     explicit KnownFieldMaker(std::uint64_t seed) : rng_(seed * 104729 + 7) {}
 
-    // `pointsWanted` > 0 draws a field of about that many points (passes of 4 km).
-    KnownField make(std::size_t pointsWanted = 0) {
+    // `pointsWanted` > 0 draws a field of about that many points (passes of 4 km); `hectares`
+    // > 0 one of about that area (passes of 500 m).
+    KnownField make(std::size_t pointsWanted = 0, double hectares = 0) {
         KnownField f;
         draw(f, pointsWanted);
+        if (hectares > 0) {
+            f.length = 500.0;
+            f.passes = static_cast<int>(std::lround(hectares * 1e4 / (f.length * f.header)));
+        }
         placePasses(f);
         for (int j = 0; j < f.passes; ++j) {
             pass(f, j);

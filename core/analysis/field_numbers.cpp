@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <limits>
+#include <stdexcept>
 
 namespace vornakite::analysis {
 
@@ -90,6 +91,12 @@ void computeTonnes(FieldNumbers& r) {
 
 FieldNumbers computeFieldNumbers(const FieldNumbersInput& input, const TrackWalk& walk,
                                  const FieldNumbersOptions& options) {
+    const std::size_t n = input.track.x.size();
+    if (walk.length.size() != n || input.yield.size() != n ||
+        (!input.moisture.empty() && input.moisture.size() != n) ||
+        (!input.kept.empty() && input.kept.size() != n)) {
+        throw std::invalid_argument("Point arrays of different lengths");
+    }
     FieldNumbers r{};
     computeSwath(input, walk, options, r);
     r.crop = findCrop(input.crop);

@@ -59,7 +59,8 @@ struct FieldNumbers {
 // times the swath), so the mean is the yield averaged over the area and unevenly spaced samples
 // (a stop, a faster stretch) count by the ground they cover; points on a pass whose values were
 // removed count in the area at the kept points' mean. Dry yields are taken per point with its
-// own moisture, then averaged the same way.
+// own moisture, then averaged the same way. Every span holds one value per point (moisture,
+// kept and the pass flags may be empty); else std::invalid_argument.
 FieldNumbers computeFieldNumbers(const FieldNumbersInput& input,
                                  const FieldNumbersOptions& options = {});
 

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <stdexcept>
 
 #include "analysis/robust.hpp"
 
@@ -195,6 +196,10 @@ void Walker::addChord(std::size_t a, std::size_t b) {
 }  // namespace
 
 TrackWalk walkTrack(const TrackInput& input, double gapMetres) {
+    if (input.y.size() != input.x.size() ||
+        (!input.onPass.empty() && input.onPass.size() != input.x.size())) {
+        throw std::invalid_argument("Point arrays of different lengths");
+    }
     TrackWalk walk;
     Walker(input, walk).run(gapMetres);
     return walk;
@@ -241,6 +246,9 @@ std::vector<std::uint8_t> findPassPoints(std::span<const double> x, std::span<co
                                          double gapMetres) {
     constexpr double kShortestPass = 30.0;
     const double g = groundPerUnit > 0.0 ? groundPerUnit : 1.0;
+    if (yield.size() != x.size()) {
+        throw std::invalid_argument("Point arrays of different lengths");
+    }
     const TrackWalk walk = walkTrack({x, y, g, {}}, gapMetres);
     std::vector<std::uint8_t> flags(x.size(), 0);
     auto cutting = [&](std::size_t i) { return std::isfinite(yield[i]) && yield[i] > 0.0; };

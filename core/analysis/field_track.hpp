@@ -53,7 +53,7 @@ struct TrackWalk {
 // kPieceTurnDegrees from the one before holds a turn that was logged as pass (an unlogged
 // headland turn): the run is cut at the step in it that turns most sharply, the longest such,
 // and that step adds nothing. A chord's length is shared among its steps in proportion to
-// their own lengths. O(n).
+// their own lengths. O(n). Throws std::invalid_argument("Point arrays of different lengths").
 TrackWalk walkTrack(const TrackInput& input, double gapMetres = 0.0);
 
 // The band of plausible working widths, metres.

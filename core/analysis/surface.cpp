@@ -137,6 +137,10 @@ YieldSurface buildSurface(const SurfaceInput& in, double swathMetres, const Surf
     if (!(o.cellMetres > 0.0) || !std::isfinite(o.cellMetres)) {
         throw std::invalid_argument("Invalid grid cell size");
     }
+    if (in.y.size() != in.x.size() || in.yield.size() != in.x.size() ||
+        (!in.kept.empty() && in.kept.size() != in.x.size())) {
+        throw std::invalid_argument("Point arrays of different lengths");
+    }
     YieldSurface s;
     s.cellMetres = o.cellMetres;
     const double swath =

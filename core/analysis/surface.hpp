@@ -55,7 +55,8 @@ class SurfaceTooLarge : public std::runtime_error {
 // infinitely heavy. Cost O(points x cells within the radius of one point + cells): each point
 // is spread into the cells around it, one band of rows at a time, so that only one band's sums
 // are held besides the result. Throws std::invalid_argument("Invalid grid cell size") for a cell
-// that is not a positive number, SurfaceTooLarge beyond the limits.
+// that is not a positive number or ("Point arrays of different lengths") for spans of different
+// lengths (kept may be empty), SurfaceTooLarge beyond the limits.
 YieldSurface buildSurface(const SurfaceInput& input, double swathMetres,
                           const SurfaceOptions& options = {});
 
