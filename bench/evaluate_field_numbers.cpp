@@ -7,6 +7,7 @@
 //                                                         passes from the track)
 // --check: exit 1 unless every swath, area and production is within 5 % of the truth (with the
 // generator's flags of the points on a pass; those from the track alone are shown beside).
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -59,6 +60,42 @@ double errorPct(double estimate, double truth) {
     return 100.0 * (estimate - truth) / truth;
 }
 
+// The surface against the crop's true yield at the kept points on passes, beside the points'
+// own yields: root mean square differences over all seeds, in bu/ac.
+void surfaceAccuracy(int seeds) {
+    for (const double cell : {2.0, 5.0}) {
+        double surface2 = 0.0, points2 = 0.0;
+        std::size_t n = 0, outside = 0;
+        for (int seed = 1; seed <= seeds; ++seed) {
+            const KnownField f = KnownFieldMaker(static_cast<std::uint64_t>(seed)).make();
+            const Inputs in = inputsOf(f.points);
+            const YieldSurface s = buildSurface({in.track.x, in.track.y, in.yield, f.good},
+                                                f.spacing, {.cellMetres = cell});
+            for (std::size_t i = 0; i < f.points.size(); ++i) {
+                if (!f.good[i] || !f.onPass[i]) {
+                    continue;
+                }
+                const auto c = static_cast<std::size_t>((in.track.x[i] - s.west) / cell);
+                const auto r = static_cast<std::size_t>((s.north - in.track.y[i]) / cell);
+                const float v =
+                    s.values[std::min(r, s.rows - 1) * s.columns + std::min(c, s.columns - 1)];
+                if (std::isnan(v)) {
+                    ++outside;
+                    continue;
+                }
+                surface2 += (v - f.trueYield[i]) * (v - f.trueYield[i]);
+                points2 += (in.yield[i] - f.trueYield[i]) * (in.yield[i] - f.trueYield[i]);
+                ++n;
+            }
+        }
+        const double count = static_cast<double>(n);
+        std::printf(
+            "surface of %.0f m cells: RMS difference to the true yield %.2f bu/ac at %zu "
+            "kept points (the points' own: %.2f), %zu in cells without a value\n",
+            cell, std::sqrt(surface2 / count), n, std::sqrt(points2 / count), outside);
+    }
+}
+
 int accuracy(int seeds, bool check) {
     std::printf(
         "| seed | passes | length m | header m | spacing m | GPS m | every s | turns | swath err "
@@ -92,6 +129,7 @@ int accuracy(int seeds, bool check) {
     }
     std::printf("\nlargest error: %.2f %% (with passes from the track: %.2f %%)\n", worst,
                 worstOwn);
+    surfaceAccuracy(seeds);
     return check && worst > 5.0 ? 1 : 0;
 }
 

@@ -26,6 +26,7 @@ struct KnownField {
     // The log, and per point whether it was on a pass and whether its values are good.
     std::vector<vornakite::YieldPoint> points;
     std::vector<std::uint8_t> onPass, good;
+    std::vector<double> trueYield;  // the crop's yield where each point was taken
 };
 
 class KnownFieldMaker {
@@ -139,6 +140,7 @@ class KnownFieldMaker {
         double lon = f.lon0 + east / (normal * std::cos(f.lat0 * kPi / 180.0)) * 180.0 / kPi;
         lon = lon >= 180.0 ? lon - 360.0 : lon;
         f.points.push_back({lon, lat, yield, moisture, 0.0, 56.0, speed});
+        f.trueYield.push_back(trueYield(u, v));
         f.onPass.push_back(onPass ? 1 : 0);
         f.good.push_back(good ? 1 : 0);
     }
