@@ -1,0 +1,216 @@
+// The working width from the spacing of neighbouring passes (declared in field_track.hpp).
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <vector>
+
+#include "analysis/field_track.hpp"
+#include "analysis/robust.hpp"
+
+namespace vornakite::analysis {
+
+namespace {
+
+constexpr double kPi = 3.14159265358979323846;
+constexpr std::size_t kMostSamples = 4000;
+constexpr std::size_t kFewestSpacings = 20;
+constexpr double kParallelDegrees = 20.0;
+
+// The points of the pieces of pass in buckets of a square grid: bucket (i, j) holds
+// order[start[j * columns + i] .. start[j * columns + i + 1]).
+struct BucketGrid {
+    double x0 = 0.0, y0 = 0.0, size = 1.0;
+    std::size_t columns = 0, rows = 0;
+    std::vector<std::uint32_t> start;
+    std::vector<std::uint32_t> order;
+
+    std::size_t column(double x) const {
+        return std::min(columns - 1, static_cast<std::size_t>(std::max(0.0, (x - x0) / size)));
+    }
+    std::size_t row(double y) const {
+        return std::min(rows - 1, static_cast<std::size_t>(std::max(0.0, (y - y0) / size)));
+    }
+};
+
+// Buckets at least `reach` wide, and no more of them than about twice the points.
+BucketGrid makeGrid(const std::vector<double>& x, const std::vector<double>& y, double reach) {
+    BucketGrid g;
+    const auto [xMin, xMax] = std::minmax_element(x.begin(), x.end());
+    const auto [yMin, yMax] = std::minmax_element(y.begin(), y.end());
+    const double w = *xMax - *xMin, h = *yMax - *yMin;
+    const double n = static_cast<double>(x.size());
+    g.size = std::max(reach, std::sqrt(w * h / (2.0 * n)));
+    g.size = std::max({g.size, w / (2.0 * n), h / (2.0 * n)});
+    g.x0 = *xMin;
+    g.y0 = *yMin;
+    g.columns = static_cast<std::size_t>(w / g.size) + 1;
+    g.rows = static_cast<std::size_t>(h / g.size) + 1;
+    g.start.assign(g.columns * g.rows + 1, 0);
+    std::vector<std::uint32_t> bucket(x.size());
+    for (std::size_t i = 0; i < x.size(); ++i) {
+        bucket[i] = static_cast<std::uint32_t>(g.row(y[i]) * g.columns + g.column(x[i]));
+        ++g.start[bucket[i] + 1];
+    }
+    for (std::size_t b = 1; b < g.start.size(); ++b) {
+        g.start[b] += g.start[b - 1];
+    }
+    g.order.resize(x.size());
+    std::vector<std::uint32_t> next(g.start.begin(), g.start.end() - 1);
+    for (std::size_t i = 0; i < x.size(); ++i) {
+        g.order[next[bucket[i]]++] = static_cast<std::uint32_t>(i);
+    }
+    return g;
+}
+
+// The spacings of one point to the nearest parallel piece on either side.
+struct Neighbour {
+    std::int32_t piece;
+    bool left;
+    double sum;
+    std::size_t count;
+};
+
+class SpacingFinder {
+  public:
+    SpacingFinder(const TrackInput& in, const TrackWalk& walk) : walk_(walk) {
+        const double g = in.groundPerUnit > 0.0 ? in.groundPerUnit : 1.0;
+        for (std::size_t i = 0; i < in.x.size(); ++i) {
+            if (walk.piece[i] >= 0 && std::isfinite(walk.heading[i])) {
+                index_.push_back(i);
+                x_.push_back(in.x[i] * g);
+                y_.push_back(in.y[i] * g);
+            }
+        }
+        along_ = std::max(5.0, 1.5 * walk.medianStep);
+    }
+    std::size_t points() const { return index_.size(); }
+    std::vector<double> spacings();
+
+  private:
+    void measure(std::size_t s, std::vector<double>& out);
+
+    const TrackWalk& walk_;
+    std::vector<std::size_t> index_;  // the points of the pieces
+    std::vector<double> x_, y_;       // their ground positions
+    BucketGrid grid_;
+    double along_ = 5.0;  // how far along the heading a neighbour's points are taken
+    std::vector<Neighbour> neighbours_;
+};
+
+std::vector<double> SpacingFinder::spacings() {
+    grid_ = makeGrid(x_, y_, kSwathMaxMetres);
+    std::vector<double> out;
+    const std::size_t stride = std::max<std::size_t>(1, points() / kMostSamples);
+    for (std::size_t s = 0; s < points(); s += stride) {
+        measure(s, out);
+    }
+    return out;
+}
+
+void SpacingFinder::measure(std::size_t s, std::vector<double>& out) {
+    const std::int32_t piece = walk_.piece[index_[s]];
+    const double theta = walk_.heading[index_[s]];
+    const double hx = std::cos(theta), hy = std::sin(theta);
+    const double cosParallel = std::cos(kParallelDegrees * kPi / 180.0);
+    neighbours_.clear();
+    const std::size_t c0 = grid_.column(x_[s] - kSwathMaxMetres);
+    const std::size_t c1 = grid_.column(x_[s] + kSwathMaxMetres);
+    const std::size_t r0 = grid_.row(y_[s] - kSwathMaxMetres);
+    const std::size_t r1 = grid_.row(y_[s] + kSwathMaxMetres);
+    for (std::size_t r = r0; r <= r1; ++r) {
+        const std::size_t b0 = r * grid_.columns + c0, b1 = r * grid_.columns + c1 + 1;
+        for (std::uint32_t k = grid_.start[b0]; k < grid_.start[b1]; ++k) {
+            const std::size_t q = grid_.order[k];
+            const std::int32_t other = walk_.piece[index_[q]];
+            const double dx = x_[q] - x_[s], dy = y_[q] - y_[s];
+            const double across = hx * dy - hy * dx;  // positive: to the left
+            if (other == piece || std::abs(hx * dx + hy * dy) > along_ ||
+                std::abs(across) < kSwathMinMetres || std::abs(across) > kSwathMaxMetres ||
+                std::abs(std::cos(walk_.heading[index_[q]] - theta)) < cosParallel) {
+                continue;
+            }
+            const bool left = across > 0.0;
+            auto it = std::find_if(neighbours_.begin(), neighbours_.end(), [&](const Neighbour& n) {
+                return n.piece == other && n.left == left;
+            });
+            if (it == neighbours_.end()) {
+                neighbours_.push_back({other, left, 0.0, 0});
+                it = neighbours_.end() - 1;
+            }
+            it->sum += std::abs(across);
+            ++it->count;
+        }
+    }
+    // On each side the nearest piece, by the mean of its spacings.
+    for (const bool left : {true, false}) {
+        double nearest = kSwathMaxMetres + 1.0;
+        for (const Neighbour& n : neighbours_) {
+            if (n.left == left) {
+                nearest = std::min(nearest, n.sum / static_cast<double>(n.count));
+            }
+        }
+        if (nearest <= kSwathMaxMetres) {
+            out.push_back(nearest);
+        }
+    }
+}
+
+// The median of the spacings within +-10 % of the histogram's peak; 0 when fewer than a fifth
+// of them lie there.
+double commonSpacing(std::vector<double>& spacings) {
+    constexpr double kBin = 0.1;
+    const auto bins = static_cast<std::size_t>((kSwathMaxMetres - kSwathMinMetres) / kBin) + 1;
+    std::vector<std::size_t> histogram(bins, 0);
+    for (const double s : spacings) {
+        ++histogram[static_cast<std::size_t>((s - kSwathMinMetres) / kBin)];
+    }
+    std::size_t best = 0, bestCount = 0;
+    for (std::size_t b = 0; b < bins; ++b) {
+        std::size_t sum = 0;
+        for (std::size_t k = b >= 3 ? b - 3 : 0; k <= std::min(bins - 1, b + 3); ++k) {
+            sum += histogram[k];
+        }
+        if (sum > bestCount) {
+            bestCount = sum;
+            best = b;
+        }
+    }
+    const double peak = kSwathMinMetres + (static_cast<double>(best) + 0.5) * kBin;
+    std::vector<double> near;
+    for (const double s : spacings) {
+        if (std::abs(s - peak) <= 0.1 * peak) {
+            near.push_back(s);
+        }
+    }
+    if (near.size() * 5 < spacings.size()) {
+        return 0.0;
+    }
+    return median(near);
+}
+
+}  // namespace
+
+SwathEstimate estimateSwath(const TrackInput& input, const TrackWalk& walk) {
+    SwathEstimate r;
+    SpacingFinder finder(input, walk);
+    if (finder.points() < kFewestSpacings) {
+        r.note = "too few points on passes";
+        return r;
+    }
+    std::vector<double> spacings = finder.spacings();
+    r.spacings = spacings.size();
+    if (spacings.size() < kFewestSpacings) {
+        r.note = "no parallel passes 2 to 25 m apart";
+        return r;
+    }
+    const double width = commonSpacing(spacings);
+    if (!(width > 0.0)) {
+        r.note = "no common spacing of the passes";
+        return r;
+    }
+    r.estimated = true;
+    r.metres = width;
+    return r;
+}
+
+}  // namespace vornakite::analysis
