@@ -66,7 +66,7 @@ inline double fieldValue(const char* line, const std::uint32_t* separators, int 
     return parseDouble(std::string_view(begin, static_cast<std::size_t>(end - begin)));
 }
 
-// Out of line, so that the sample's values stay in registers on the way that does not throw.
+// Out of line: building the error stays off the way of good samples.
 [[noreturn]] void throwNonFinite(const YieldPoint& point) {
     ConversionError error(ErrorCode::nonFiniteCoordinate, "Non-finite coordinate in yield data");
     error.place.field = std::isfinite(point.latitude) ? 8 : 7;
@@ -101,7 +101,7 @@ void markBadField(CodedError& error, std::string_view line) {
     if (error.place.field || found < kSampleSeparators) {
         return;
     }
-    for (const int k : {7, 8, 6, 5, 4, 14, 1}) {
+    for (const int k : {7, 8, 6, 5, 4, 14, 1}) {  // as parseSampleFields converts them
         try {
             fieldValue(line.data(), separators, k);
         } catch (const std::exception&) {
