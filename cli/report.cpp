@@ -6,6 +6,25 @@
 #include "text/text.hpp"
 
 namespace vornakite::cli {
+namespace {
+
+// The failure's code, line and field as JSON keys, each null where there is none.
+std::string errorCodeFields(const LogOutcome& outcome) {
+    auto numberOrNull = [](const auto& value) {
+        return value ? std::to_string(*value) : std::string("null");
+    };
+    std::string fields = ", \"error_code\": ";
+    if (outcome.converted) {
+        fields += "null";
+    } else {
+        appendJsonString(fields, std::string_view(errorCodeName(outcome.errorCode)));
+    }
+    fields += ", \"line\": " + numberOrNull(outcome.errorPlace.line);
+    fields += ", \"field\": " + numberOrNull(outcome.errorPlace.field);
+    return fields;
+}
+
+}  // namespace
 
 std::wstring escapeControls(std::wstring_view text) {
     std::wstring out;
@@ -69,6 +88,7 @@ void BatchReport::logDone(std::size_t index, const LogOutcome& outcome) {
         } else {
             appendJsonString(line, widenText(outcome.error));
         }
+        line += errorCodeFields(outcome);
         if (logFields) {
             line += logFields(outcome);
         }

@@ -180,7 +180,7 @@ class MergeRun {
             if (group.set) {
                 group.set.reset();
                 for (std::size_t k : group.appended) {
-                    fail(k, ReadStopped().what());
+                    fail(k, failureOf(ReadStopped()));
                 }
             }
         }
@@ -208,9 +208,9 @@ class MergeRun {
             paths_.size(), batch_.stop,
             [&](std::size_t k, bool) { return readLogName(paths_[k], batch_.stop); },
             [&](std::size_t k, LogName& name) {
-                if (!name.error.empty()) {
+                if (name.failure.failed()) {
                     logs_[k].done = true;
-                    logs_[k].outcome.error = name.error;
+                    logs_[k].outcome = failedLog(name.failure);
                     return;
                 }
                 const auto [at, added] = groupOf.try_emplace(nameKey(name.name), groups_.size());
@@ -232,12 +232,12 @@ class MergeRun {
             group.set = std::make_unique<MergedSet>(outputFolder_, group.name, batch_.options,
                                                     batch_.swept);
         }
-        if (!loaded.error.empty()) {
-            fail(k, loaded.error);
+        if (loaded.failure.failed()) {
+            fail(k, loaded.failure);
         } else if (nameKey(loaded.name) != nameKey(group.name)) {
-            fail(k, "Log changed while it was converted");
-        } else if (std::string error = group.set->append(loaded, paths_[k]); !error.empty()) {
-            fail(k, error);
+            fail(k, {ErrorCode::logChanged, "Log changed while it was converted", {}});
+        } else if (Failure failure = group.set->append(loaded, paths_[k]); failure.failed()) {
+            fail(k, failure);
         } else {
             LogOutcome& outcome = logs_[k].outcome;
             outcome.basePath = group.set->basePath();
@@ -252,23 +252,21 @@ class MergeRun {
             return;
         }
         // The set's last log: place the set, unless no log made it in.
-        const std::string error = group.appended.empty() ? std::string() : group.set->commit();
+        const Failure failure = group.appended.empty() ? Failure{} : group.set->commit();
         group.set.reset();
         for (std::size_t member : group.appended) {
-            if (error.empty()) {
+            if (!failure.failed()) {
                 logs_[member].outcome.converted = true;
                 logs_[member].done = true;
             } else {
-                fail(member, error);
+                fail(member, failure);
             }
         }
         group.appended.clear();
     }
 
-    void fail(std::size_t k, const std::string& error) {
-        LogOutcome failed;
-        failed.error = error;
-        logs_[k].outcome = std::move(failed);
+    void fail(std::size_t k, const Failure& failure) {
+        logs_[k].outcome = failedLog(failure);
         logs_[k].done = true;
     }
 

@@ -148,11 +148,11 @@ class LogSets {
 struct PreparedLog::State {
     std::filesystem::path outputFolder;
     // Set when the log failed before its name is taken: in reading, or at the output folder.
-    std::string unnamedError;
+    Failure unnamedFailure;
     std::wstring name;
     std::uint64_t points = 0;
     // Set when it failed after that: in the analysis or writing the temporaries.
-    std::string writeError;
+    Failure writeFailure;
     std::unique_ptr<OutputTransaction> transaction;
     std::unique_ptr<LogSets> sets;
     std::shared_ptr<AnalysedLog> analysed;
@@ -190,7 +190,7 @@ PreparedLog prepareLog(const std::filesystem::path& inputPath,
         s.name = nameOf(visitor->logHeader(), inputPath);
         s.transaction->createFolder();
     } catch (const std::exception& e) {
-        s.unnamedError = e.what();
+        s.unnamedFailure = failureOf(e);
         background.reset();  // the writing thread stops before its sets go
         s.sets.reset();
         s.transaction.reset();  // the temporaries go at once, not when the log's turn comes
@@ -224,18 +224,24 @@ PreparedLog prepareLog(const std::filesystem::path& inputPath,
         }
         s.sets->finish();
     } catch (const std::exception& e) {
-        s.writeError = e.what();
+        s.writeFailure = failureOf(e);
     }
     return PreparedLog(std::move(state));
 }
 
+LogOutcome failedLog(const Failure& failure) {
+    LogOutcome failed;
+    failed.error = failure.message;
+    failed.errorCode = failure.code;
+    failed.errorPlace = failure.place;
+    return failed;
+}
+
 namespace {
 
-LogOutcome failedOutcome(const std::string& error, ProgressSink& sink) {
-    sink.postLine(L"Error: " + widenText(error));
-    LogOutcome failed;
-    failed.error = error;
-    return failed;
+LogOutcome failedOutcome(const Failure& failure, ProgressSink& sink) {
+    sink.postLine(L"Error: " + widenText(failure.message));
+    return failedLog(failure);
 }
 
 }  // namespace
@@ -244,16 +250,19 @@ LogOutcome commitLog(PreparedLog log, ProgressSink& sink, BatchContext& batch) {
     const ConversionOptions& options = batch.options;
     PreparedLog::State& s = *log.state_;
     try {
-        if (!s.unnamedError.empty()) {
-            return failedOutcome(s.unnamedError, sink);
+        if (s.unnamedFailure.failed()) {
+            return failedOutcome(s.unnamedFailure, sink);
         }
         const std::filesystem::path basePath = s.outputFolder / batch.names.claim(s.name);
-        if (!s.writeError.empty()) {
-            return failedOutcome(s.writeError, sink);
+        if (s.writeFailure.failed()) {
+            return failedOutcome(s.writeFailure, sink);
         }
         // Move every set into place together.
         s.transaction->commit(basePath, !options.noClobber);
-        LogOutcome outcome{true, basePath, s.points, {}, {}, {}};
+        LogOutcome outcome;
+        outcome.converted = true;
+        outcome.basePath = basePath;
+        outcome.points = s.points;
         if (options.cleaning) {
             outcome.cleaningLine = analysis::cleaningLine(s.analysed->cleaning);
             sink.postLine(widenText(outcome.cleaningLine));
@@ -263,7 +272,7 @@ LogOutcome commitLog(PreparedLog log, ProgressSink& sink, BatchContext& batch) {
         }
         return outcome;
     } catch (const std::exception& e) {
-        return failedOutcome(e.what(), sink);
+        return failedOutcome(failureOf(e), sink);
     }
 }
 
@@ -305,7 +314,7 @@ LogName readLogName(const std::filesystem::path& inputPath, const std::atomic<bo
     } catch (const HeaderRead&) {
         return {nameOf(visitor.logHeader(), inputPath), {}};
     } catch (const std::exception& e) {
-        return {{}, e.what()};
+        return {{}, failureOf(e)};
     }
     return {nameOf(visitor.logHeader(), inputPath), {}};  // not reached: a log has a header
 }
@@ -328,7 +337,7 @@ LoadedLog loadLog(const std::filesystem::path& inputPath, const BatchContext& ba
         }
     } catch (const std::exception& e) {
         loaded = LoadedLog{};
-        loaded.error = e.what();
+        loaded.failure = failureOf(e);
     }
     return loaded;
 }
@@ -349,11 +358,11 @@ MergedSet::MergedSet(const std::filesystem::path& outputFolder, const std::wstri
 
 MergedSet::~MergedSet() = default;
 
-std::string MergedSet::append(const LoadedLog& log, const std::filesystem::path& inputPath) {
+Failure MergedSet::append(const LoadedLog& log, const std::filesystem::path& inputPath) {
     try {
         transaction_->createFolder();
     } catch (const std::exception& e) {
-        return e.what();
+        return failureOf(e);
     }
     try {
         sets_->setLog(inputPath);
@@ -362,17 +371,17 @@ std::string MergedSet::append(const LoadedLog& log, const std::filesystem::path&
             sets_->writeCleaned(log.log->points, log.log->cleaning);
         }
     } catch (const std::exception& e) {
-        return e.what();
+        return failureOf(e);
     }
     return {};
 }
 
-std::string MergedSet::commit() {
+Failure MergedSet::commit() {
     try {
         sets_->finish();
         transaction_->commit(basePath_, !options_.noClobber);
     } catch (const std::exception& e) {
-        return e.what();
+        return failureOf(e);
     }
     return {};
 }

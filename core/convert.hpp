@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "analysis/cleaning.hpp"
+#include "model/conversion_error.hpp"
 #include "name/naming.hpp"
 #include "progress_sink.hpp"
 #include "write/output_set.hpp"
@@ -83,9 +84,14 @@ struct LogOutcome {
     std::filesystem::path basePath;
     std::uint64_t points = 0;  // samples written
     std::string error;         // the failure's message (without "Error: "); empty on success
+    ErrorCode errorCode = ErrorCode::none;  // the failure's code; none on success
+    ErrorPlace errorPlace;     // the line and field of a bad value, where the reader knows them
     std::string cleaningLine;  // "Cleaning: ..." when the filters ran
     std::shared_ptr<const AnalysedLog> analysed;  // with ConversionOptions::keepAnalysis
 };
+
+// The outcome of a log that failed with `failure`.
+LogOutcome failedLog(const Failure& failure);
 
 // Converts one log into outputFolder. Never throws: any failure is posted as one line
 // "Error: <message>", and the outputs of the set's name are then exactly as they were. With
@@ -133,13 +139,13 @@ LogOutcome commitLog(PreparedLog log, ProgressSink& sink, BatchContext& batch);
 // that reading the log up to its header's end gives. For grouping logs before they are read.
 struct LogName {
     std::wstring name;
-    std::string error;
+    Failure failure;
 };
 LogName readLogName(const std::filesystem::path& inputPath, const std::atomic<bool>* stop);
 
 // A log read whole into memory, with the filters' verdict when cleaning, for a merged set.
 struct LoadedLog {
-    std::string error;  // the reading failure; nothing else is set then
+    Failure failure;    // the reading failure; nothing else is set then
     std::wstring name;  // the base name its header gives
     std::shared_ptr<AnalysedLog> log;
     std::string cleaningLine;
@@ -157,11 +163,11 @@ class MergedSet {
               const ConversionOptions& options, SweptFolders& swept);
     ~MergedSet();
 
-    // Appends a loaded log. Returns the failure's message, or empty: a log whose points cannot
-    // be added (the output folder cannot be made) adds nothing.
-    std::string append(const LoadedLog& log, const std::filesystem::path& inputPath);
-    // Completes the set and moves it into place; returns the failure's message, or empty.
-    std::string commit();
+    // Appends a loaded log. Returns the failure, if any: a log whose points cannot be added (the
+    // output folder cannot be made) adds nothing.
+    Failure append(const LoadedLog& log, const std::filesystem::path& inputPath);
+    // Completes the set and moves it into place; returns the failure, if any.
+    Failure commit();
 
     const std::filesystem::path& basePath() const { return basePath_; }
 

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
+#include <optional>
 #include <string_view>
 #include <vector>
 
@@ -26,6 +27,35 @@ constexpr std::size_t kBatch = 1024;
 
 const char* findByte(const char* p, const char* end, char byte) {
     return static_cast<const char*>(std::memchr(p, byte, static_cast<std::size_t>(end - p)));
+}
+
+[[noreturn]] void throwReadFailed() {
+    throw ConversionError(ErrorCode::readFailed, "Cannot read file");
+}
+
+// The number of the line that begins at byte `offset`: one more than the line feeds before it.
+// They are counted again from the file's start, only for a line that fails, so that reading
+// good logs pays nothing for them. Nothing when the file cannot be read up to there again.
+std::optional<std::uint64_t> lineAt(os::InputFile& in, std::uint64_t offset) {
+    try {
+        std::vector<char> piece(
+            static_cast<std::size_t>(std::min<std::uint64_t>(offset, kReadChunk)));
+        std::uint64_t lineFeeds = 0;
+        for (std::uint64_t at = 0; at < offset;) {
+            const auto want =
+                static_cast<std::size_t>(std::min<std::uint64_t>(offset - at, piece.size()));
+            const std::ptrdiff_t got = in.readAt(at, piece.data(), want);
+            if (got <= 0) {
+                return std::nullopt;
+            }
+            lineFeeds +=
+                static_cast<std::uint64_t>(std::count(piece.data(), piece.data() + got, '\n'));
+            at += static_cast<std::uint64_t>(got);
+        }
+        return lineFeeds + 1;
+    } catch (const std::exception&) {
+        return std::nullopt;  // no memory for the count: the failure goes on without its line
+    }
 }
 
 // The header line, taken in pieces: its separators are counted and fields 6 to 8 kept.
@@ -105,6 +135,8 @@ class PointBatch {
 class PartialLine {
   public:
     bool active() const { return state_ != State::none; }
+    // Where the line begins in the file.
+    std::uint64_t start() const { return start_; }
 
     void begin(std::uint64_t fileOffset) {
         state_ = State::undecided;
@@ -175,7 +207,7 @@ class PartialLine {
         while (got < text.size()) {
             const auto n = in.readAt(start_ + got, text.data() + got, text.size() - got);
             if (n < 0) {
-                throw std::runtime_error("Cannot read file");
+                throwReadFailed();
             }
             if (n == 0) {
                 return false;  // the file shrank meanwhile
@@ -216,7 +248,14 @@ class Reader {
                 } else if (count == kScannedSeparators && begin[0] == 'D' && begin[1] == 'Y') {
                     // Fifteen separators leave the line long enough to test its tag.
                     YieldPoint point;
-                    parseSampleFields(begin, separators, point);
+                    try {
+                        parseSampleFields(begin, separators, point);
+                    } catch (CodedError& e) {
+                        markBadField(
+                            e, std::string_view(begin, static_cast<std::size_t>(end - begin)));
+                        e.place.line = lineAt(in_, offsetOf(begin));
+                        throw;
+                    }
                     batch_.add(point);
                 }
             });
@@ -237,7 +276,7 @@ class Reader {
     // The input has ended; the last line needs no line end.
     std::uint64_t finish() {
         if (!anyByte_) {
-            throw std::runtime_error("Empty file");
+            throw ConversionError(ErrorCode::emptyFile, "Empty file");
         }
         if (inHeader_) {
             endHeader();
@@ -272,16 +311,26 @@ class Reader {
 
     void endHeader() {
         if (header_.header().fieldCount < kHeaderFieldsMin) {
-            throw std::runtime_error("Invalid header format");
+            ConversionError error(ErrorCode::invalidHeader, "Invalid header format");
+            error.place.line = 1;
+            throw error;
         }
         inHeader_ = false;
         visitor_.header(header_.header());
     }
 
     void endPartial() {
+        const std::uint64_t start = partial_.start();
         if (partial_.finish(in_, text_)) {
             YieldPoint point;
-            if (parseSampleLine(text_, point)) {
+            bool sample = false;
+            try {
+                sample = parseSampleLine(text_, point);
+            } catch (CodedError& e) {
+                e.place.line = lineAt(in_, start);
+                throw;
+            }
+            if (sample) {
                 batch_.add(point);
             }
         }
@@ -304,7 +353,7 @@ std::uint64_t readLog(const std::filesystem::path& path, LogVisitor& visitor,
                       const std::atomic<bool>* stop) {
     os::InputFile in;
     if (!in.open(path)) {
-        throw std::runtime_error("Cannot open file");
+        throw ConversionError(ErrorCode::cannotOpen, "Cannot open file");
     }
     visitor.opened(in.size());
     // A small log needs no large buffer; a log still growing is read on in pieces of that size.
@@ -319,7 +368,7 @@ std::uint64_t readLog(const std::filesystem::path& path, LogVisitor& visitor,
         }
         const std::ptrdiff_t got = in.read(chunk.data(), chunk.size());
         if (got < 0) {
-            throw std::runtime_error("Cannot read file");
+            throwReadFailed();
         }
         if (got == 0 || !reader.take(chunk.data(), static_cast<std::size_t>(got), offset)) {
             break;
@@ -328,7 +377,7 @@ std::uint64_t readLog(const std::filesystem::path& path, LogVisitor& visitor,
     }
     const std::uint64_t samples = reader.finish();
     if (samples == 0) {
-        throw std::runtime_error("No yield data (DY) lines found");
+        throw ConversionError(ErrorCode::noYieldData, "No yield data (DY) lines found");
     }
     return samples;
 }

@@ -8,6 +8,7 @@
 #include <stdexcept>
 #include <string>
 
+#include "model/conversion_error.hpp"
 #include "model/yield_point.hpp"
 
 namespace vornakite {
@@ -27,9 +28,9 @@ class LogVisitor : public PointSink {
 };
 
 // Thrown when the caller asked the read to stop (the program is closing).
-class ReadStopped : public std::runtime_error {
+class ReadStopped : public ConversionError {
   public:
-    ReadStopped() : std::runtime_error("Conversion stopped") {}
+    ReadStopped() : ConversionError(ErrorCode::stopped, "Conversion stopped") {}
 };
 
 // Reads the log at `path` with the text-mode rules on every platform (LF ends a line, a CR
@@ -38,6 +39,7 @@ class ReadStopped : public std::runtime_error {
 // (std::runtime_error "Cannot open file", "Cannot read file", "Empty file", "Invalid header
 // format", "Non-finite coordinate in yield data", "No yield data (DY) lines found", or the errors
 // of parseDouble) at the point where they arise, so the visitor may have had points already.
+// Each carries its code; a bad sample also its line and field, a bad header line 1.
 // Between reads it checks `stop` and throws ReadStopped once it is set.
 std::uint64_t readLog(const std::filesystem::path& path, LogVisitor& visitor,
                       const std::atomic<bool>* stop = nullptr);

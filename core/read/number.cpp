@@ -10,14 +10,16 @@
 #include <stdexcept>
 #include <vector>
 
+#include "model/conversion_error.hpp"
+
 namespace vornakite {
 namespace {
 
 [[noreturn]] void throwInvalid() {
-    throw std::invalid_argument("invalid stod argument");
+    throw Coded<std::invalid_argument>(ErrorCode::invalidNumber, "invalid stod argument");
 }
 [[noreturn]] void throwRange() {
-    throw std::out_of_range("stod argument out of range");
+    throw Coded<std::out_of_range>(ErrorCode::numberOutOfRange, "stod argument out of range");
 }
 
 bool isCSpace(char c) {
@@ -344,7 +346,7 @@ double nanWithPayload(std::string_view s, std::size_t afterNan) {
         mantissa = mantissa * base + digit;
     }
     if (overflow) {
-        throw std::out_of_range("stod argument out of range");
+        throwRange();
     }
     const std::uint64_t payload = mantissa & ((std::uint64_t{1} << 51) - 1);
     if (i == end && payload != 0) {

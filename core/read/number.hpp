@@ -13,7 +13,8 @@ namespace vornakite {
 // Throws std::invalid_argument("invalid stod argument") when no number
 // starts the text and std::out_of_range("stod argument out of range") where
 // strtod would report ERANGE: overflow, and an inexact result that is tiny
-// (below the smallest normal double after rounding).
+// (below the smallest normal double after rounding). Both carry their code
+// (ErrorCode invalidNumber, numberOutOfRange).
 double parseDouble(std::string_view text);
 
 }  // namespace vornakite

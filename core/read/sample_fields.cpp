@@ -6,6 +6,7 @@
 #include <stdexcept>
 #include <string_view>
 
+#include "model/conversion_error.hpp"
 #include "read/number.hpp"
 
 namespace vornakite {
@@ -65,6 +66,13 @@ inline double fieldValue(const char* line, const std::uint32_t* separators, int 
     return parseDouble(std::string_view(begin, static_cast<std::size_t>(end - begin)));
 }
 
+// Out of line: building the error stays off the way of good samples.
+[[noreturn]] void throwNonFinite(const YieldPoint& point) {
+    ConversionError error(ErrorCode::nonFiniteCoordinate, "Non-finite coordinate in yield data");
+    error.place.field = std::isfinite(point.latitude) ? 8 : 7;
+    throw error;
+}
+
 }  // namespace
 
 void parseSampleFields(const char* line, const std::uint32_t* separators, YieldPoint& point) {
@@ -78,7 +86,28 @@ void parseSampleFields(const char* line, const std::uint32_t* separators, YieldP
     point = {lon / 10000000.0, lat / 10000000.0, yld / 10.0,  moist / 10.0,
              weight / 100.0,   dens / 10.0,      speed / 10.0};
     if (!std::isfinite(point.longitude) || !std::isfinite(point.latitude)) {
-        throw std::runtime_error("Non-finite coordinate in yield data");
+        throwNonFinite(point);
+    }
+}
+
+void markBadField(CodedError& error, std::string_view line) {
+    std::uint32_t separators[kSampleSeparators];
+    std::size_t found = 0;
+    for (std::size_t i = 0; i < line.size() && found < kSampleSeparators; ++i) {
+        if (line[i] == '@') {
+            separators[found++] = static_cast<std::uint32_t>(i);
+        }
+    }
+    if (error.place.field || found < kSampleSeparators) {
+        return;
+    }
+    for (const int k : {7, 8, 6, 5, 4, 14, 1}) {  // as parseSampleFields converts them
+        try {
+            fieldValue(line.data(), separators, k);
+        } catch (const std::exception&) {
+            error.place.field = static_cast<unsigned>(k);
+            return;
+        }
     }
 }
 

@@ -54,7 +54,12 @@ bool parseSampleLine(std::string_view line, YieldPoint& point) {
     if (found < kSampleSeparators) {
         return false;  // fewer than 16 fields: not a sample
     }
-    parseSampleFields(line.data(), separators, point);
+    try {
+        parseSampleFields(line.data(), separators, point);
+    } catch (CodedError& e) {
+        markBadField(e, line);
+        throw;
+    }
     return true;
 }
 

@@ -23,7 +23,7 @@ std::vector<std::string> splitFields(std::string_view line);
 // Parses one record line (without its line end) into `point`. Returns false for a line that
 // is no sample: shorter than 2 bytes, not beginning with "DY", or of fewer than 16 fields.
 // Throws the errors of parseDouble for a field that is not a number, and std::runtime_error
-// "Non-finite coordinate in yield data" for an infinite or NaN position.
+// "Non-finite coordinate in yield data" for an infinite or NaN position, with the field's number.
 bool parseSampleLine(std::string_view line, YieldPoint& point);
 
 // Reads a whole log into memory with readLog's rules. Throws std::runtime_error ("Cannot open

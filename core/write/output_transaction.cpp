@@ -161,7 +161,7 @@ void OutputTransaction::commit(const std::filesystem::path& basePath, bool repla
     const std::lock_guard<std::mutex> moving(folderMutex());
     const os::FolderLock lock(folder_, true, kLockTimeoutMs);
     if (!lock.acquired()) {
-        fail("Output folder is locked by another conversion");
+        fail("Output folder is locked by another conversion", ErrorCode::folderLocked);
     }
     // Closed under the lock, so no search for abandoned temporaries can take them now.
     for (auto& output : outputs_) {
@@ -193,7 +193,7 @@ void OutputTransaction::commit(const std::filesystem::path& basePath, bool repla
     for (std::size_t i = 0; i < outputs_.size(); ++i) {
         const auto entry = os::entryAt(finals[i]);
         if (entry && entry->kind != os::EntryKind::none && !replace) {
-            fail(kSetExistsMessage);
+            fail(kSetExistsMessage, ErrorCode::outputExists);
         }
         if (!entry || entry->kind == os::EntryKind::folder || entry->readOnly) {
             fail(outputs_[i]->messages.cannotCreate);
@@ -259,8 +259,8 @@ void OutputTransaction::rollBack() {
     }
 }
 
-void OutputTransaction::fail(const char* message) {
-    throw std::runtime_error(message);
+void OutputTransaction::fail(const char* message, ErrorCode code) {
+    throw ConversionError(code, message);
 }
 
 }  // namespace vornakite

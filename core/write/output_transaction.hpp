@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "model/conversion_error.hpp"
 #include "os/files.hpp"
 
 namespace vornakite {
@@ -36,9 +37,10 @@ inline constexpr std::wstring_view kTemporaryPrefix = L".~vk-";
 
 // A failure to create the output folder; unlike the other output failures it comes before the
 // set's name is taken.
-class OutputFolderError : public std::runtime_error {
+class OutputFolderError : public ConversionError {
   public:
-    using std::runtime_error::runtime_error;
+    explicit OutputFolderError(const std::string& message)
+        : ConversionError(ErrorCode::outputFolder, message) {}
 };
 
 // The folders of one batch whose abandoned temporaries have been removed already, so each
@@ -103,7 +105,7 @@ class OutputTransaction {
     void createFolderLocked();
     void removeAbandonedTemporaries();
     void rollBack();
-    [[noreturn]] void fail(const char* message);
+    [[noreturn]] void fail(const char* message, ErrorCode code = ErrorCode::outputFailed);
 
     std::filesystem::path folder_;
     SweptFolders* swept_;

@@ -88,7 +88,7 @@ void ShapefileSetWriter::flush() {
 
 void ShapefileSetWriter::finish() {
     if (!fitsShapefile(count_)) {
-        throw std::runtime_error("Too many records for a shapefile");
+        throw ConversionError(ErrorCode::tooManyRecords, "Too many records for a shapefile");
     }
     if (failure_) {
         std::rethrow_exception(failure_);
@@ -121,15 +121,15 @@ void ShapefileSetWriter::finish() {
 void writeShapefileSet(const std::filesystem::path& basePath,
                        const std::vector<YieldPoint>& points) {
     if (points.empty()) {
-        throw std::runtime_error("No records to write");
+        throw ConversionError(ErrorCode::noRecords, "No records to write");
     }
     if (!fitsShapefile(points.size())) {
-        throw std::runtime_error("Too many records for a shapefile");
+        throw ConversionError(ErrorCode::tooManyRecords, "Too many records for a shapefile");
     }
     // The folder must exist already: this writes files, not folders.
     if (std::filesystem::path folder = basePath.parent_path();
         !folder.empty() && !std::filesystem::is_directory(folder)) {
-        throw std::runtime_error("Failed to create shapefile outputs");
+        throw ConversionError(ErrorCode::outputFailed, kShapefileMessages.cannotCreate);
     }
     OutputTransaction transaction(basePath.parent_path(), nullptr);
     ShapefileSetWriter writer(transaction, SetLayout{{}, {}, false});

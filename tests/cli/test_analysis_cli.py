@@ -201,8 +201,9 @@ class Printing(AnalysisCase):
         self.assertEqual(rc, 1)
         lines = out.splitlines()
         first, second, batch = (json.loads(line) for line in lines)
-        self.assertEqual(list(first)[:5], ["log", "status", "set", "points", "error"])
-        self.assertEqual(list(first)[5:], ["kept", "removed", "removed_by", "cleaning_note",
+        self.assertEqual(list(first)[:8], ["log", "status", "set", "points", "error",
+                                           "error_code", "line", "field"])
+        self.assertEqual(list(first)[8:], ["kept", "removed", "removed_by", "cleaning_note",
                                            "cleaning_warnings"])
         self.assertEqual(first["kept"] + first["removed"], first["points"])
         self.assertEqual(list(first["removed_by"]), CODES)
@@ -215,7 +216,7 @@ class Printing(AnalysisCase):
         # Without --clean the objects are as before.
         rc, out, _ = self.run_converter("--json", "--summary", logs[0])
         self.assertEqual(list(json.loads(out.splitlines()[0])),
-                         ["log", "status", "set", "points", "error"])
+                         ["log", "status", "set", "points", "error", "error_code", "line", "field"])
 
 
 class SummaryCsv(AnalysisCase):

@@ -158,15 +158,17 @@ class Merge(ConverterTestCase):
         north, south = str(rx / "North_F1_Corn"), str(rx / "South_F2_Soy")
         def ok(k, base, points):
             return {"log": str(paths[k]), "status": "ok", "set": base, "points": points,
-                    "error": None}
+                    "error": None, "error_code": None, "line": None, "field": None}
 
-        def failed(k, error):
+        def failed(k, error, code, line, field):
             return {"log": str(paths[k]), "status": "error", "set": None, "points": 0,
-                    "error": error}
+                    "error": error, "error_code": code, "line": line, "field": field}
 
         self.assertEqual([json.loads(line) for line in out.splitlines()], [
-            ok(0, north, 3), ok(1, south, 2), failed(2, "Non-finite coordinate in yield data"),
-            ok(3, north, 4), failed(4, "invalid stod argument"), ok(5, north, 1),
+            ok(0, north, 3), ok(1, south, 2),
+            failed(2, "Non-finite coordinate in yield data", "non_finite_coordinate", 4, 7),
+            ok(3, north, 4), failed(4, "invalid stod argument", "invalid_number", 3, 1),
+            ok(5, north, 1),
             {"converted": 4, "total": 6, "output": str(rx)}])
         # Lost_F3_Rye, whose only log failed, is not written.
         self.assertEqual(sorted(os.listdir(rx)), sorted(

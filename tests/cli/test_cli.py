@@ -398,17 +398,21 @@ class Reports(ConverterTestCase):
         rx = self.cwd / "Rx"
         self.assertEqual([json.loads(line) for line in lines[:-1]], [
             {"log": str(logs[0]), "status": "ok", "set": str(rx / "North_Farm_Field_12_B_Corn"),
-             "points": 3, "error": None},
+             "points": 3, "error": None, "error_code": None, "line": None, "field": None},
             {"log": str(logs[1]), "status": "error", "set": None, "points": 0,
-             "error": "Cannot open file"},
+             "error": "Cannot open file", "error_code": "cannot_open", "line": None,
+             "field": None},
             {"log": str(logs[2]), "status": "error", "set": None, "points": 0,
-             "error": "Invalid header format"},
+             "error": "Invalid header format", "error_code": "invalid_header", "line": 1,
+             "field": None},
             {"log": str(logs[3]), "status": "ok", "set": str(rx / "North_Farm_Field_12_B_Corn_2"),
-             "points": 4, "error": None},
+             "points": 4, "error": None, "error_code": None, "line": None, "field": None},
             {"converted": 2, "total": 4, "output": str(rx)},
         ])
         # Keys in the documented order.
         self.assertTrue(lines[0].startswith('{"log": '), lines[0])
+        self.assertTrue(lines[1].endswith('"error": "Cannot open file", "error_code": '
+                                          '"cannot_open", "line": null, "field": null}'), lines[1])
         self.assertTrue(lines[4].startswith('{"converted": 2, "total": 4, "output": '), lines[4])
         self.assert_set(rx, "North_Farm_Field_12_B_Corn", 3)
 
