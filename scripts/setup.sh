@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build and the tests need, when missing.
-# Usage: scripts/setup.sh [build|windows|fuzz|test]   (default: test, which includes the others)
+# Usage: scripts/setup.sh [build|package|windows|fuzz|test]
+#        (default: test, which includes the others)
 set -euo pipefail
 
 want=${1:-test}
@@ -13,12 +14,16 @@ if [ "$want" = test ]; then
     # The Windows build, and Wine on a virtual display to run its tests.
     packages+=(g++-mingw-w64-x86-64-posix wine wine64 xvfb xdotool imagemagick x11-utils)
 fi
+if [ "$want" = test ] || [ "$want" = package ]; then
+    # The Debian package's dependencies (dpkg-shlibdeps); unzip reads the Windows .zip back.
+    packages+=(dpkg-dev unzip)
+fi
 if [ "$want" = test ] || [ "$want" = fuzz ]; then
     # Fuzzing (clang's libFuzzer) and memory checking.
     packages+=(clang libclang-rt-14-dev valgrind)
 fi
 if [ "$want" = windows ]; then
-    packages+=(g++-mingw-w64-x86-64-posix wine wine64 xvfb imagemagick)
+    packages+=(g++-mingw-w64-x86-64-posix wine wine64 xvfb imagemagick unzip)
 fi
 
 missing=()
