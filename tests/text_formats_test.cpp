@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "test_support.hpp"
+#include "text/escape.hpp"
 #include "write/csv_writer.hpp"
 #include "write/geojson_writer.hpp"
 #include "write/output_set.hpp"
@@ -86,8 +87,8 @@ TEST(TextValues, AreEscapedForJsonAndQuotedForCsvOnlyWhenNeeded) {
     for (const auto& c : cases) {
         std::string json;
         std::string csv;
-        vornakite::appendJsonText(json, c.value);
-        vornakite::appendCsvField(csv, c.value);
+        vornakite::appendEscaped(json, c.value, vornakite::Escape::JsonValue);
+        vornakite::appendEscaped(csv, c.value, vornakite::Escape::Csv);
         EXPECT_EQ(json, c.json) << c.value;
         EXPECT_EQ(csv, c.csv) << c.value;
     }

@@ -31,8 +31,4 @@ class CsvWriter : public FormatWriter {
     std::string row_;
 };
 
-// Appends `text` as one CSV field: in double quotes, with each quote doubled, when it holds a
-// comma, a quote, a CR or an LF; bytes that are not valid UTF-8 replaced by U+FFFD.
-void appendCsvField(std::string& out, std::string_view text);
-
 }  // namespace vornakite

@@ -32,8 +32,4 @@ class GeoJsonWriter : public FormatWriter {
     bool first_ = true;
 };
 
-// Appends `text` as a JSON string: quotes, backslashes and control characters escaped, bytes that
-// are not valid UTF-8 replaced by U+FFFD.
-void appendJsonText(std::string& out, std::string_view text);
-
 }  // namespace vornakite

@@ -1,11 +1,10 @@
 // What the text formats (GeoJSON, CSV) share: numbers as the shortest text that reads back as the
-// same double, text values made valid UTF-8, and one file of a transaction written front to back.
+// same double, and one file of a transaction written front to back.
 #pragma once
 
 #include <cstddef>
 #include <exception>
 #include <string>
-#include <string_view>
 
 #include "write/byte_buffer.hpp"
 #include "write/output_transaction.hpp"
@@ -20,10 +19,6 @@ inline constexpr std::size_t kMaxNumberChars = 32;
 // real numbers: 185.4, 5.0, -0.0, 1e+22, 5e-324. `value` must be finite. Returns the length;
 // `out` holds kMaxNumberChars bytes.
 std::size_t putNumberText(char* out, double value);
-
-// `text` when it is valid UTF-8, else a copy in `storage` with U+FFFD for each byte that is not
-// part of valid UTF-8 (a log's name on a file system that allows any bytes).
-std::string_view validUtf8(std::string_view text, std::string& storage);
 
 // One output of a transaction written front to back: the bytes are gathered in a buffer and go
 // to the temporary when it is full. A failure to write is kept until finish.
