@@ -18,8 +18,9 @@ void appendNumber(std::string& out, double value) {
 
 }  // namespace
 
-CsvWriter::CsvWriter(OutputTransaction& transaction, const SetLayout& layout)
-    : output_(transaction, layout.suffix + L".csv", kCsvMessages),
+CsvWriter::CsvWriter(OutputTransaction& transaction, const SetLayout& layout,
+                     std::span<const std::wstring> extensions)
+    : output_(transaction, layout.suffix + extensions.front(), kCsvMessages),
       textColumns_(layout.textColumns.size()) {
     std::string header = "longitude,latitude";
     for (const AttributeColumn& column : kAttributeColumns) {

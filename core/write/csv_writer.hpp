@@ -18,8 +18,10 @@ inline constexpr OutputMessages kCsvMessages = {"Failed to create CSV output",
 
 class CsvWriter : public FormatWriter {
   public:
-    // Adds the set's file, base path + suffix + ".csv", to the transaction.
-    CsvWriter(OutputTransaction& transaction, const SetLayout& layout);
+    // Adds the set's file, base path + suffix + the first of `extensions` (".csv"), to the
+    // transaction.
+    CsvWriter(OutputTransaction& transaction, const SetLayout& layout,
+              std::span<const std::wstring> extensions);
 
     void addPoints(std::span<const YieldPoint> points) override;
     void addPoint(const YieldPoint& point, std::span<const std::string_view> texts) override;

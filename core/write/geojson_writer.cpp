@@ -24,8 +24,9 @@ void appendNumber(std::string& out, double value) {
 
 }  // namespace
 
-GeoJsonWriter::GeoJsonWriter(OutputTransaction& transaction, const SetLayout& layout)
-    : output_(transaction, layout.suffix + L".geojson", kGeoJsonMessages) {
+GeoJsonWriter::GeoJsonWriter(OutputTransaction& transaction, const SetLayout& layout,
+                             std::span<const std::wstring> extensions)
+    : output_(transaction, layout.suffix + extensions.front(), kGeoJsonMessages) {
     for (const TextColumn& column : layout.textColumns) {
         textKeys_.push_back(",\"" + std::string(column.name) + "\":");
     }

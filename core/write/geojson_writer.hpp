@@ -18,8 +18,10 @@ inline constexpr OutputMessages kGeoJsonMessages = {"Failed to create GeoJSON ou
 
 class GeoJsonWriter : public FormatWriter {
   public:
-    // Adds the set's file, base path + suffix + ".geojson", to the transaction.
-    GeoJsonWriter(OutputTransaction& transaction, const SetLayout& layout);
+    // Adds the set's file, base path + suffix + the first of `extensions` (".geojson"), to the
+    // transaction.
+    GeoJsonWriter(OutputTransaction& transaction, const SetLayout& layout,
+                  std::span<const std::wstring> extensions);
 
     void addPoints(std::span<const YieldPoint> points) override;
     void addPoint(const YieldPoint& point, std::span<const std::string_view> texts) override;
