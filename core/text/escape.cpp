@@ -1,5 +1,7 @@
 #include "text/escape.hpp"
 
+#include <array>
+
 #include "text/utf8.hpp"
 
 namespace vornakite {
@@ -176,6 +178,25 @@ bool appendEscape(std::string& out, char32_t cp, Escape scheme) {
     return false;
 }
 
+constexpr std::size_t kSchemes = static_cast<std::size_t>(Escape::Console) + 1;
+
+// For each scheme, the ASCII characters it escapes: the others are copied in runs.
+using AsciiEscapes = std::array<std::array<bool, 0x80>, kSchemes>;
+
+const AsciiEscapes& asciiEscapes() {
+    static const AsciiEscapes escapes = [] {
+        AsciiEscapes table{};
+        std::string scratch;
+        for (std::size_t s = 0; s < kSchemes; ++s) {
+            for (char32_t c = 0; c < 0x80; ++c) {
+                table[s][c] = appendEscape(scratch, c, static_cast<Escape>(s));
+            }
+        }
+        return table;
+    }();
+    return escapes;
+}
+
 // Whether the scheme puts the text in double quotes: a JSON string always, a CSV field when it
 // holds a comma, a quote, a CR or an LF.
 template <class Char>
@@ -193,7 +214,18 @@ void appendEscaped(std::string& out, std::string_view text, Escape scheme) {
     if (quotes) {
         out += '"';
     }
+    const std::array<bool, 0x80>& escaped = asciiEscapes()[static_cast<std::size_t>(scheme)];
     for (std::size_t i = 0; i < text.size();) {
+        std::size_t run = i;
+        while (run < text.size() && static_cast<unsigned char>(text[run]) < 0x80 &&
+               !escaped[static_cast<unsigned char>(text[run])]) {
+            ++run;
+        }
+        out.append(text, i, run - i);
+        if (run == text.size()) {
+            break;
+        }
+        i = run;
         const auto [cp, length] = decodeUtf8At(text, i);
         if (length == 0) {
             const auto byte = static_cast<unsigned char>(text[i++]);
