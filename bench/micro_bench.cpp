@@ -1,5 +1,6 @@
 // Micro-benchmarks of the conversion steps, so that a change shows where its time goes:
-// reading and splitting, number conversion, dBASE field formatting and geometry writing.
+// reading and splitting, number conversion, dBASE field formatting, geometry writing and the
+// escapes of text values.
 // Each step is shown next to the plain standard-library way of doing the same work.
 #include <benchmark/benchmark.h>
 
@@ -21,6 +22,7 @@
 #include "analysis/summary.hpp"
 #include "read/number.hpp"
 #include "read/yield_log.hpp"
+#include "text/escape.hpp"
 #include "write/dbf_writer.hpp"
 #include "write/set_writer.hpp"
 #include "write/shapefile_writer.hpp"
@@ -266,6 +268,25 @@ void BM_WriteShapefileSet(benchmark::State& state) {
     state.SetItemsProcessed(state.iterations() * static_cast<std::int64_t>(points.size()));
 }
 BENCHMARK(BM_WriteShapefileSet)->Arg(100000)->Unit(benchmark::kMillisecond);
+
+// --- Text values ---------------------------------------------------------------------------
+
+// The text columns of GeoJSON and CSV (a merged set's Log, a removed set's Reason), escaped.
+void BM_EscapeTextValues(benchmark::State& state) {
+    const std::string_view values[] = {"2026-10-01.Vornakite", "ZERO,END", "SLOW",
+                                       "Gr\xC3\xBCn 12.txt", "YLD,LOC,END"};
+    std::string out;
+    for (auto _ : state) {
+        out.clear();
+        for (const std::string_view value : values) {
+            vornakite::appendEscaped(out, value, vornakite::Escape::JsonValue);
+            vornakite::appendEscaped(out, value, vornakite::Escape::Csv);
+        }
+        benchmark::DoNotOptimize(out.data());
+    }
+    state.SetItemsProcessed(state.iterations() * 2 * static_cast<std::int64_t>(std::size(values)));
+}
+BENCHMARK(BM_EscapeTextValues);
 
 // --- Analysis ------------------------------------------------------------------------------
 

@@ -1,4 +1,4 @@
-// JSON string literals of paths and messages, for --json.
+// JSON string literals of paths and messages, for --json, in the text layer's Json scheme.
 #pragma once
 
 #include <filesystem>

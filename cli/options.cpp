@@ -3,7 +3,9 @@
 #include <algorithm>
 #include <array>
 #include <charconv>
+#include <string>
 #include <string_view>
+#include <vector>
 
 #include "text/text.hpp"
 
@@ -49,20 +51,67 @@ char asciiLower(char c) {
     return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
 }
 
+// The items joined by `separator`, the last two by `last`: "shp, geojson and csv".
+std::string joined(const std::vector<std::string>& items, std::string_view separator,
+                   std::string_view last) {
+    std::string text;
+    for (std::size_t i = 0; i < items.size(); ++i) {
+        if (i > 0) {
+            text += i + 1 < items.size() ? separator : last;
+        }
+        text += items[i];
+    }
+    return text;
+}
+
+// The names of the output formats that `pick` takes, or their descriptions with their files:
+// "GeoJSON (.geojson)".
+std::vector<std::string> formatList(bool described, bool (*pick)(const OutputFormat&)) {
+    std::vector<std::string> list;
+    for (const OutputFormat& format : kOutputFormats) {
+        if (pick(format)) {
+            list.push_back(described ? std::string(format.help) + " (" +
+                                           std::string(format.extensions) + ")"
+                                     : std::string(format.name));
+        }
+    }
+    return list;
+}
+
+bool anyFormat(const OutputFormat&) {
+    return true;
+}
+
+bool defaultFormat(const OutputFormat& format) {
+    return format.byDefault;
+}
+
+bool requestedFormat(const OutputFormat& format) {
+    return !format.byDefault;
+}
+
+std::string_view formatHelp() {
+    static const std::string help = "write each set in the formats in LIST, any of " +
+                                    joined(formatList(false, anyFormat), ",", ",") + " (default: " +
+                                    joined(formatList(false, defaultFormat), ",", ",") + ")";
+    return help;
+}
+
 std::string setFormats(Command& command, const Path& value) {
     const std::string text = toUtf8(pathText(value));
-    OutputFormats formats{false, false, false};
+    OutputFormats formats;
+    formats.written.fill(false);
     std::size_t from = 0;
     for (;;) {
         const std::size_t comma = std::min(text.find(',', from), text.size());
         std::string name = text.substr(from, comma - from);
         std::transform(name.begin(), name.end(), name.begin(), asciiLower);
-        const auto known = std::find_if(kOutputFormatNames.begin(), kOutputFormatNames.end(),
-                                        [&](const OutputFormatName& f) { return f.name == name; });
-        if (known == kOutputFormatNames.end()) {
-            return "--format takes shp, geojson and csv, separated by commas, not " + text;
+        const OutputFormat* known = findOutputFormat(name);
+        if (known == nullptr) {
+            return "--format takes " + joined(formatList(false, anyFormat), ", ", " and ") +
+                   ", separated by commas, not " + text;
         }
-        formats.*known->member = true;
+        formats.written[static_cast<std::size_t>(known - kOutputFormats.data())] = true;
         if (comma == text.size()) {
             break;
         }
@@ -73,7 +122,7 @@ std::string setFormats(Command& command, const Path& value) {
 }
 
 // In the order --help lists them.
-constexpr std::array<OptionSpec, 10> kOptions{{
+const std::array<OptionSpec, 10> kOptions{{
     {"-o", "", "DIR", "a folder", "write the outputs into DIR (default: ./Rx)",
      [](Command& command, const Path& value) -> std::string {
          if (value.empty()) {
@@ -87,8 +136,7 @@ constexpr std::array<OptionSpec, 10> kOptions{{
          command.options.recursive = true;
          return {};
      }},
-    {"", "--format", "LIST", "a list of formats",
-     "write each set in the formats in LIST, any of shp,geojson,csv (default: shp)", setFormats},
+    {"", "--format", "LIST", "a list of formats", formatHelp(), setFormats},
     {"", "--merge", "", "",
      "write one set per name from all the logs that share it, with a Log column",
      [](Command& command, const Path&) -> std::string {
@@ -189,8 +237,10 @@ Command parseCommandLine(const std::vector<Path>& arguments) {
 std::string usageText() {
     std::string text =
         "usage: vornakite-convert [OPTION]... LOG|FOLDER...\n"
-        "Converts each yield log into a point shapefile set (.shp .shx .dbf .prj .cpg),\n"
-        "or into GeoJSON (.geojson) or CSV (.csv) with --format.\n"
+        "Converts each yield log into " +
+        joined(formatList(true, defaultFormat), ", ", " and ") + ",\nor into " +
+        joined(formatList(true, requestedFormat), ", ", " or ") +
+        " with --format.\n"
         "A FOLDER stands for the .Vornakite, .txt and .csv files in it, in name order.\n";
     for (const OptionSpec& option : kOptions) {
         std::string names(option.shortName);

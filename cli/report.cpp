@@ -3,6 +3,7 @@
 #include <utility>
 
 #include "json.hpp"
+#include "text/escape.hpp"
 #include "text/text.hpp"
 
 namespace vornakite::cli {
@@ -26,37 +27,13 @@ std::string errorCodeFields(const LogOutcome& outcome) {
 
 }  // namespace
 
-std::wstring escapeControls(std::wstring_view text) {
-    std::wstring out;
-    out.reserve(text.size());
-    for (wchar_t c : text) {
-        const bool control = c < 0x20 || (c >= 0x7F && c <= 0x9F);
-        if (!control && c != 0x2028 && c != 0x2029) {
-            out += c;
-        } else if (c == L'\n') {
-            out += L"\\n";
-        } else if (c == L'\r') {
-            out += L"\\r";
-        } else if (c == L'\t') {
-            out += L"\\t";
-        } else {
-            static constexpr wchar_t kHex[] = L"0123456789ABCDEF";
-            out += control ? L"\\x" : L"\\u";
-            for (int shift = control ? 4 : 12; shift >= 0; shift -= 4) {
-                out += kHex[(c >> shift) & 0xF];
-            }
-        }
-    }
-    return out;
-}
-
 BatchReport::BatchReport(Report form, TextOutput& out,
                          const std::vector<std::filesystem::path>& logs,
                          std::filesystem::path outputFolder)
     : form_(form), out_(out), logs_(logs), outputFolder_(std::move(outputFolder)) {}
 
 void BatchReport::writeLine(const std::wstring& text) {
-    out_.write(toUtf8(escapeControls(text)) + "\n");
+    out_.write(escape(text, Escape::Console) + "\n");
 }
 
 void BatchReport::postLine(std::wstring text) {

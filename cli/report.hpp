@@ -32,6 +32,8 @@ class BatchReport : public ProgressSink {
     std::string batchFields;
 
   private:
+    // One printed line: controls and line separators escaped (a file name may hold a line
+    // feed), so that one posted line is always one printed line.
     void writeLine(const std::wstring& text);
 
     Report form_;
@@ -40,9 +42,5 @@ class BatchReport : public ProgressSink {
     std::filesystem::path outputFolder_;
     std::size_t logsDone_ = 0;
 };
-
-// Control characters (a file name may hold a line feed) and the Unicode line separators as
-// escapes, so that one posted line is always one printed line: \n, \r, \t, \xHH, \uHHHH.
-std::wstring escapeControls(std::wstring_view text);
 
 }  // namespace vornakite::cli

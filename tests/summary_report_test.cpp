@@ -10,6 +10,7 @@
 #include "analysis/format.hpp"
 #include "analysis/report.hpp"
 #include "analysis/summary.hpp"
+#include "text/escape.hpp"
 
 using namespace vornakite::analysis;
 using vornakite::YieldPoint;
@@ -64,7 +65,7 @@ TEST(SummaryCsv, QuotesFieldsThatNeedItAndEndsRowsInCrLf) {
                  {"cr\r", "\"cr\r\""},
                  {"", ""}};
     for (const auto& c : cases) {
-        EXPECT_EQ(csvField(c.in), c.out);
+        EXPECT_EQ(vornakite::escape(c.in, vornakite::Escape::CsvBytes), c.out);
     }
     std::vector<YieldPoint> pts = line(100);
     pts[5].yield = 0.0;

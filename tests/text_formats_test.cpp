@@ -9,10 +9,12 @@
 #include <filesystem>
 #include <limits>
 #include <regex>
+#include <set>
 #include <string>
 #include <vector>
 
 #include "test_support.hpp"
+#include "text/escape.hpp"
 #include "write/csv_writer.hpp"
 #include "write/geojson_writer.hpp"
 #include "write/output_set.hpp"
@@ -86,8 +88,8 @@ TEST(TextValues, AreEscapedForJsonAndQuotedForCsvOnlyWhenNeeded) {
     for (const auto& c : cases) {
         std::string json;
         std::string csv;
-        vornakite::appendJsonText(json, c.value);
-        vornakite::appendCsvField(csv, c.value);
+        vornakite::appendEscaped(json, c.value, vornakite::Escape::JsonValue);
+        vornakite::appendEscaped(csv, c.value, vornakite::Escape::Csv);
         EXPECT_EQ(json, c.json) << c.value;
         EXPECT_EQ(csv, c.csv) << c.value;
     }
@@ -185,6 +187,37 @@ TEST(TextFormats, EveryValueOfEveryColumnReadsBackAsTheSameDoubleAndOthersAsNull
         }
     }
     EXPECT_EQ(f, std::sregex_iterator());
+}
+
+// Each format alone writes the files its entry in the table names, and no others, with and without
+// the shapefile's side files.
+TEST(OutputFormatTable, EachFormatWritesTheFilesItsEntryNames) {
+    for (std::size_t i = 0; i < vornakite::kOutputFormats.size(); ++i) {
+        const vornakite::OutputFormat& format = vornakite::kOutputFormats[i];
+        EXPECT_EQ(vornakite::findOutputFormat(format.name), &format);
+        for (const bool sideFiles : {true, false}) {
+            SCOPED_TRACE(std::string(format.name) + (sideFiles ? " with side files" : ""));
+            OutputFormats only;
+            only.written.fill(false);
+            only.written[i] = true;
+            ScratchDir dir;
+            vornakite::OutputTransaction transaction(dir.path(), nullptr);
+            vornakite::PointSetWriter writer(transaction, only, {L"_x", {}, sideFiles});
+            writer.finish();
+            transaction.commit(dir / "set");
+            std::set<std::wstring> files, named;
+            for (const auto& entry : fs::directory_iterator(dir.path())) {
+                files.insert(entry.path().filename().wstring());
+            }
+            for (const std::wstring& extension : vornakite::fileExtensions(format)) {
+                if (sideFiles || (extension != L".prj" && extension != L".cpg")) {
+                    named.insert(L"set_x" + extension);
+                }
+            }
+            EXPECT_EQ(files, named);
+        }
+    }
+    EXPECT_EQ(vornakite::findOutputFormat("kml"), nullptr);
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 
 #include "analysis/format.hpp"
 #include "analysis/report_page.hpp"
+#include "text/escape.hpp"
 
 namespace vornakite::analysis {
 
@@ -209,78 +210,11 @@ void appendMapData(std::string& s, const ReportSection& section) {
 }  // namespace
 
 std::string htmlEscape(std::string_view text) {
-    std::string out;
-    out.reserve(text.size());
-    for (char c : text) {
-        switch (c) {
-            case '&':
-                out += "&amp;";
-                break;
-            case '<':
-                out += "&lt;";
-                break;
-            case '>':
-                out += "&gt;";
-                break;
-            case '"':
-                out += "&quot;";
-                break;
-            case '\'':
-                out += "&#39;";
-                break;
-            default:
-                out += c;
-        }
-    }
-    return out;
+    return escape(text, Escape::Html);
 }
 
 std::string jsonString(std::string_view text) {
-    static constexpr char kHex[] = "0123456789abcdef";
-    std::string out = "\"";
-    auto escape = [&](unsigned code) {
-        out += "\\u";
-        for (int shift = 12; shift >= 0; shift -= 4) {
-            out += kHex[(code >> shift) & 15u];
-        }
-    };
-    for (std::size_t i = 0; i < text.size();) {
-        const auto c = static_cast<unsigned char>(text[i]);
-        if (c < 0x80) {
-            if (c == '"' || c == '\\') {
-                out += '\\';
-                out += static_cast<char>(c);
-            } else if (c < 0x20 || c == '<' || c == '>' || c == '&' || c == 0x7F) {
-                escape(c);
-            } else {
-                out += static_cast<char>(c);
-            }
-            ++i;
-            continue;
-        }
-        // A well-formed UTF-8 sequence is copied, anything else becomes U+FFFD.
-        const std::size_t len = c >= 0xF0 ? 4 : c >= 0xE0 ? 3 : c >= 0xC2 ? 2 : 0;
-        bool ok = len > 0 && c <= 0xF4 && i + len <= text.size();
-        unsigned code = len == 2 ? c & 0x1Fu : len == 3 ? c & 0x0Fu : c & 0x07u;
-        for (std::size_t k = 1; ok && k < len; ++k) {
-            const auto d = static_cast<unsigned char>(text[i + k]);
-            ok = (d & 0xC0) == 0x80;
-            code = (code << 6) | (d & 0x3Fu);
-        }
-        ok = ok && !(len == 3 && (code < 0x800 || (code >= 0xD800 && code <= 0xDFFF))) &&
-             !(len == 4 && (code < 0x10000 || code > 0x10FFFF));
-        if (!ok) {
-            escape(0xFFFD);
-            ++i;
-        } else if (code == 0x2028 || code == 0x2029) {
-            escape(code);
-            i += len;
-        } else {
-            out.append(text.substr(i, len));
-            i += len;
-        }
-    }
-    return out + '"';
+    return escape(text, Escape::JsonInScript);
 }
 
 std::string jsonNumber(double v, int decimals) {

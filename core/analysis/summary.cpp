@@ -7,6 +7,7 @@
 
 #include "analysis/format.hpp"
 #include "analysis/robust.hpp"
+#include "text/escape.hpp"
 
 namespace vornakite::analysis {
 
@@ -156,20 +157,6 @@ FieldSummary summarizeField(std::string setName, std::span<const YieldPoint> poi
     return f;
 }
 
-std::string csvField(std::string_view text) {
-    if (text.find_first_of(",\"\r\n") == std::string_view::npos) {
-        return std::string(text);
-    }
-    std::string out = "\"";
-    for (char c : text) {
-        out += c;
-        if (c == '"') {
-            out += '"';
-        }
-    }
-    return out + '"';
-}
-
 void writeSummaryCsv(std::ostream& out, std::span<const FieldSummary> fields) {
     std::string row = "set,points,kept,removed";
     for (const FilterInfo& f : kFilterInfo) {
@@ -189,8 +176,8 @@ void writeSummaryCsv(std::ostream& out, std::span<const FieldSummary> fields) {
     row += ",overridden,note\r\n";
     out << row;
     for (const FieldSummary& f : fields) {
-        row = csvField(f.setName) + ',' + std::to_string(f.points) + ',' + std::to_string(f.kept) +
-              ',' + std::to_string(f.points - f.kept);
+        row = escape(f.setName, Escape::CsvBytes) + ',' + std::to_string(f.points) + ',' +
+              std::to_string(f.kept) + ',' + std::to_string(f.points - f.kept);
         for (std::size_t c : f.removedBy) {
             row += ',' + std::to_string(c);
         }
@@ -217,7 +204,8 @@ void writeSummaryCsv(std::ostream& out, std::span<const FieldSummary> fields) {
                 }
             }
         }
-        row += ',' + csvField(overridden) + ',' + csvField(f.note) + "\r\n";
+        row += ',' + escape(overridden, Escape::CsvBytes) + ',' + escape(f.note, Escape::CsvBytes) +
+               "\r\n";
         out << row;
     }
 }

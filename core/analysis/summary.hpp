@@ -45,7 +45,4 @@ FieldSummary summarizeField(std::string setName, std::span<const YieldPoint> poi
 // "overridden" lists the options the user set.
 void writeSummaryCsv(std::ostream& out, std::span<const FieldSummary> fields);
 
-// One CSV field, quoted when it must be.
-std::string csvField(std::string_view text);
-
 }  // namespace vornakite::analysis

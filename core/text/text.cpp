@@ -26,40 +26,6 @@ namespace {
 
 constexpr char32_t kReplacement = 0xFFFD;
 
-constexpr char32_t kInvalid = 0xFFFFFFFF;
-
-// Decodes the multi-byte sequence at the start of `s`; on success advances `pos` by its length.
-char32_t decodeSequence(std::string_view s, std::size_t& pos) {
-    const auto b0 = static_cast<unsigned char>(s[0]);
-    std::size_t len = 0;
-    char32_t cp = 0;
-    char32_t min = 0;
-    if (b0 >= 0xC2 && b0 <= 0xDF) {
-        len = 2, cp = b0 & 0x1Fu, min = 0x80;
-    } else if (b0 >= 0xE0 && b0 <= 0xEF) {
-        len = 3, cp = b0 & 0x0Fu, min = 0x800;
-    } else if (b0 >= 0xF0 && b0 <= 0xF4) {
-        len = 4, cp = b0 & 0x07u, min = 0x10000;
-    } else {
-        return kInvalid;
-    }
-    if (s.size() < len) {
-        return kInvalid;
-    }
-    for (std::size_t k = 1; k < len; ++k) {
-        const auto b = static_cast<unsigned char>(s[k]);
-        if ((b & 0xC0) != 0x80) {
-            return kInvalid;
-        }
-        cp = (cp << 6) | (b & 0x3Fu);
-    }
-    if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) {
-        return kInvalid;
-    }
-    pos += len;
-    return cp;
-}
-
 bool isSeparator(wchar_t c) {
     return c == L'\\' || c == L'/';
 }
@@ -107,14 +73,8 @@ std::string toUtf8(std::wstring_view text) {
 bool decodeUtf8(std::string_view text, std::wstring& out, bool lenient) {
     std::size_t i = 0;
     while (i < text.size()) {
-        const auto b0 = static_cast<unsigned char>(text[i]);
-        if (b0 < 0x80) {
-            out += static_cast<wchar_t>(b0);
-            ++i;
-            continue;
-        }
-        const char32_t cp = decodeSequence(text.substr(i), i);
-        if (cp == kInvalid) {
+        const auto [cp, length] = decodeUtf8At(text, i);
+        if (length == 0) {
             if (!lenient) {
                 return false;
             }
@@ -122,6 +82,7 @@ bool decodeUtf8(std::string_view text, std::wstring& out, bool lenient) {
             ++i;
             continue;
         }
+        i += length;
         if constexpr (sizeof(wchar_t) == 2) {
             if (cp >= 0x10000) {
                 out += static_cast<wchar_t>(0xD800 + ((cp - 0x10000) >> 10));

@@ -2,6 +2,8 @@
 
 #include <cmath>
 
+#include "text/escape.hpp"
+
 namespace vornakite {
 namespace {
 
@@ -16,25 +18,9 @@ void appendNumber(std::string& out, double value) {
 
 }  // namespace
 
-void appendCsvField(std::string& out, std::string_view text) {
-    std::string storage;
-    const std::string_view valid = validUtf8(text, storage);
-    if (valid.find_first_of(",\"\r\n") == std::string_view::npos) {
-        out += valid;
-        return;
-    }
-    out += '"';
-    for (const char c : valid) {
-        if (c == '"') {
-            out += '"';
-        }
-        out += c;
-    }
-    out += '"';
-}
-
-CsvWriter::CsvWriter(OutputTransaction& transaction, const SetLayout& layout)
-    : output_(transaction, layout.suffix + L".csv", kCsvMessages),
+CsvWriter::CsvWriter(OutputTransaction& transaction, const SetLayout& layout,
+                     std::span<const std::wstring> extensions)
+    : output_(transaction, layout.suffix + extensions.front(), kCsvMessages),
       textColumns_(layout.textColumns.size()) {
     std::string header = "longitude,latitude";
     for (const AttributeColumn& column : kAttributeColumns) {
@@ -67,7 +53,7 @@ void CsvWriter::addPoint(const YieldPoint& point, std::span<const std::string_vi
     }
     for (std::size_t c = 0; c < textColumns_; ++c) {
         r += ',';
-        appendCsvField(r, c < texts.size() ? texts[c] : std::string_view());
+        appendEscaped(r, c < texts.size() ? texts[c] : std::string_view(), Escape::Csv);
     }
     r += kLineEnd;
     output_.buffer().append(r.data(), r.size());

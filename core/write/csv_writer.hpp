@@ -18,8 +18,10 @@ inline constexpr OutputMessages kCsvMessages = {"Failed to create CSV output",
 
 class CsvWriter : public FormatWriter {
   public:
-    // Adds the set's file, base path + suffix + ".csv", to the transaction.
-    CsvWriter(OutputTransaction& transaction, const SetLayout& layout);
+    // Adds the set's file, base path + suffix + the first of `extensions` (".csv"), to the
+    // transaction.
+    CsvWriter(OutputTransaction& transaction, const SetLayout& layout,
+              std::span<const std::wstring> extensions);
 
     void addPoints(std::span<const YieldPoint> points) override;
     void addPoint(const YieldPoint& point, std::span<const std::string_view> texts) override;
@@ -30,9 +32,5 @@ class CsvWriter : public FormatWriter {
     std::size_t textColumns_;
     std::string row_;
 };
-
-// Appends `text` as one CSV field: in double quotes, with each quote doubled, when it holds a
-// comma, a quote, a CR or an LF; bytes that are not valid UTF-8 replaced by U+FFFD.
-void appendCsvField(std::string& out, std::string_view text);
 
 }  // namespace vornakite

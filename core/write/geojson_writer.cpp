@@ -2,6 +2,8 @@
 
 #include <cmath>
 
+#include "text/escape.hpp"
+
 namespace vornakite {
 namespace {
 
@@ -22,28 +24,9 @@ void appendNumber(std::string& out, double value) {
 
 }  // namespace
 
-void appendJsonText(std::string& out, std::string_view text) {
-    static constexpr char kHex[] = "0123456789abcdef";
-    out += '"';
-    std::string storage;
-    for (const char c : validUtf8(text, storage)) {
-        const auto byte = static_cast<unsigned char>(c);
-        if (c == '"' || c == '\\') {
-            out += '\\';
-            out += c;
-        } else if (byte < 0x20) {
-            out += "\\u00";
-            out += kHex[byte >> 4];
-            out += kHex[byte & 0xF];
-        } else {
-            out += c;
-        }
-    }
-    out += '"';
-}
-
-GeoJsonWriter::GeoJsonWriter(OutputTransaction& transaction, const SetLayout& layout)
-    : output_(transaction, layout.suffix + L".geojson", kGeoJsonMessages) {
+GeoJsonWriter::GeoJsonWriter(OutputTransaction& transaction, const SetLayout& layout,
+                             std::span<const std::wstring> extensions)
+    : output_(transaction, layout.suffix + extensions.front(), kGeoJsonMessages) {
     for (const TextColumn& column : layout.textColumns) {
         textKeys_.push_back(",\"" + std::string(column.name) + "\":");
     }
@@ -83,7 +66,7 @@ void GeoJsonWriter::addPoint(const YieldPoint& point, std::span<const std::strin
     }
     for (std::size_t c = 0; c < textKeys_.size(); ++c) {
         f += textKeys_[c];
-        appendJsonText(f, c < texts.size() ? texts[c] : std::string_view());
+        appendEscaped(f, c < texts.size() ? texts[c] : std::string_view(), Escape::JsonValue);
     }
     f += "}}";
     output_.buffer().append(f.data(), f.size());

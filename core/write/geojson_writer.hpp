@@ -18,8 +18,10 @@ inline constexpr OutputMessages kGeoJsonMessages = {"Failed to create GeoJSON ou
 
 class GeoJsonWriter : public FormatWriter {
   public:
-    // Adds the set's file, base path + suffix + ".geojson", to the transaction.
-    GeoJsonWriter(OutputTransaction& transaction, const SetLayout& layout);
+    // Adds the set's file, base path + suffix + the first of `extensions` (".geojson"), to the
+    // transaction.
+    GeoJsonWriter(OutputTransaction& transaction, const SetLayout& layout,
+                  std::span<const std::wstring> extensions);
 
     void addPoints(std::span<const YieldPoint> points) override;
     void addPoint(const YieldPoint& point, std::span<const std::string_view> texts) override;
@@ -31,9 +33,5 @@ class GeoJsonWriter : public FormatWriter {
     std::string feature_;
     bool first_ = true;
 };
-
-// Appends `text` as a JSON string: quotes, backslashes and control characters escaped, bytes that
-// are not valid UTF-8 replaced by U+FFFD.
-void appendJsonText(std::string& out, std::string_view text);
 
 }  // namespace vornakite

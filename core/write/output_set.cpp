@@ -1,21 +1,37 @@
 #include "write/output_set.hpp"
 
-#include "write/csv_writer.hpp"
-#include "write/geojson_writer.hpp"
-#include "write/set_writer.hpp"
+#include <algorithm>
 
 namespace vornakite {
 
+const OutputFormat* findOutputFormat(std::string_view name) {
+    for (const OutputFormat& format : kOutputFormats) {
+        if (format.name == name) {
+            return &format;
+        }
+    }
+    return nullptr;
+}
+
+std::vector<std::wstring> fileExtensions(const OutputFormat& format) {
+    const std::string_view text = format.extensions;
+    std::vector<std::wstring> out;
+    for (std::size_t from = 0; from < text.size();) {
+        const std::size_t end = std::min(text.find(' ', from), text.size());
+        out.emplace_back(text.begin() + static_cast<std::ptrdiff_t>(from),
+                         text.begin() + static_cast<std::ptrdiff_t>(end));
+        from = end + 1;
+    }
+    return out;
+}
+
 PointSetWriter::PointSetWriter(OutputTransaction& transaction, const OutputFormats& formats,
                                const SetLayout& layout) {
-    if (formats.shapefile) {
-        writers_.push_back(std::make_unique<ShapefileSetWriter>(transaction, layout));
-    }
-    if (formats.geojson) {
-        writers_.push_back(std::make_unique<GeoJsonWriter>(transaction, layout));
-    }
-    if (formats.csv) {
-        writers_.push_back(std::make_unique<CsvWriter>(transaction, layout));
+    for (std::size_t i = 0; i < kOutputFormats.size(); ++i) {
+        if (formats.written[i]) {
+            const OutputFormat& format = kOutputFormats[i];
+            writers_.push_back(format.makeWriter(transaction, layout, fileExtensions(format)));
+        }
     }
 }
 

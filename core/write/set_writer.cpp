@@ -4,6 +4,8 @@
 #include <cstring>
 #include <stdexcept>
 
+#include "write/output_set.hpp"
+
 namespace vornakite {
 namespace {
 
@@ -13,15 +15,16 @@ constexpr std::size_t kFlushBytes = 1 << 19;
 
 }  // namespace
 
-ShapefileSetWriter::ShapefileSetWriter(OutputTransaction& transaction, SetLayout layout)
+ShapefileSetWriter::ShapefileSetWriter(OutputTransaction& transaction, SetLayout layout,
+                                       std::span<const std::wstring> extensions)
     : transaction_(transaction), layout_(std::move(layout)) {
     const std::wstring& suffix = layout_.suffix;
-    shpFile_ = transaction_.add(suffix + L".shp", kShapefileMessages);
-    shxFile_ = transaction_.add(suffix + L".shx", kShapefileMessages);
-    dbfFile_ = transaction_.add(suffix + L".dbf", kShapefileMessages);
+    shpFile_ = transaction_.add(suffix + extensions[0], kShapefileMessages);
+    shxFile_ = transaction_.add(suffix + extensions[1], kShapefileMessages);
+    dbfFile_ = transaction_.add(suffix + extensions[2], kShapefileMessages);
     if (layout_.sideFiles) {
-        prjFile_ = transaction_.add(suffix + L".prj", kSideFileMessages);
-        cpgFile_ = transaction_.add(suffix + L".cpg", kSideFileMessages);
+        prjFile_ = transaction_.add(suffix + extensions[3], kSideFileMessages);
+        cpgFile_ = transaction_.add(suffix + extensions[4], kSideFileMessages);
     }
     // The headers are written last; until then zero bytes hold their place.
     std::memset(shp_.extend(kShapefileHeaderBytes), 0, kShapefileHeaderBytes);
@@ -132,7 +135,8 @@ void writeShapefileSet(const std::filesystem::path& basePath,
         throw ConversionError(ErrorCode::outputFailed, kShapefileMessages.cannotCreate);
     }
     OutputTransaction transaction(basePath.parent_path(), nullptr);
-    ShapefileSetWriter writer(transaction, SetLayout{{}, {}, false});
+    ShapefileSetWriter writer(transaction, SetLayout{{}, {}, false},
+                              fileExtensions(*findOutputFormat("shp")));
     constexpr std::size_t kPiece = 4096;
     const std::span<const YieldPoint> all(points);
     for (std::size_t i = 0; i < all.size(); i += kPiece) {

@@ -5,6 +5,7 @@
 
 #include <exception>
 #include <filesystem>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -27,8 +28,10 @@ inline constexpr std::string_view kCodePage = "UTF-8";
 class ShapefileSetWriter : public FormatWriter {
   public:
     // Adds the set's outputs, named base path + suffix + extension, to `transaction`; every
-    // writer of a transaction is made before anything is written.
-    explicit ShapefileSetWriter(OutputTransaction& transaction, SetLayout layout = {});
+    // writer of a transaction is made before anything is written. `extensions` name the main
+    // file, its index and the table, then the two side files (.shp .shx .dbf .prj .cpg).
+    ShapefileSetWriter(OutputTransaction& transaction, SetLayout layout,
+                       std::span<const std::wstring> extensions);
 
     void addPoints(std::span<const YieldPoint> points) override;
     void addPoint(const YieldPoint& point, std::span<const std::string_view> texts) override;

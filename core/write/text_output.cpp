@@ -3,9 +3,6 @@
 #include <algorithm>
 #include <charconv>
 
-#include "text/text.hpp"
-#include "text/utf8.hpp"
-
 namespace vornakite {
 namespace {
 
@@ -23,20 +20,6 @@ std::size_t putNumberText(char* out, double value) {
         out[length++] = '0';
     }
     return length;
-}
-
-std::string_view validUtf8(std::string_view text, std::string& storage) {
-    if (std::all_of(text.begin(), text.end(), [](char c) { return (c & 0x80) == 0; })) {
-        return text;
-    }
-    std::wstring wide;
-    if (decodeUtf8(text, wide, false)) {
-        return text;
-    }
-    wide.clear();
-    decodeUtf8(text, wide, true);
-    storage = toUtf8(wide);
-    return storage;
 }
 
 StreamedOutput::StreamedOutput(OutputTransaction& transaction, std::wstring suffix,

@@ -1,6 +1,6 @@
 // What the text outputs share: numbers as the shortest text that reads back as the same double,
-// text values made valid UTF-8 (GeoJSON, CSV), and one file of a transaction written front to
-// back (those and the summary and the report).
+// and one file of a transaction written front to back (GeoJSON, CSV, the summary and the
+// report).
 #pragma once
 
 #include <cstddef>
@@ -8,7 +8,6 @@
 #include <ios>
 #include <streambuf>
 #include <string>
-#include <string_view>
 
 #include "write/byte_buffer.hpp"
 #include "write/output_transaction.hpp"
@@ -23,10 +22,6 @@ inline constexpr std::size_t kMaxNumberChars = 32;
 // real numbers: 185.4, 5.0, -0.0, 1e+22, 5e-324. `value` must be finite. Returns the length;
 // `out` holds kMaxNumberChars bytes.
 std::size_t putNumberText(char* out, double value);
-
-// `text` when it is valid UTF-8, else a copy in `storage` with U+FFFD for each byte that is not
-// part of valid UTF-8 (a log's name on a file system that allows any bytes).
-std::string_view validUtf8(std::string_view text, std::string& storage);
 
 // One output of a transaction written front to back, by appending to its buffer or, through a
 // std::ostream, as its stream buffer: the bytes are gathered and go to the temporary once there

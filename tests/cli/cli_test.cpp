@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "json.hpp"
+#include "options.hpp"
 #include "test_support.hpp"
 #include "wildcards.hpp"
 
@@ -159,5 +160,27 @@ TEST(Json, WideTextEscapesWhatJsonAndOneLinePerObjectNeedAndKeepsLoneSurrogates)
         std::string out;
         vornakite::cli::appendJsonString(out, std::wstring{wchar_t(0xD83C), wchar_t(0xDF3D)});
         EXPECT_EQ(out, "\"\xf0\x9f\x8c\xbd\"");  // a pair is one character
+    }
+}
+
+// Every entry of the formats table is a --format name, in any letter case, and --help names it
+// with its files.
+TEST(Options, FormatsComeFromTheTable) {
+    const std::string usage = vornakite::cli::usageText();
+    for (std::size_t i = 0; i < vornakite::kOutputFormats.size(); ++i) {
+        const vornakite::OutputFormat& format = vornakite::kOutputFormats[i];
+        std::string upper(format.name);
+        for (char& c : upper) {
+            c = static_cast<char>(c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c);
+        }
+        const auto command = vornakite::cli::parseCommandLine({"--format", upper, "a.txt"});
+        ASSERT_EQ(command.action, vornakite::cli::Command::Action::Convert) << command.error;
+        vornakite::OutputFormats only;
+        only.written.fill(false);
+        only.written[i] = true;
+        EXPECT_EQ(command.options.formats, only) << format.name;
+        EXPECT_NE(
+            usage.find(std::string(format.help) + " (" + std::string(format.extensions) + ")"),
+            std::string::npos);
     }
 }
