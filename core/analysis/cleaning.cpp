@@ -1,11 +1,9 @@
 #include "analysis/cleaning.hpp"
 
 #include <algorithm>
-#include <charconv>
 #include <cmath>
 #include <exception>
 #include <limits>
-#include <stdexcept>
 #include <string>
 #include <system_error>
 #include <thread>
@@ -24,16 +22,6 @@ constexpr float kInf = std::numeric_limits<float>::infinity();
 // Work on tracks of at least this many points is shared with a second thread.
 constexpr std::size_t kParallelPoints = 1u << 16;
 constexpr double kPi = 3.14159265358979323846;
-
-// A plain decimal number ("25", "0.75", "-3", "1e2"), whatever the C locale: std::from_chars.
-bool parseNumber(std::string_view text, double& value) {
-    if (!text.empty() && text.front() == '+') {
-        text.remove_prefix(1);
-    }
-    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-    return error == std::errc{} && end == text.data() + text.size() && !text.empty() &&
-           std::isfinite(value);
-}
 
 // Plain Euclidean length: no overflow is possible for projected metres, and std::hypot's extra
 // care costs several times as much.
@@ -632,7 +620,7 @@ void Cleaner::passEnds() {
         interval = trackStep_ / (medianSpeed_ * 0.44704);
     }
     const double scanned = use("ramp-samples", std::clamp(std::round(10.0 / interval), 4.0, 60.0));
-    const std::size_t scan = static_cast<std::size_t>(std::clamp(scanned, 0.0, 1000.0));
+    const std::size_t scan = static_cast<std::size_t>(std::clamp(scanned, 0.0, kMostRampSamples));
     // The track without the jumps.
     const std::vector<std::size_t>& u = track_;
     const std::vector<double>&ux = tx_, &uy = ty_, &uv = tv_;
@@ -1279,58 +1267,6 @@ const ThresholdUsed* CleaningResult::threshold(std::string_view option) const {
         }
     }
     return nullptr;
-}
-
-void setThreshold(CleaningOptions& options, std::string_view option, std::string_view value) {
-    const ThresholdInfo* info = findThreshold(option);
-    if (info == nullptr) {
-        throw std::invalid_argument("Unknown cleaning option");
-    }
-    double v = 0.0;
-    if (!parseNumber(value, v) || v < 0.0 || (option == "ramp-fraction" && v > 1.0) ||
-        (option == "ramp-samples" && v > 1000.0)) {
-        throw std::invalid_argument("Invalid threshold value");
-    }
-    options.*(info->member) = v;
-}
-
-std::string cleaningHelp() {
-    // `text` after `prefix`, words wrapped at 100 columns, continuation lines indented as far
-    // as the prefix is long.
-    auto wrap = [](std::string line, std::string_view text) {
-        const std::size_t indent = line.size();
-        std::string out;
-        bool first = true;
-        while (!text.empty()) {
-            const std::size_t space = text.find(' ');
-            const std::string_view word = text.substr(0, space);
-            text = space == std::string_view::npos ? std::string_view{} : text.substr(space + 1);
-            if (!first && line.size() + 1 + word.size() > 100) {
-                out += line + "\n";
-                line.assign(indent, ' ');
-            } else if (!first) {
-                line += ' ';
-            }
-            line += word;
-            first = false;
-        }
-        return out + line + "\n";
-    };
-    std::string out;
-    for (const FilterInfo& f : kFilterInfo) {
-        std::string head = "  " + std::string(f.code);
-        head.resize(8, ' ');
-        out += head + std::string(f.name) + "\n";
-        for (const ThresholdInfo& t : kThresholdInfo) {
-            if (t.filter == f.filter) {
-                std::string option = "      --" + std::string(t.option) + " VALUE";
-                option.resize(std::max<std::size_t>(option.size() + 2, 30), ' ');
-                out += wrap(option, std::string(t.name) + ", " + std::string(t.unit) +
-                                        " (automatic: " + std::string(t.automatic) + ")");
-            }
-        }
-    }
-    return out;
 }
 
 CleaningResult cleanPoints(std::span<const YieldPoint> points, const CleaningOptions& options) {

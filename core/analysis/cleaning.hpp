@@ -17,16 +17,6 @@
 
 namespace vornakite::analysis {
 
-// Sets a threshold from its option text; throws std::invalid_argument("Unknown cleaning option")
-// or std::invalid_argument("Invalid threshold value") for text that is not a finite number, a
-// negative value, or a fraction or count out of its range.
-void setThreshold(CleaningOptions& options, std::string_view option, std::string_view value);
-
-// The filters and their options for --help, from the two tables: per filter its code and name,
-// then each option with what it sets, its unit and how its automatic value is found, wrapped at
-// 100 columns; every line ends in '\n'.
-std::string cleaningHelp();
-
 // One threshold as used on a log.
 struct ThresholdUsed {
     const ThresholdInfo* info;

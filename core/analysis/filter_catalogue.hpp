@@ -85,6 +85,10 @@ struct CleaningOptions {
 inline constexpr std::size_t kThresholdCount = 14;
 extern const std::array<ThresholdInfo, kThresholdCount> kThresholdInfo;
 
+// The most samples the pass-end filter scans: a larger --ramp-samples is refused, and the
+// filter never scans further.
+inline constexpr double kMostRampSamples = 1000.0;
+
 // The threshold an option names, or nullptr.
 const ThresholdInfo* findThreshold(std::string_view option);
 
