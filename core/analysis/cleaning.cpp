@@ -2,25 +2,22 @@
 
 #include <algorithm>
 #include <cmath>
-#include <exception>
 #include <limits>
 #include <string>
-#include <system_error>
-#include <thread>
 
 #include "analysis/format.hpp"
 #include "analysis/geo.hpp"
 #include "analysis/robust.hpp"
+#include "analysis/cleaner.hpp"
+#include "analysis/halves.hpp"
 #include "os/memory.hpp"
 
 namespace vornakite::analysis {
-
+namespace detail {
 namespace {
 
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 constexpr float kInf = std::numeric_limits<float>::infinity();
-// Work on tracks of at least this many points is shared with a second thread.
-constexpr std::size_t kParallelPoints = 1u << 16;
 constexpr double kPi = 3.14159265358979323846;
 
 // Plain Euclidean length: no overflow is possible for projected metres, and std::hypot's extra
@@ -34,133 +31,7 @@ bool isFinite(const YieldPoint& p) {
            std::isfinite(p.density) && std::isfinite(p.speed);
 }
 
-// Runs work(from, to, half) over [0, n): as two halves on two threads when n is large, so that
-// a long log's work is shared with a second core. The halves' results must not depend on each
-// other.
-template <class Work>
-void inHalves(std::size_t n, Work&& work) {
-    if (n < kParallelPoints) {
-        work(std::size_t{0}, n, 0);
-        return;
-    }
-    std::exception_ptr failure;
-    std::thread helper;
-    struct Joiner {
-        std::thread& thread;
-        ~Joiner() {
-            if (thread.joinable()) {
-                thread.join();
-            }
-        }
-    };
-    {
-        const Joiner joiner{helper};
-        try {
-            helper = std::thread([&] {
-                try {
-                    work(n / 2, n, 1);
-                } catch (...) {
-                    failure = std::current_exception();
-                }
-            });
-        } catch (const std::system_error&) {
-            work(n / 2, n, 1);  // no thread to be had: in turn
-        }
-        work(std::size_t{0}, n / 2, 0);
-    }
-    if (failure) {
-        std::rethrow_exception(failure);
-    }
-}
-
-// collectSample(n, keep, value), counted and collected in halves as inHalves() does.
-template <class Keep, class Value>
-std::vector<double> collectSampleInHalves(std::size_t n, Keep keep, Value value) {
-    std::size_t counts[2] = {0, 0};
-    inHalves(n, [&](std::size_t from, std::size_t to, int half) {
-        std::size_t count = 0;
-        for (std::size_t i = from; i < to; ++i) {
-            count += keep(i) ? 1u : 0u;
-        }
-        counts[half] = count;
-    });
-    const std::size_t count = counts[0] + counts[1];
-    const std::size_t stride = count > kStatisticsSample ? count / kStatisticsSample + 1 : 1;
-    std::vector<double> halves[2];
-    inHalves(n, [&](std::size_t from, std::size_t to, int half) {
-        // The second half goes on counting where the first one ends.
-        std::size_t seen = half == 0 ? 0 : counts[0];
-        std::size_t next = (seen + stride - 1) / stride * stride;
-        std::vector<double>& out = halves[half];
-        out.reserve(counts[half] / stride + 1);
-        for (std::size_t i = from; i < to; ++i) {
-            if (keep(i)) {
-                if (seen == next) {
-                    out.push_back(value(i));
-                    next += stride;
-                }
-                ++seen;
-            }
-        }
-    });
-    halves[0].insert(halves[0].end(), halves[1].begin(), halves[1].end());
-    return std::move(halves[0]);
-}
-
-// The state shared by the filters of one run. The points are read in three passes that each
-// serve several filters; what is looked at more often (the valid positions in metres and their
-// yields) gets arrays of its own. At a million points fresh memory costs as much as the
-// arithmetic, so the arrays are few and reused.
-class Cleaner {
-  public:
-    Cleaner(std::span<const YieldPoint> points, const CleaningOptions& options, CleaningResult& r)
-        : p_(points), n_(points.size()), opt_(options), r_(r) {}
-
-    void run();
-
-  private:
-    bool on(Filter f) const { return (opt_.enabled & bit(f)) != 0; }
-    FilterMask bitIfOn(Filter f) const { return on(f) ? bit(f) : FilterMask{0}; }
-    void flag(std::size_t i, Filter f) { r_.flags[i] |= bit(f); }
-    bool has(std::size_t i, FilterMask m) const { return (r_.flags[i] & m) != 0; }
-    // The value of a threshold: the option's when it is set, else the automatic one. use()
-    // also records it in the result, in the order the filters report them.
-    double threshold(std::string_view option, double automaticValue) const;
-    double use(std::string_view option, double automaticValue);
-    std::vector<double>& scratch();
-
-    bool readPoints();
-    void takeSamples();
-    void positions();
-    void jumps();
-    void pointFilters();
-    void dropJumps();
-    void passEnds();
-    void localOutliers();
-
-    std::span<const YieldPoint> p_;
-    std::size_t n_;
-    const CleaningOptions& opt_;
-    CleaningResult& r_;
-
-    // The valid positions in file order (after dropJumps without the jumps): the point, x and y
-    // in metres (degrees until positions() projects them), and its yield.
-    std::vector<std::size_t> track_;
-    std::vector<double> tx_, ty_, tv_;
-    std::vector<double> scratch_;  // n values, for one step at a time
-    // Counted while reading: positive yields, points whose yield and previous yield are
-    // positive, positive speeds, finite and plausible moistures.
-    std::size_t positiveYields_ = 0, positivePairs_ = 0, positiveSpeeds_ = 0;
-    std::size_t finiteMoistures_ = 0, plausibleMoistures_ = 0;
-    // The samples the statistics are taken from.
-    std::vector<double> speedSample_, yieldSample_, diffSample_, moistureSample_;
-    double medianStep_ = 0.0;
-    double trackStep_ = 0.0;  // metres covered per sample
-    double jumpMetres_ = 1.0;
-    double medianYield_ = 0.0;
-    double yieldNoise_ = 0.0;   // sample-to-sample standard deviation of the yield
-    double medianSpeed_ = 0.0;  // mph
-};
+}  // namespace
 
 double Cleaner::threshold(std::string_view option, double automaticValue) const {
     const std::optional<double>& set = opt_.*(findThreshold(option)->member);
@@ -377,6 +248,8 @@ void Cleaner::jumps() {
     });
 }
 
+namespace {
+
 // The highest plausible yield: median + 5 robust SD of the positive yields. An outlier is rare:
 // when more than 2 % of them, and enough to judge, lie above that, they are a population of their
 // own (fields or crops of different yields in one log), and the limit is taken from them instead.
@@ -398,6 +271,8 @@ double upperYieldLimit(std::span<double> sample, const Robust& all) {
     }
     return limit;
 }
+
+}  // namespace
 
 // The third pass: the filters that judge each point by its own values against thresholds from
 // the samples (SLOW, SPD, ZERO, YLD, MST, MSO), and each speed's change against its neighbours
@@ -818,6 +693,8 @@ void Cleaner::passEnds() {
     }
 }
 
+namespace {
+
 // Cells of a square grid over the pool points, found through an open-addressing hash of the
 // cell coordinates: O(n) to build, O(1) to look up, however far apart the points lie. A cell's
 // points are listed side by side, as their places on the track.
@@ -1005,6 +882,8 @@ class CellGrid {
     std::vector<std::uint32_t> members_;  // track places, cell by cell
     std::vector<Extremes> extremes_;
 };
+
+}  // namespace
 
 // Local outliers: each point with a position and a positive yield against the median of the
 // yields of the trusted points within the radius (the ones no hard filter flagged), in units
@@ -1258,7 +1137,7 @@ void Cleaner::localOutliers() {
     inHalves(track_.size(), [&](std::size_t from, std::size_t to, int) { judge(from, to); });
 }
 
-}  // namespace
+}  // namespace detail
 
 const ThresholdUsed* CleaningResult::threshold(std::string_view option) const {
     for (const ThresholdUsed& t : thresholds) {
@@ -1271,7 +1150,7 @@ const ThresholdUsed* CleaningResult::threshold(std::string_view option) const {
 
 CleaningResult cleanPoints(std::span<const YieldPoint> points, const CleaningOptions& options) {
     CleaningResult result;
-    Cleaner(points, options, result).run();
+    detail::Cleaner(points, options, result).run();
     return result;
 }
 
