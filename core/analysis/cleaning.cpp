@@ -17,13 +17,6 @@ namespace detail {
 namespace {
 
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
-constexpr double kPi = 3.14159265358979323846;
-
-// Plain Euclidean length: no overflow is possible for projected metres, and std::hypot's extra
-// care costs several times as much.
-double distance(double dx, double dy) {
-    return std::sqrt(dx * dx + dy * dy);
-}
 
 bool isFinite(const YieldPoint& p) {
     return std::isfinite(p.yield) && std::isfinite(p.moisture) && std::isfinite(p.weight) &&
@@ -201,7 +194,7 @@ void Cleaner::jumps() {
         [&](std::size_t k) { return std::sqrt(squared(k, k + kSpan)) / kSpan; });
     trackStep_ = spans.empty() ? medianStep_ : median(spans);
     auto deviation = [&](std::size_t a, std::size_t b, std::size_t c) {
-        return distance(tx_[b] - 0.5 * (tx_[a] + tx_[c]), ty_[b] - 0.5 * (ty_[a] + ty_[c]));
+        return planeDistance(tx_[b] - 0.5 * (tx_[a] + tx_[c]), ty_[b] - 0.5 * (ty_[a] + ty_[c]));
     };
     std::vector<double> deviations = collectSample(
         m > 2 ? m - 2 : 0, m > 2 ? m - 2 : 0, [](std::size_t) { return true; },
@@ -217,14 +210,15 @@ void Cleaner::jumps() {
     const double backTolerance = 2.0 * medianStep_ + jumpMetres_;
     auto dx = [&](std::size_t k) { return tx_[k] - tx_[k - 1]; };
     auto dy = [&](std::size_t k) { return ty_[k] - ty_[k - 1]; };
-    auto big = [&](std::size_t k) { return distance(dx(k), dy(k)) > bigStep; };
+    auto big = [&](std::size_t k) { return planeDistance(dx(k), dy(k)) > bigStep; };
     constexpr std::size_t kLongestJump = 30;
     for (std::size_t k = 1; k + 1 < m; ++k) {
         if (!big(k)) {
             continue;
         }
         for (std::size_t j = k; j + 1 < m && j < k + kLongestJump; ++j) {
-            if (big(j + 1) && distance(dx(k) + dx(j + 1), dy(k) + dy(j + 1)) <= backTolerance) {
+            if (big(j + 1) &&
+                planeDistance(dx(k) + dx(j + 1), dy(k) + dy(j + 1)) <= backTolerance) {
                 for (std::size_t q = k; q <= j; ++q) {
                     flag(track_[q], Filter::Jump);
                 }
@@ -471,224 +465,6 @@ void Cleaner::run() {
     r_.removed = n_ - r_.kept;
     if (r_.kept * 2 < n_) {
         r_.warnings.push_back("the filters removed more than half of the points");
-    }
-}
-
-// Pass ends. The track (valid positions, jumps left out) is cut at gaps and where the heading
-// over 10 m before a point and after it differs by more than 35 degrees; the straight
-// runs between are the passes. At each end of a pass, the low points (below a share of the
-// pass's median) before the first two good ones, and those of the turn before it, are a ramp
-// when one of them is deep (below 0.6 of that level): grain flow fills or empties the sensor.
-// A pass that stays low for the whole scanned length, or only a little low, is a low area and
-// keeps its points.
-void Cleaner::passEnds() {
-    if (!on(Filter::PassEnd)) {
-        return;
-    }
-    const double relNoise = medianYield_ > 0.0 ? yieldNoise_ / medianYield_ : 0.0;
-    const double level = use("ramp-fraction", std::clamp(1.0 - 3.0 * relNoise, 0.6, 0.8));
-    // The sample interval is the distance covered per sample over the median speed; the scan
-    // covers 10 s.
-    double interval = 1.0;
-    if (trackStep_ > 0.0 && medianSpeed_ > 0.0) {
-        interval = trackStep_ / (medianSpeed_ * 0.44704);
-    }
-    const double scanned = use("ramp-samples", std::clamp(std::round(10.0 / interval), 4.0, 60.0));
-    const std::size_t scan = static_cast<std::size_t>(std::clamp(scanned, 0.0, kMostRampSamples));
-    // The track without the jumps.
-    const std::vector<std::size_t>& u = track_;
-    const std::vector<double>&ux = tx_, &uy = ty_, &uv = tv_;
-    const std::size_t m = u.size();
-    if (m < kMinPointsToJudge || scan == 0) {
-        return;
-    }
-    const double gap = medianStep_ + jumpMetres_;
-    // gapBefore[k]: a gap between u[k-1] and u[k]; turn[k]: the heading changes at u[k].
-    // along[k]: the distance along the track to u[k].
-    std::vector<std::uint8_t> gapBefore(m, 0), turn(m, 0);
-    double* along = scratch().data();
-    along[0] = 0.0;
-    for (std::size_t k = 1; k < m; ++k) {
-        const double step = distance(ux[k] - ux[k - 1], uy[k] - uy[k - 1]);
-        gapBefore[k] = step > gap ? 1 : 0;
-        along[k] = along[k - 1] + step;
-    }
-    // The heading before a point is that of the chord from the latest earlier point at least
-    // `chord` metres away, the heading after it that of the chord to the first later one: by
-    // displacement, not by sample count, so that neither the sample rate nor GPS noise at a
-    // crawl decides. Each search is capped at kLongestChord samples (a long stop).
-    const double chord = std::max(10.0, 2.0 * medianStep_);
-    const double chord2 = chord * chord;
-    constexpr std::size_t kLongestChord = 400;
-    const double cosLimit = std::cos(35.0 * kPi / 180.0);
-    auto far = [&](std::size_t a, std::size_t b) {
-        const double dx = ux[a] - ux[b], dy = uy[a] - uy[b];
-        return dx * dx + dy * dy >= chord2;
-    };
-    // A point less far along the track than a chord cannot be a chord away in a straight line:
-    // the searches below start where the track has covered that distance. The margin covers
-    // the rounding of the sums, so the result is the same as searching every point.
-    const double surelyShort = chord * (1.0 - 1e-9) - 1e-12 * along[m - 1];
-    // The turns of [from, to); the state of the walk is set up as a walk from 0 would have it.
-    auto findTurns = [&](std::size_t from, std::size_t to, int) {
-        std::size_t segment = from;  // first index of the current gap-free segment
-        while (segment > 0 && !gapBefore[segment]) {
-            --segment;
-        }
-        std::size_t segmentEnd = 0;  // its last index
-        // [shortBefore, k): along the track less than surelyShort from k; (k, shortAfter): the
-        // same.
-        std::size_t shortBefore = static_cast<std::size_t>(
-            std::partition_point(along, along + from,
-                                 [&](double a) { return along[from] - a >= surelyShort; }) -
-            along);
-        std::size_t shortAfter = from;
-        std::size_t back = 0, ahead = 0;
-        for (std::size_t k = from; k < to; ++k) {
-            if (gapBefore[k]) {
-                segment = k;
-            }
-            if (segmentEnd < k) {
-                segmentEnd = k;
-            }
-            if (segmentEnd == k) {
-                while (segmentEnd + 1 < m && !gapBefore[segmentEnd + 1]) {
-                    ++segmentEnd;
-                }
-            }
-            while (shortBefore < k && along[k] - along[shortBefore] >= surelyShort) {
-                ++shortBefore;
-            }
-            shortAfter = std::max(shortAfter, k + 1);
-            while (shortAfter < m && along[shortAfter] - along[k] < surelyShort) {
-                ++shortAfter;
-            }
-            // back: the latest index in [segment, k) far from k, looking back at most kLongestChord
-            // points. Both searches are done afresh for each point: on a turn the track comes back
-            // alongside itself, so the previous point's answers can be wrong for this one.
-            const std::size_t lowest =
-                std::max(segment, k >= kLongestChord ? k - kLongestChord : 0);
-            back = k;
-            if (k > segment) {
-                back = shortBefore > 0 ? std::max(lowest, shortBefore - 1) : lowest;
-                while (back > lowest && !far(back, k)) {
-                    --back;
-                }
-            }
-            // ahead: the first index after k, within the segment, far from k.
-            const std::size_t highest = std::min(segmentEnd, k + kLongestChord);
-            ahead = std::min(highest, shortAfter);
-            while (ahead < highest && !far(ahead, k)) {
-                ++ahead;
-            }
-            if (back >= k || ahead <= k || !far(back, k) || !far(ahead, k)) {
-                continue;
-            }
-            const double ax = ux[k] - ux[back], ay = uy[k] - uy[back];
-            const double bx = ux[ahead] - ux[k], by = uy[ahead] - uy[k];
-            if ((ax * bx + ay * by) / (distance(ax, ay) * distance(bx, by)) < cosLimit) {
-                turn[k] = 1;
-            }
-        }
-    };
-    inHalves(m, findTurns);
-    auto yieldAt = [&](std::size_t k) { return uv[k]; };
-    auto rampable = [&](std::size_t k, double limit) {
-        const double v = yieldAt(k);
-        return std::isfinite(v) && v > 0.0 && v < limit;
-    };
-    std::vector<double> values;
-    std::size_t previousEnd = 0;  // first index after the previous pass
-    std::size_t k = 0;
-    while (k < m) {
-        if (turn[k]) {
-            ++k;
-            continue;
-        }
-        std::size_t b = k + 1;
-        while (b < m && !turn[b] && !gapBefore[b]) {
-            ++b;
-        }
-        const std::size_t a = k, len = b - a;
-        // Where the points before and after the pass, in its turns, reach.
-        std::size_t before = a;
-        while (before > previousEnd && !gapBefore[before]) {
-            --before;
-        }
-        std::size_t after = b;
-        while (after < m && turn[after] && !gapBefore[after]) {
-            ++after;
-        }
-        previousEnd = b;
-        k = b;
-        if (len < std::max<std::size_t>(8, 2 * std::min<std::size_t>(scan, 8))) {
-            continue;
-        }
-        values.clear();
-        for (std::size_t q = a + len / 4; q < b - len / 4; ++q) {
-            if (std::isfinite(yieldAt(q)) && yieldAt(q) > 0.0) {
-                values.push_back(yieldAt(q));
-            }
-        }
-        if (values.size() < 4) {
-            continue;
-        }
-        const double limit = level * median(values);
-        auto good = [&](std::size_t q) {
-            const double v = yieldAt(q);
-            return std::isfinite(v) && v >= limit;
-        };
-        const std::size_t reach = std::min(scan, len - 1);
-        const double deep = 0.6 * limit;
-        auto low = [&](std::size_t q) { return rampable(q, limit); };
-        // Start: the window runs from the turn before the pass (after its last zero: the header
-        // was still up) to `reach` points into the pass. Its low points before the first two
-        // good ones are the ramp when one of them is deep.
-        std::size_t lo = std::max(before, a >= scan ? a - scan : 0);
-        for (std::size_t q = lo; q < a; ++q) {
-            if (!(yieldAt(q) > 0.0)) {
-                lo = q + 1;
-            }
-        }
-        for (std::size_t g = lo; g < a + reach; ++g) {
-            if (!good(g) || !good(g + 1)) {
-                continue;
-            }
-            bool ramp = false;
-            for (std::size_t q = lo; q < g; ++q) {
-                ramp = ramp || rampable(q, deep);
-            }
-            for (std::size_t q = lo; ramp && q < g; ++q) {
-                if (low(q)) {
-                    flag(u[q], Filter::PassEnd);
-                }
-            }
-            break;
-        }
-        // End: the same, mirrored: from `reach` points before the end of the pass into the turn
-        // after it, up to its first zero.
-        std::size_t hi = std::min(after, b + scan);  // one past the window
-        for (std::size_t q = b; q < hi; ++q) {
-            if (!(yieldAt(q) > 0.0)) {
-                hi = q;
-                break;
-            }
-        }
-        for (std::size_t h = hi - 1; h > b - 1 - reach; --h) {
-            if (!good(h) || !good(h - 1)) {
-                continue;
-            }
-            bool ramp = false;
-            for (std::size_t q = h + 1; q < hi; ++q) {
-                ramp = ramp || rampable(q, deep);
-            }
-            for (std::size_t q = h + 1; ramp && q < hi; ++q) {
-                if (low(q)) {
-                    flag(u[q], Filter::PassEnd);
-                }
-            }
-            break;
-        }
     }
 }
 
