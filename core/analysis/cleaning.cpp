@@ -1,14 +1,19 @@
+// One run of the quality filters: the two passes that read the points (the track, the flags that
+// need no statistics, the counts and the samples), then the filter families in their order, each
+// in a file of its own, and the counts per filter.
 #include "analysis/cleaning.hpp"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <limits>
+#include <optional>
 #include <string>
+#include <string_view>
+#include <vector>
 
 #include "analysis/cleaner.hpp"
-#include "analysis/format.hpp"
 #include "analysis/geo.hpp"
-#include "analysis/halves.hpp"
 #include "analysis/robust.hpp"
 #include "os/memory.hpp"
 
@@ -150,111 +155,6 @@ void Cleaner::takeSamples() {
         previousPositive = positive;
         previous = p.yield;
     }
-}
-
-// Projects the valid positions around their median.
-void Cleaner::positions() {
-    const std::size_t m = track_.size();
-    // The first valid position anchors longitudes, so that a field across the antimeridian is
-    // measured as one piece.
-    const double anchor = tx_[0];
-    auto all = [](std::size_t) { return true; };
-    std::vector<double> lats = collectSample(m, m, all, [&](std::size_t k) { return ty_[k]; });
-    std::vector<double> lons =
-        collectSample(m, m, all, [&](std::size_t k) { return wrapLongitude(tx_[k] - anchor); });
-    const LocalProjection proj(anchor + median(lons), median(lats));
-    for (std::size_t k = 0; k < m; ++k) {
-        tx_[k] = proj.x(tx_[k]);
-        ty_[k] = proj.y(ty_[k]);
-    }
-}
-
-// GPS jumps: a point whose distance from its neighbours' midpoint is beyond the threshold
-// while the neighbours agree, and runs of points that a large step leads away from and an
-// opposite large step brings back from within 30 samples. A large step with no way back is a
-// gap in the log, not an error.
-void Cleaner::jumps() {
-    const std::size_t m = track_.size();
-    auto squared = [&](std::size_t a, std::size_t b) {
-        const double dx = tx_[a] - tx_[b], dy = ty_[a] - ty_[b];
-        return dx * dx + dy * dy;
-    };
-    // A step is longer than zero when its square is.
-    std::vector<double> steps = collectSampleInHalves(
-        m > 0 ? m - 1 : 0, [&](std::size_t k) { return squared(k, k + 1) > 0.0; },
-        [&](std::size_t k) { return std::sqrt(squared(k, k + 1)); });
-    medianStep_ = steps.empty() ? 0.0 : median(steps);
-    // The distance covered per sample, over ten samples: at a high sample rate a single step
-    // is mostly GPS noise.
-    constexpr std::size_t kSpan = 10;
-    std::vector<double> spans = collectSampleInHalves(
-        m > kSpan ? m - kSpan : 0, [&](std::size_t k) { return squared(k, k + kSpan) > 0.0; },
-        [&](std::size_t k) { return std::sqrt(squared(k, k + kSpan)) / kSpan; });
-    trackStep_ = spans.empty() ? medianStep_ : median(spans);
-    auto deviation = [&](std::size_t a, std::size_t b, std::size_t c) {
-        return planeDistance(tx_[b] - 0.5 * (tx_[a] + tx_[c]), ty_[b] - 0.5 * (ty_[a] + ty_[c]));
-    };
-    std::vector<double> deviations = collectSample(
-        m > 2 ? m - 2 : 0, m > 2 ? m - 2 : 0, [](std::size_t) { return true; },
-        [&](std::size_t k) { return deviation(k, k + 1, k + 2); });
-    const double medianDeviation = deviations.empty() ? 0.0 : median(deviations);
-    const double automatic = std::max({1.5 * medianStep_, 6.0 * medianDeviation, 1.0});
-    if (!on(Filter::Jump)) {
-        jumpMetres_ = automatic;
-        return;
-    }
-    jumpMetres_ = use("jump-m", automatic);
-    const double bigStep = medianStep_ + jumpMetres_;
-    const double backTolerance = 2.0 * medianStep_ + jumpMetres_;
-    auto dx = [&](std::size_t k) { return tx_[k] - tx_[k - 1]; };
-    auto dy = [&](std::size_t k) { return ty_[k] - ty_[k - 1]; };
-    auto big = [&](std::size_t k) { return planeDistance(dx(k), dy(k)) > bigStep; };
-    constexpr std::size_t kLongestJump = 30;
-    for (std::size_t k = 1; k + 1 < m; ++k) {
-        if (!big(k)) {
-            continue;
-        }
-        for (std::size_t j = k; j + 1 < m && j < k + kLongestJump; ++j) {
-            if (big(j + 1) &&
-                planeDistance(dx(k) + dx(j + 1), dy(k) + dy(j + 1)) <= backTolerance) {
-                for (std::size_t q = k; q <= j; ++q) {
-                    flag(track_[q], Filter::Jump);
-                }
-                k = j + 1;
-                break;
-            }
-        }
-    }
-    // Each point against its neighbours' midpoint: on its own, so in halves.
-    inHalves(m, [&](std::size_t from, std::size_t to, int) {
-        for (std::size_t k = std::max<std::size_t>(from, 1); k < to && k + 1 < m; ++k) {
-            if (has(track_[k], bit(Filter::Jump))) {
-                continue;
-            }
-            if (deviation(k - 1, k, k + 1) > jumpMetres_ &&
-                std::sqrt(squared(k - 1, k + 1)) <= backTolerance) {
-                flag(track_[k], Filter::Jump);
-            }
-        }
-    });
-}
-
-// The filters after this one leave the jumps out: the track is compacted in place.
-void Cleaner::dropJumps() {
-    std::size_t to = 0;
-    for (std::size_t k = 0; k < track_.size(); ++k) {
-        if (!has(track_[k], bit(Filter::Jump))) {
-            track_[to] = track_[k];
-            tx_[to] = tx_[k];
-            ty_[to] = ty_[k];
-            tv_[to] = tv_[k];
-            ++to;
-        }
-    }
-    track_.resize(to);
-    tx_.resize(to);
-    ty_.resize(to);
-    tv_.resize(to);
 }
 
 void Cleaner::run() {
