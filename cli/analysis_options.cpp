@@ -1,11 +1,25 @@
 #include "analysis_options.hpp"
 
+#include <algorithm>
+#include <charconv>
+#include <cmath>
 #include <stdexcept>
+#include <system_error>
 
 #include "text/text.hpp"
 
 namespace vornakite::cli {
 namespace {
+
+// A plain decimal number ("25", "0.75", "-3", "1e2"), whatever the C locale: std::from_chars.
+bool parseNumber(std::string_view text, double& value) {
+    if (!text.empty() && text.front() == '+') {
+        text.remove_prefix(1);
+    }
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    return error == std::errc{} && end == text.data() + text.size() && !text.empty() &&
+           std::isfinite(value);
+}
 
 std::string valueText(const std::filesystem::path& value) {
     return toUtf8(pathText(value));
@@ -41,6 +55,59 @@ bool chooseFilters(AnalysisOptions& options, std::string_view name, const std::s
 }
 
 }  // namespace
+
+void setThreshold(analysis::CleaningOptions& options, std::string_view option,
+                  std::string_view value) {
+    const analysis::ThresholdInfo* info = analysis::findThreshold(option);
+    if (info == nullptr) {
+        throw std::invalid_argument("Unknown cleaning option");
+    }
+    double v = 0.0;
+    if (!parseNumber(value, v) || v < 0.0 || (option == "ramp-fraction" && v > 1.0) ||
+        (option == "ramp-samples" && v > analysis::kMostRampSamples)) {
+        throw std::invalid_argument("Invalid threshold value");
+    }
+    options.*(info->member) = v;
+}
+
+std::string cleaningHelp() {
+    // `text` after `prefix`, words wrapped at 100 columns, continuation lines indented as far
+    // as the prefix is long.
+    auto wrap = [](std::string line, std::string_view text) {
+        const std::size_t indent = line.size();
+        std::string out;
+        bool first = true;
+        while (!text.empty()) {
+            const std::size_t space = text.find(' ');
+            const std::string_view word = text.substr(0, space);
+            text = space == std::string_view::npos ? std::string_view{} : text.substr(space + 1);
+            if (!first && line.size() + 1 + word.size() > 100) {
+                out += line + "\n";
+                line.assign(indent, ' ');
+            } else if (!first) {
+                line += ' ';
+            }
+            line += word;
+            first = false;
+        }
+        return out + line + "\n";
+    };
+    std::string out;
+    for (const analysis::FilterInfo& f : analysis::kFilterInfo) {
+        std::string head = "  " + std::string(f.code);
+        head.resize(8, ' ');
+        out += head + std::string(f.name) + "\n";
+        for (const analysis::ThresholdInfo& t : analysis::kThresholdInfo) {
+            if (t.filter == f.filter) {
+                std::string option = "      --" + std::string(t.option) + " VALUE";
+                option.resize(std::max<std::size_t>(option.size() + 2, 30), ' ');
+                out += wrap(option, std::string(t.name) + ", " + std::string(t.unit) +
+                                        " (automatic: " + std::string(t.automatic) + ")");
+            }
+        }
+    }
+    return out;
+}
 
 AnalysisParse parseAnalysisOption(AnalysisOptions& options, std::string_view name,
                                   const std::vector<std::filesystem::path>& arguments,
@@ -83,7 +150,7 @@ AnalysisParse parseAnalysisOption(AnalysisOptions& options, std::string_view nam
                                                                      : AnalysisParse::Error;
     }
     try {
-        analysis::setThreshold(options.filters, threshold->option, valueText(value));
+        setThreshold(options.filters, threshold->option, valueText(value));
     } catch (const std::invalid_argument&) {
         error = "invalid value for " + std::string(name) + ": " + valueText(value);
         return AnalysisParse::Error;
@@ -115,7 +182,7 @@ std::string analysisUsageText() {
         "given, with automatic thresholds otherwise. --filters, --skip and the thresholds need\n"
         "--clean. A summary or report that cannot be written makes the exit status 1.\n"
         "Filters and their thresholds (each taken from the log unless set):\n";
-    text += analysis::cleaningHelp();
+    text += cleaningHelp();
     return text;
 }
 

@@ -40,6 +40,17 @@ std::string checkAnalysisOptions(const AnalysisOptions& options);
 // in '\n' and is at most 100 columns wide.
 std::string analysisUsageText();
 
+// Sets a threshold from its option text; throws std::invalid_argument("Unknown cleaning option")
+// or std::invalid_argument("Invalid threshold value") for text that is not a finite number, a
+// negative value, or a fraction or count out of its range.
+void setThreshold(analysis::CleaningOptions& options, std::string_view option,
+                  std::string_view value);
+
+// The filters and their options for --help, from the two tables: per filter its code and name,
+// then each option with what it sets, its unit and how its automatic value is found, wrapped at
+// 100 columns; every line ends in '\n'.
+std::string cleaningHelp();
+
 // What the conversion of each log must do for these options: the filters when --clean is
 // given, and the points and verdicts kept when the summary, the report or the JSON counts need
 // them.

@@ -2,6 +2,7 @@
 // holds across the antimeridian, and the bounding box of a set of positions.
 #pragma once
 
+#include <cmath>
 #include <cstddef>
 #include <span>
 
@@ -14,6 +15,12 @@ namespace vornakite::analysis {
 inline bool validPosition(const YieldPoint& p) {
     return p.latitude >= -90.0 && p.latitude <= 90.0 && p.longitude >= -180.0 &&
            p.longitude <= 180.0 && !(p.latitude == 0.0 && p.longitude == 0.0);
+}
+
+// The length of a step of dx east and dy north metres. Plain Euclidean: no overflow is possible
+// for projected metres, and std::hypot's extra care costs several times as much.
+inline double planeDistance(double dx, double dy) {
+    return std::sqrt(dx * dx + dy * dy);
 }
 
 double wrapLongitudeSlow(double lon);

@@ -1,9 +1,11 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
+#include "analysis_options.hpp"
 #include "json.hpp"
 #include "options.hpp"
 #include "test_support.hpp"
@@ -12,8 +14,10 @@
 namespace fs = std::filesystem;
 using testsupport::ScratchDir;
 using testsupport::writeFile;
+using vornakite::cli::cleaningHelp;
 using vornakite::cli::expandWildcards;
 using vornakite::cli::matchesWildcard;
+using vornakite::cli::setThreshold;
 
 namespace {
 
@@ -182,5 +186,49 @@ TEST(Options, FormatsComeFromTheTable) {
         EXPECT_NE(
             usage.find(std::string(format.help) + " (" + std::string(format.extensions) + ")"),
             std::string::npos);
+    }
+}
+
+TEST(CleaningOptions, RejectsUnknownNamesAndBadValues) {
+    vornakite::analysis::CleaningOptions o;
+    const struct {
+        const char* option;
+        const char* value;
+        const char* message;
+    } cases[] = {{"no-such", "1", "Unknown cleaning option"},
+                 {"jump-m", "abc", "Invalid threshold value"},
+                 {"jump-m", "-2", "Invalid threshold value"},
+                 {"jump-m", "nan", "Invalid threshold value"},
+                 {"jump-m", "", "Invalid threshold value"},
+                 {"ramp-fraction", "1.5", "Invalid threshold value"},
+                 {"ramp-samples", "1001", "Invalid threshold value"}};
+    for (const auto& c : cases) {
+        try {
+            setThreshold(o, c.option, c.value);
+            ADD_FAILURE() << c.option << "=" << c.value;
+        } catch (const std::invalid_argument& e) {
+            EXPECT_STREQ(e.what(), c.message) << c.option << "=" << c.value;
+        }
+    }
+    // Plain decimals whatever the locale; a comma is no decimal mark.
+    for (const char* text : {"2.5", "+2.5", "25e-1"}) {
+        setThreshold(o, "jump-m", text);
+        EXPECT_EQ(o.jumpMetres, 2.5) << text;
+    }
+    EXPECT_THROW(setThreshold(o, "jump-m", "2,5"), std::invalid_argument);
+}
+
+TEST(CleaningTables, HelpListsEveryFilterAndOption) {
+    const std::string help = cleaningHelp();
+    for (const vornakite::analysis::FilterInfo& f : vornakite::analysis::kFilterInfo) {
+        EXPECT_NE(help.find("  " + std::string(f.code) + " "), std::string::npos) << f.code;
+    }
+    for (const vornakite::analysis::ThresholdInfo& t : vornakite::analysis::kThresholdInfo) {
+        EXPECT_NE(help.find("--" + std::string(t.option) + " "), std::string::npos) << t.option;
+    }
+    EXPECT_EQ(help.back(), '\n');
+    for (std::size_t start = 0, end; start < help.size(); start = end + 1) {
+        end = help.find('\n', start);
+        EXPECT_LE(end - start, 100u) << help.substr(start, end - start);
     }
 }

@@ -1,0 +1,206 @@
+// The spatial index of the local-outlier filter: a square grid of cells over a set of track
+// points, each cell's points listed side by side with the three lowest and highest values among
+// them. Header only: the lookups run in the filter's innermost loop.
+#pragma once
+
+#include <algorithm>
+#include <cstddef>
+#include <cstdint>
+#include <limits>
+#include <vector>
+
+#include "os/memory.hpp"
+
+namespace vornakite::analysis {
+
+// Cells of a square grid over the pool points, found through an open-addressing hash of the
+// cell coordinates: O(n) to build, O(1) to look up, however far apart the points lie. A cell's
+// points are listed side by side, as their places on the track.
+class CellGrid {
+  public:
+    // The pool: the track points k (in the cell of key keys[k], with yield v[k]) for which
+    // inPool(k) holds.
+    template <class InPool>
+    CellGrid(const std::vector<std::uint64_t>& keys, const std::vector<double>& v, InPool inPool) {
+        const std::size_t m = keys.size();
+        std::vector<std::uint32_t> cellOf;
+        os::reserveLarge(cellOf, m);
+        cellOf.assign(m, kNone);
+        std::uint64_t lastKey = ~0ull;  // consecutive points mostly share a cell
+        std::uint32_t id = kNone;
+        std::size_t n = 0;
+        slots_.assign(64, Slot{});
+        for (std::size_t k = 0; k < m; ++k) {
+            if (!inPool(k)) {
+                continue;
+            }
+            const std::uint64_t key = keys[k];
+            if (key != lastKey) {
+                lastKey = key;
+                id = find(key);
+                if (id == kNone) {
+                    if (2 * (counts_.size() + 1) > slots_.size()) {
+                        grow();
+                    }
+                    id = insert(key);
+                }
+            }
+            cellOf[k] = id;
+            ++counts_[id];
+            ++n;
+        }
+        starts_.assign(counts_.size() + 1, 0);
+        for (std::size_t c = 0; c < counts_.size(); ++c) {
+            starts_[c + 1] = starts_[c] + counts_[c];
+        }
+        os::resizeLarge(members_, n);
+        std::vector<std::uint32_t> fill(starts_.begin(), starts_.end() - 1);
+        for (std::size_t k = 0; k < m; ++k) {
+            if (cellOf[k] != kNone) {
+                members_[fill[cellOf[k]]++] = static_cast<std::uint32_t>(k);
+            }
+        }
+        extremes_.resize(counts_.size());
+        for (std::size_t c = 0; c < counts_.size(); ++c) {
+            for (std::uint32_t j = starts_[c]; j < starts_[c + 1]; ++j) {
+                extremes_[c].add(static_cast<float>(v[members_[j]]), j);
+            }
+        }
+    }
+
+    std::size_t size() const { return members_.size(); }
+
+    // The three lowest and the three highest values of a set, sorted outwards (infinities
+    // where the set has fewer), and where in points() the values of a cell's own are.
+    struct Extremes {
+        float low[3] = {kInf, kInf, kInf};
+        float high[3] = {-kInf, -kInf, -kInf};
+        std::uint32_t lowAt[3] = {0, 0, 0};
+        std::uint32_t highAt[3] = {0, 0, 0};
+        void add(float v, std::uint32_t at) {
+            if (v < low[2]) {
+                pushLow(v, at);
+            }
+            if (v > high[2]) {
+                pushHigh(v, at);
+            }
+        }
+        // The values of another set (without their places).
+        void add(const Extremes& e) {
+            for (int k = 0; k < 3 && e.low[k] < low[2]; ++k) {
+                pushLow(e.low[k], 0);
+            }
+            for (int k = 0; k < 3 && e.high[k] > high[2]; ++k) {
+                pushHigh(e.high[k], 0);
+            }
+        }
+
+      private:
+        void pushLow(float v, std::uint32_t at) {
+            int k = 2;
+            for (; k > 0 && v < low[k - 1]; --k) {
+                low[k] = low[k - 1];
+                lowAt[k] = lowAt[k - 1];
+            }
+            low[k] = v;
+            lowAt[k] = at;
+        }
+        void pushHigh(float v, std::uint32_t at) {
+            int k = 2;
+            for (; k > 0 && v > high[k - 1]; --k) {
+                high[k] = high[k - 1];
+                highAt[k] = highAt[k - 1];
+            }
+            high[k] = v;
+            highAt[k] = at;
+        }
+    };
+    const Extremes& extremes(std::uint32_t id) const { return extremes_[id]; }
+
+    static constexpr std::uint32_t kNone = 0xFFFFFFFFu;
+
+    // floor(v / cell), kept within +-1e9; without calling floor(), which is a library call
+    // on plain x86-64.
+    static std::int64_t column(double v, double cell) {
+        const double q = std::clamp(v / cell, -1e9, 1e9);
+        const auto t = static_cast<std::int64_t>(q);
+        return static_cast<double>(t) > q ? t - 1 : t;
+    }
+    static std::uint64_t pack(std::int64_t cx, std::int64_t cy) {
+        return (static_cast<std::uint64_t>(cx + (1ll << 31)) << 32) |
+               static_cast<std::uint64_t>(cy + (1ll << 31));
+    }
+    // The key of the cell of side `cell` that (x, y) lies in, and its column and row.
+    static std::uint64_t keyOf(double x, double y, double cell) {
+        return pack(column(x, cell), column(y, cell));
+    }
+    static std::int64_t columnOf(std::uint64_t key) {
+        return static_cast<std::int64_t>(key >> 32) - (1ll << 31);
+    }
+    static std::int64_t rowOf(std::uint64_t key) {
+        return static_cast<std::int64_t>(key & 0xFFFFFFFFu) - (1ll << 31);
+    }
+
+    std::uint32_t find(std::uint64_t key) const {
+        const std::size_t mask = slots_.size() - 1;
+        for (std::size_t s = hash(key) & mask;; s = (s + 1) & mask) {
+            if (slots_[s].idPlusOne == 0) {
+                return kNone;
+            }
+            if (slots_[s].key == key) {
+                return slots_[s].idPlusOne - 1;
+            }
+        }
+    }
+    // The range of cell `id` in points().
+    std::size_t begin(std::uint32_t id) const { return starts_[id]; }
+    std::size_t end(std::uint32_t id) const { return starts_[id + 1]; }
+    // The place on the track of the j-th listed point.
+    std::uint32_t member(std::size_t j) const { return members_[j]; }
+
+  private:
+    static constexpr float kInf = std::numeric_limits<float>::infinity();
+
+    static std::size_t hash(std::uint64_t key) {
+        key ^= key >> 29;
+        key *= 0xBF58476D1CE4E5B9ull;
+        key ^= key >> 32;
+        return static_cast<std::size_t>(key);
+    }
+    std::uint32_t insert(std::uint64_t key) {
+        const auto id = static_cast<std::uint32_t>(counts_.size());
+        counts_.push_back(0);
+        place(key, id + 1);
+        return id;
+    }
+    void place(std::uint64_t key, std::uint32_t idPlusOne) {
+        const std::size_t mask = slots_.size() - 1;
+        std::size_t s = hash(key) & mask;
+        while (slots_[s].idPlusOne != 0) {
+            s = (s + 1) & mask;
+        }
+        slots_[s] = {key, idPlusOne};
+    }
+    void grow() {
+        std::vector<Slot> old = std::move(slots_);
+        slots_.assign(old.size() * 2, Slot{});
+        for (const Slot& slot : old) {
+            if (slot.idPlusOne != 0) {
+                place(slot.key, slot.idPlusOne);
+            }
+        }
+    }
+
+    // Key and id side by side: one cache line per probe.
+    struct Slot {
+        std::uint64_t key = 0;
+        std::uint32_t idPlusOne = 0;  // 0: empty
+    };
+    std::vector<Slot> slots_;
+    std::vector<std::uint32_t> counts_;
+    std::vector<std::uint32_t> starts_;
+    std::vector<std::uint32_t> members_;  // track places, cell by cell
+    std::vector<Extremes> extremes_;
+};
+
+}  // namespace vornakite::analysis

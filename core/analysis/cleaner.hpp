@@ -1,0 +1,67 @@
+// The state one run of the quality filters shares, for the files of the filter families only
+// (analysis/cleaning.hpp is the interface). The points are read in three passes that each serve
+// several filters; what is looked at more often (the valid positions in metres and their
+// yields) gets arrays of its own. At a million points fresh memory costs as much as the
+// arithmetic, so the arrays are few and reused.
+#pragma once
+
+#include <cstddef>
+#include <span>
+#include <string_view>
+#include <vector>
+
+#include "analysis/cleaning.hpp"
+#include "model/yield_point.hpp"
+
+namespace vornakite::analysis::detail {
+
+struct Cleaner {
+    Cleaner(std::span<const YieldPoint> points, const CleaningOptions& options, CleaningResult& r)
+        : p_(points), n_(points.size()), opt_(options), r_(r) {}
+
+    // The steps, in the order run() takes them; each is in the file of its family.
+    void run();            // cleaning.cpp, with the two reading passes
+    bool readPoints();     // the track, NAN, POS, DUP and the counts
+    void takeSamples();    // the samples the thresholds are taken from
+    void positions();      // position_filters.cpp: the track projected to metres
+    void jumps();          // JMP
+    void pointFilters();   // point_filters.cpp: SLOW, SPD, DSPD, ZERO, YLD, MST, MSO
+    void dropJumps();      // position_filters.cpp: the track without the jumps
+    void passEnds();       // pass_ends.cpp: END
+    void localOutliers();  // local_outliers.cpp: LOC
+
+    bool on(Filter f) const { return (opt_.enabled & bit(f)) != 0; }
+    FilterMask bitIfOn(Filter f) const { return on(f) ? bit(f) : FilterMask{0}; }
+    void flag(std::size_t i, Filter f) { r_.flags[i] |= bit(f); }
+    bool has(std::size_t i, FilterMask m) const { return (r_.flags[i] & m) != 0; }
+    // The value of a threshold: the option's when it is set, else the automatic one. use()
+    // also records it in the result, in the order the filters report them.
+    double threshold(std::string_view option, double automaticValue) const;
+    double use(std::string_view option, double automaticValue);
+    std::vector<double>& scratch();
+
+    std::span<const YieldPoint> p_;
+    std::size_t n_;
+    const CleaningOptions& opt_;
+    CleaningResult& r_;
+
+    // The valid positions in file order (after dropJumps without the jumps): the point, x and y
+    // in metres (degrees until positions() projects them), and its yield.
+    std::vector<std::size_t> track_;
+    std::vector<double> tx_, ty_, tv_;
+    std::vector<double> scratch_;  // n values, for one step at a time
+    // Counted while reading: positive yields, points whose yield and previous yield are
+    // positive, positive speeds, finite and plausible moistures.
+    std::size_t positiveYields_ = 0, positivePairs_ = 0, positiveSpeeds_ = 0;
+    std::size_t finiteMoistures_ = 0, plausibleMoistures_ = 0;
+    // The samples the statistics are taken from.
+    std::vector<double> speedSample_, yieldSample_, diffSample_, moistureSample_;
+    double medianStep_ = 0.0;
+    double trackStep_ = 0.0;  // metres covered per sample
+    double jumpMetres_ = 1.0;
+    double medianYield_ = 0.0;
+    double yieldNoise_ = 0.0;   // sample-to-sample standard deviation of the yield
+    double medianSpeed_ = 0.0;  // mph
+};
+
+}  // namespace vornakite::analysis::detail

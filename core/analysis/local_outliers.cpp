@@ -1,0 +1,330 @@
+// Local outliers (LOC): each point with a position and a positive yield against the median of
+// the yields of the trusted points within the radius (the ones no hard filter flagged), in units
+// of their median absolute deviation. The spread is floored at the log's sample-to-sample noise
+// so that a calm neighbourhood does not make every wobble an outlier. At most 256 candidates of
+// the 3x3 cells around a point are examined, taken at an even stride, so that a dense spot of a
+// million points costs no more than a field.
+//
+// A point is no outlier while fewer than half of its neighbours lie below the band of
+// `sigmas` floor spreads around its yield, and fewer than half above: the median is then in the
+// band. So most points are settled by counting alone, in steps that each cost less than the
+// next: the block's three lowest and highest yields; the neighbours outside the band, found
+// through each cell's extremes; and the neighbours, counted until there are enough. Distances
+// are compared in floats relative to the block's middle cell, the same for every step.
+#include <algorithm>
+#include <cmath>
+#include <cstddef>
+#include <cstdint>
+#include <iterator>
+#include <vector>
+
+#include "analysis/cell_grid.hpp"
+#include "analysis/cleaner.hpp"
+#include "analysis/halves.hpp"
+#include "os/memory.hpp"
+
+namespace vornakite::analysis::detail {
+namespace {
+
+constexpr std::size_t kMaxCandidates = 256;
+constexpr unsigned kMinNeighbours = 6;
+// The cells of the block: the middle one first, then those beside it, then the corners,
+// so that counting neighbours finds the near ones first.
+constexpr int kOrder[9] = {4, 1, 3, 5, 7, 0, 2, 6, 8};
+constexpr std::size_t kLookupCache = 1024;
+
+// The points judged by the filter and what they are judged against.
+struct LocalSearch {
+    Cleaner& cleaner;
+    const CellGrid& grid;
+    const std::vector<std::uint64_t>& keys;  // each track point's cell
+    double radius;
+    double sigmas;
+    double floor;  // the least spread
+    FilterMask hard;
+};
+
+// Judges the points of a stretch of the track, one after the other: each point on its own, but
+// the block of 3x3 cells around a point's cell, and a dense block's candidates, are kept for the
+// next points in the same cell.
+class LocalJudge {
+  public:
+    explicit LocalJudge(const LocalSearch& s)
+        : s_(s), c_(s.cleaner), fr2_(static_cast<float>(s.radius * s.radius)) {
+        std::fill(std::begin(cacheKeys_), std::end(cacheKeys_), ~0ull);
+    }
+
+    void judge(std::size_t from, std::size_t to);
+
+  private:
+    // The j-th listed point of the grid: position, yield, and the point.
+    double cellX(std::size_t j) const { return c_.tx_[s_.grid.member(j)]; }
+    double cellY(std::size_t j) const { return c_.ty_[s_.grid.member(j)]; }
+    float cellV(std::size_t j) const { return static_cast<float>(c_.tv_[s_.grid.member(j)]); }
+    std::size_t cellId(std::size_t j) const { return c_.track_[s_.grid.member(j)]; }
+    bool near(std::size_t j) const {
+        const float dx = static_cast<float>(cellX(j) - originX_) - px_;
+        const float dy = static_cast<float>(cellY(j) - originY_) - py_;
+        return dx * dx + dy * dy <= fr2_;
+    }
+
+    void enterBlock(std::uint64_t key);
+    unsigned countBelow(std::uint32_t id, float lo) const;
+    unsigned countAbove(std::uint32_t id, float hi) const;
+    void gatherStrided();
+    bool denseNeighbours(std::size_t i, float bandLo, float bandHi);
+    bool countedNeighbours(std::size_t i, float bandLo, float bandHi);
+    bool outlier(double v);
+
+    const LocalSearch& s_;
+    Cleaner& c_;
+    const float fr2_;                // the radius squared
+    std::uint64_t current_ = ~0ull;  // the cell whose 3x3 block is looked up
+    std::uint32_t ids_[9];           // in block order, row by row from the south-west
+    std::size_t total_ = 0;          // points in the block
+    CellGrid::Extremes block_;
+    std::uint64_t cacheKeys_[kLookupCache];
+    std::uint32_t cacheIds_[kLookupCache];
+    double originX_ = 0.0, originY_ = 0.0;  // the block's middle cell
+    float px_ = 0.0f, py_ = 0.0f;           // the point judged, relative to it
+    // A dense block: its candidates, taken at an even stride, relative to the middle cell.
+    std::vector<float> cx_, cy_, cv_;
+    std::vector<std::size_t> ci_;
+    bool gathered_ = false;
+    std::vector<float> values_;  // the neighbours' yields
+};
+
+void LocalJudge::judge(std::size_t from, std::size_t to) {
+    for (std::size_t k = from; k < to; ++k) {
+        const std::size_t i = c_.track_[k];
+        const double v = c_.tv_[k];
+        if (c_.has(i, s_.hard) || !(v > 0.0) || !std::isfinite(v)) {
+            continue;
+        }
+        if (s_.keys[k] != current_) {
+            enterBlock(s_.keys[k]);
+        }
+        const auto bandLo = static_cast<float>(v - s_.sigmas * s_.floor);
+        const auto bandHi = static_cast<float>(v + s_.sigmas * s_.floor);
+        // At most two of the block's yields below the band and two above: at most two
+        // neighbours on either side, which with six or more neighbours leaves the median in the
+        // band; with fewer the point is not judged.
+        if (!(block_.low[2] < bandLo) && !(block_.high[2] > bandHi)) {
+            continue;
+        }
+        px_ = static_cast<float>(c_.tx_[k] - originX_);
+        py_ = static_cast<float>(c_.ty_[k] - originY_);
+        values_.clear();
+        const bool judged = total_ > kMaxCandidates ? denseNeighbours(i, bandLo, bandHi)
+                                                    : countedNeighbours(i, bandLo, bandHi);
+        if (judged && values_.size() >= kMinNeighbours && outlier(v)) {
+            c_.flag(i, Filter::LocalOutlier);
+        }
+    }
+}
+
+// The block of the cell `key`: its cells, their extremes together, and how many points it has.
+void LocalJudge::enterBlock(std::uint64_t key) {
+    const std::int64_t col = CellGrid::columnOf(key), row = CellGrid::rowOf(key);
+    current_ = key;
+    gathered_ = false;
+    originX_ = static_cast<double>(col) * s_.radius;
+    originY_ = static_cast<double>(row) * s_.radius;
+    block_ = CellGrid::Extremes{};
+    total_ = 0;
+    for (int d = 0; d < 9; ++d) {
+        // Neighbouring blocks share six of their nine cells: a small cache of the last lookups
+        // saves the hash table's cache misses.
+        const std::uint64_t cellKey = CellGrid::pack(col + d % 3 - 1, row + d / 3 - 1);
+        const std::size_t line = (cellKey ^ (cellKey >> 29)) & (kLookupCache - 1);
+        if (cacheKeys_[line] != cellKey) {
+            cacheKeys_[line] = cellKey;
+            cacheIds_[line] = s_.grid.find(cellKey);
+        }
+        ids_[d] = cacheIds_[line];
+        if (ids_[d] != CellGrid::kNone) {
+            block_.add(s_.grid.extremes(ids_[d]));
+            total_ += s_.grid.end(ids_[d]) - s_.grid.begin(ids_[d]);
+        }
+    }
+}
+
+// The neighbours below `lo` in cell `id`.
+unsigned LocalJudge::countBelow(std::uint32_t id, float lo) const {
+    const CellGrid::Extremes& e = s_.grid.extremes(id);
+    unsigned n = 0;
+    if (!(e.low[2] < lo)) {  // at most the two lowest are below
+        for (int k = 0; k < 2 && e.low[k] < lo; ++k) {
+            n += near(e.lowAt[k]) ? 1u : 0u;
+        }
+        return n;
+    }
+    for (std::size_t j = s_.grid.begin(id); j < s_.grid.end(id); ++j) {
+        n += cellV(j) < lo && near(j) ? 1u : 0u;
+    }
+    return n;
+}
+
+// The neighbours above `hi` in cell `id`.
+unsigned LocalJudge::countAbove(std::uint32_t id, float hi) const {
+    const CellGrid::Extremes& e = s_.grid.extremes(id);
+    unsigned n = 0;
+    if (!(e.high[2] > hi)) {
+        for (int k = 0; k < 2 && e.high[k] > hi; ++k) {
+            n += near(e.highAt[k]) ? 1u : 0u;
+        }
+        return n;
+    }
+    for (std::size_t j = s_.grid.begin(id); j < s_.grid.end(id); ++j) {
+        n += cellV(j) > hi && near(j) ? 1u : 0u;
+    }
+    return n;
+}
+
+// A dense block's candidates: every stride-th of its points, from the first.
+void LocalJudge::gatherStrided() {
+    const std::size_t stride = total_ / kMaxCandidates + 1;
+    cx_.clear();
+    cy_.clear();
+    cv_.clear();
+    ci_.clear();
+    std::size_t seen = 0, next = 0;
+    for (const std::uint32_t id : ids_) {
+        if (id == CellGrid::kNone) {
+            continue;
+        }
+        for (std::size_t j = s_.grid.begin(id); j < s_.grid.end(id); ++j, ++seen) {
+            if (seen == next) {
+                cx_.push_back(static_cast<float>(cellX(j) - originX_));
+                cy_.push_back(static_cast<float>(cellY(j) - originY_));
+                cv_.push_back(cellV(j));
+                ci_.push_back(cellId(j));
+                next += stride;
+            }
+        }
+    }
+}
+
+// A dense block: only every so many of its points count as neighbours, so all of them are
+// counted. False when the point is settled without its neighbours' yields.
+bool LocalJudge::denseNeighbours(std::size_t i, float bandLo, float bandHi) {
+    if (!gathered_) {
+        gatherStrided();
+        gathered_ = true;
+    }
+    unsigned count = 0, below = 0, above = 0;
+    for (std::size_t c = 0; c < cx_.size(); ++c) {
+        const float dx = cx_[c] - px_, dy = cy_[c] - py_;
+        const unsigned in = dx * dx + dy * dy <= fr2_ ? 1u : 0u;
+        count += in;
+        below += in & (cv_[c] < bandLo ? 1u : 0u);
+        above += in & (cv_[c] > bandHi ? 1u : 0u);
+    }
+    if (count < kMinNeighbours || (2 * below + 1 < count && 2 * above + 1 < count)) {
+        return false;
+    }
+    for (std::size_t c = 0; c < cx_.size(); ++c) {
+        const float dx = cx_[c] - px_, dy = cy_[c] - py_;
+        if (dx * dx + dy * dy <= fr2_ && ci_[c] != i) {
+            values_.push_back(cv_[c]);
+        }
+    }
+    return true;
+}
+
+// Any other block: the neighbours outside the band (the point itself is inside it), then the
+// neighbours, counted until there are enough. False when the point is settled by counting.
+bool LocalJudge::countedNeighbours(std::size_t i, float bandLo, float bandHi) {
+    unsigned below = 0, above = 0;
+    for (const std::uint32_t id : ids_) {
+        if (id != CellGrid::kNone) {
+            below += countBelow(id, bandLo);
+            above += countAbove(id, bandHi);
+        }
+    }
+    const unsigned most = std::max(below, above);
+    if (most <= 2) {
+        return false;
+    }
+    // Then the neighbours (the point itself among them when it is in the pool), until there are
+    // more than twice as many as on the fuller side.
+    unsigned count = 0;
+    for (int d = 0; d < 9 && count <= 2 * most + 1; ++d) {
+        const std::uint32_t id = ids_[kOrder[d]];
+        if (id == CellGrid::kNone) {
+            continue;
+        }
+        for (std::size_t j = s_.grid.begin(id); j < s_.grid.end(id); ++j) {
+            count += near(j) ? 1u : 0u;
+        }
+    }
+    if (count < kMinNeighbours || count > 2 * most + 1) {
+        return false;
+    }
+    for (const std::uint32_t id : ids_) {
+        if (id == CellGrid::kNone) {
+            continue;
+        }
+        for (std::size_t j = s_.grid.begin(id); j < s_.grid.end(id); ++j) {
+            if (near(j) && cellId(j) != i) {
+                values_.push_back(cellV(j));
+            }
+        }
+    }
+    return true;
+}
+
+// Whether yield `v` lies beyond `sigmas` spreads from the median of the neighbours' yields
+// (which are reordered).
+bool LocalJudge::outlier(double v) {
+    auto mid = values_.begin() + static_cast<std::ptrdiff_t>(values_.size() / 2);
+    std::nth_element(values_.begin(), mid, values_.end());
+    const double centre = *mid;
+    const double dev = std::fabs(v - centre);
+    for (float& w : values_) {
+        w = std::fabs(w - static_cast<float>(centre));
+    }
+    std::nth_element(values_.begin(), mid, values_.end());
+    const double spread = std::max(1.4826 * static_cast<double>(*mid), s_.floor);
+    return dev > s_.sigmas * spread;
+}
+
+}  // namespace
+
+void Cleaner::localOutliers() {
+    if (!on(Filter::LocalOutlier)) {
+        return;
+    }
+    const double radius = use("local-radius-m", std::clamp(6.0 * trackStep_, 8.0, 50.0));
+    const double sigmas = use("local-sd", 4.0);
+    if (!(radius > 0.0)) {
+        return;
+    }
+    const FilterMask hard =
+        bit(Filter::NonFinite) | bit(Filter::Position) | bit(Filter::Jump) | bit(Filter::ZeroYield);
+    const FilterMask untrusted = hard | bit(Filter::YieldOutlier) | bit(Filter::Slow) |
+                                 bit(Filter::SpeedBand) | bit(Filter::SpeedChange) |
+                                 bit(Filter::PassEnd);
+    if (n_ > 0xFFFFFFFFu) {
+        return;  // point numbers are kept in 32 bits
+    }
+    // Each track point's cell, the divisions shared by both halves.
+    std::vector<std::uint64_t> keys;
+    os::resizeLarge(keys, track_.size());
+    inHalves(track_.size(), [&](std::size_t from, std::size_t to, int) {
+        for (std::size_t k = from; k < to; ++k) {
+            keys[k] = CellGrid::keyOf(tx_[k], ty_[k], radius);
+        }
+    });
+    const CellGrid grid(keys, tv_,
+                        [&](std::size_t k) { return !has(track_[k], untrusted) && tv_[k] > 0.0; });
+    if (grid.size() < kMinPointsToJudge) {
+        return;
+    }
+    const LocalSearch search{
+        *this, grid, keys, radius, sigmas, std::max(yieldNoise_, 0.01 * medianYield_), hard};
+    inHalves(track_.size(),
+             [&](std::size_t from, std::size_t to, int) { LocalJudge(search).judge(from, to); });
+}
+
+}  // namespace vornakite::analysis::detail

@@ -1,0 +1,157 @@
+// Pass ends (END). The track (valid positions, jumps left out) is cut at gaps and where the
+// heading over 10 m before a point and after it differs by more than 35 degrees; the straight
+// runs between are the passes. At each end of a pass, the low points (below a share of the
+// pass's median) before the first two good ones, and those of the turn before it, are a ramp
+// when one of them is deep (below 0.6 of that level): grain flow fills or empties the sensor.
+// A pass that stays low for the whole scanned length, or only a little low, is a low area and
+// keeps its points.
+#include <algorithm>
+#include <cmath>
+#include <cstddef>
+#include <span>
+#include <vector>
+
+#include "analysis/cleaner.hpp"
+#include "analysis/passes.hpp"
+#include "analysis/robust.hpp"
+
+namespace vornakite::analysis::detail {
+namespace {
+
+// The ramps at the ends of each pass of the track.
+class RampFinder {
+  public:
+    RampFinder(Cleaner& c, double level, std::size_t scan) : c_(c), level_(level), scan_(scan) {}
+
+    void pass(const Pass& p);
+
+  private:
+    double yieldAt(std::size_t k) const { return c_.tv_[k]; }
+    bool rampable(std::size_t k, double limit) const {
+        const double v = yieldAt(k);
+        return std::isfinite(v) && v > 0.0 && v < limit;
+    }
+    bool good(std::size_t k, double limit) const {
+        const double v = yieldAt(k);
+        return std::isfinite(v) && v >= limit;
+    }
+    void startRamp(const Pass& p, double limit, std::size_t reach);
+    void endRamp(const Pass& p, double limit, std::size_t reach);
+
+    Cleaner& c_;
+    double level_;
+    std::size_t scan_;
+    std::vector<double> values_;
+};
+
+// A pass long enough is judged against `level` times the median of the positive yields of its
+// middle half.
+void RampFinder::pass(const Pass& p) {
+    const std::size_t a = p.begin, b = p.end, len = b - a;
+    if (len < std::max<std::size_t>(8, 2 * std::min<std::size_t>(scan_, 8))) {
+        return;
+    }
+    values_.clear();
+    for (std::size_t q = a + len / 4; q < b - len / 4; ++q) {
+        if (std::isfinite(yieldAt(q)) && yieldAt(q) > 0.0) {
+            values_.push_back(yieldAt(q));
+        }
+    }
+    if (values_.size() < 4) {
+        return;
+    }
+    const double limit = level_ * median(values_);
+    const std::size_t reach = std::min(scan_, len - 1);
+    startRamp(p, limit, reach);
+    endRamp(p, limit, reach);
+}
+
+// The start: the window runs from the turn before the pass (after its last zero: the header was
+// still up) to `reach` points into the pass. Its low points before the first two good ones are
+// the ramp when one of them is deep.
+void RampFinder::startRamp(const Pass& p, double limit, std::size_t reach) {
+    const std::size_t a = p.begin;
+    const double deep = 0.6 * limit;
+    std::size_t lo = std::max(p.turnBefore, a >= scan_ ? a - scan_ : 0);
+    for (std::size_t q = lo; q < a; ++q) {
+        if (!(yieldAt(q) > 0.0)) {
+            lo = q + 1;
+        }
+    }
+    for (std::size_t g = lo; g < a + reach; ++g) {
+        if (!good(g, limit) || !good(g + 1, limit)) {
+            continue;
+        }
+        bool ramp = false;
+        for (std::size_t q = lo; q < g; ++q) {
+            ramp = ramp || rampable(q, deep);
+        }
+        for (std::size_t q = lo; ramp && q < g; ++q) {
+            if (rampable(q, limit)) {
+                c_.flag(c_.track_[q], Filter::PassEnd);
+            }
+        }
+        break;
+    }
+}
+
+// The end: the same, mirrored: from `reach` points before the end of the pass into the turn
+// after it, up to its first zero.
+void RampFinder::endRamp(const Pass& p, double limit, std::size_t reach) {
+    const std::size_t b = p.end;
+    const double deep = 0.6 * limit;
+    std::size_t hi = std::min(p.turnAfter, b + scan_);  // one past the window
+    for (std::size_t q = b; q < hi; ++q) {
+        if (!(yieldAt(q) > 0.0)) {
+            hi = q;
+            break;
+        }
+    }
+    for (std::size_t h = hi - 1; h > b - 1 - reach; --h) {
+        if (!good(h, limit) || !good(h - 1, limit)) {
+            continue;
+        }
+        bool ramp = false;
+        for (std::size_t q = h + 1; q < hi; ++q) {
+            ramp = ramp || rampable(q, deep);
+        }
+        for (std::size_t q = h + 1; ramp && q < hi; ++q) {
+            if (rampable(q, limit)) {
+                c_.flag(c_.track_[q], Filter::PassEnd);
+            }
+        }
+        break;
+    }
+}
+
+}  // namespace
+
+void Cleaner::passEnds() {
+    if (!on(Filter::PassEnd)) {
+        return;
+    }
+    const double relNoise = medianYield_ > 0.0 ? yieldNoise_ / medianYield_ : 0.0;
+    const double level = use("ramp-fraction", std::clamp(1.0 - 3.0 * relNoise, 0.6, 0.8));
+    // The sample interval is the distance covered per sample over the median speed; the scan
+    // covers 10 s.
+    double interval = 1.0;
+    if (trackStep_ > 0.0 && medianSpeed_ > 0.0) {
+        interval = trackStep_ / (medianSpeed_ * 0.44704);
+    }
+    const double scanned = use("ramp-samples", std::clamp(std::round(10.0 / interval), 4.0, 60.0));
+    const std::size_t scan = static_cast<std::size_t>(std::clamp(scanned, 0.0, kMostRampSamples));
+    const std::size_t m = track_.size();  // the track without the jumps
+    if (m < kMinPointsToJudge || scan == 0) {
+        return;
+    }
+    // The heading is taken over at least 10 m, and over two steps.
+    const TrackPasses t =
+        findPasses(tx_, ty_, medianStep_ + jumpMetres_, std::max(10.0, 2.0 * medianStep_),
+                   std::span<double>(scratch().data(), m));
+    RampFinder ramps(*this, level, scan);
+    for (const Pass& p : t.passes) {
+        ramps.pass(p);
+    }
+}
+
+}  // namespace vornakite::analysis::detail
