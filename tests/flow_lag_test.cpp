@@ -101,8 +101,8 @@ TEST(FlowLag, BoundsThePairsAndDerivesTheSampleInterval) {
     options.maxPairs = 300;
     const FlowLagEstimate e = estimateFlowLag(t.x, t.y, t.value, options);
     EXPECT_LE(e.pairs, 300u);
-    EXPECT_EQ(e.cost.size(), static_cast<std::size_t>(25 + 5 + 3));
-    EXPECT_EQ(e.firstShift, -5);
+    EXPECT_EQ(e.cost.size(), static_cast<std::size_t>(25 + 3 + 3));
+    EXPECT_EQ(e.firstShift, -3);
     EXPECT_NEAR(e.pairRadius, 1.5 * 9.0, 1.0);  // about a swath and a half
     // 2 m per sample at 4 m/s: every 0.5 s; no speeds: 1 s.
     const std::vector<double> speeds(t.x.size(), 4.0);

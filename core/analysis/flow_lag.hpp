@@ -16,10 +16,11 @@ struct FlowLagOptions {
     // Seconds between samples, which sets the range searched in samples: the caller derives it
     // from the log (secondsPerSample below).
     double sampleSeconds = 1.0;
-    // Lags searched: 0 to maxSeconds; shifts down to -belowSeconds are scored too, so that a
-    // log without a lag shows its minimum inside the curve rather than at its end.
+    // Lags searched: 0 to maxSeconds (to 15 s where most passes are too short for more); shifts
+    // down to -belowSeconds are scored too, so that a log without a lag shows its minimum inside
+    // the curve rather than at its end.
     double maxSeconds = 25.0;
-    double belowSeconds = 5.0;
+    double belowSeconds = 3.0;
     // Pairs of points scored at most (an even choice of anchors), which bounds the cost.
     std::size_t maxPairs = 20000;
     // Largest distance between the two points of a pair, in metres; 0: 1.5x the median
@@ -33,7 +34,8 @@ struct FlowLagEstimate {
     double lagSamples = 0.0;    // the minimum refined by a parabola through its neighbours
     double confidence = 0.0;    // 0..1 from depth and significance; 0 when not found
     double depth = 0.0;         // (median cost - minimum cost) / median cost over the shifts
-    double significance = 0.0;  // z of the minimum against the best shift 3 samples or 2 s away
+    double uncertainty = 0.0;   // samples: standard error of lagSamples (jackknife over pairs)
+    double significance = 0.0;  // depth / its standard error
     std::size_t pairs = 0;      // pairs of points scored
     double pairRadius = 0.0;    // metres, as used
     int firstShift = 0;         // the shift of cost[0]
