@@ -23,11 +23,14 @@ struct FieldCase {
     double amplitude;
     bool turnsLogged;
     bool spikes;
+    double gpsNoise;  // metres, standard deviation of each coordinate
+    bool oneWay;      // every pass driven the same way (the way back not logged)
     bool found;
 };
 
-// Serpentine passes of 300 m, 9 m apart, with half-circle turns (header raised: no grain). The
-// value logged at sample t is the crop's at the position of sample t - lag, with 6 % noise.
+// Passes of 300 m, 9 m apart, serpentine with half-circle turns (header raised: no grain), or
+// one way. The value logged at sample t is the crop's at the position of sample t - lag, with
+// 6 % noise.
 Track harvest(const FieldCase& c) {
     std::vector<double> px, py, crop;
     std::uint64_t state = 7;
@@ -40,13 +43,13 @@ Track harvest(const FieldCase& c) {
     for (int j = 0; j < c.passes; ++j) {
         const double y = 9.0 * j;
         for (double u = 0; u <= 300; u += c.step) {
-            const double x = j % 2 == 0 ? u : 300 - u;
-            px.push_back(x);
-            py.push_back(y);
+            const double x = j % 2 == 0 || c.oneWay ? u : 300 - u;
+            px.push_back(x + c.gpsNoise * 2.45 * (noise() + noise()));
+            py.push_back(y + c.gpsNoise * 2.45 * (noise() + noise()));
             crop.push_back(100 * (1 + c.amplitude * std::sin(x / 37) * std::cos(y / 23)) *
                            (1 + 0.2 * noise()));
         }
-        for (int k = 1; k < 6 && c.turnsLogged && j + 1 < c.passes; ++k) {
+        for (int k = 1; k < 6 && c.turnsLogged && !c.oneWay && j + 1 < c.passes; ++k) {
             const double a = 3.14159265 * k / 6;
             px.push_back(j % 2 == 0 ? 300 + 4.5 * std::sin(a) : -4.5 * std::sin(a));
             py.push_back(y + 4.5 - 4.5 * std::cos(a));
@@ -70,12 +73,15 @@ Track harvest(const FieldCase& c) {
 
 TEST(FlowLag, FindsTheLagOfFieldsAndNoneWhereTheFieldCannotShowIt) {
     const FieldCase cases[] = {
-        {"1 Hz, lag 13", 14, 2.0, 13, 0.25, true, false, true},
-        {"no lag", 14, 2.0, 0, 0.25, true, false, true},
-        {"0.5 s, lag 24, turns not logged", 10, 1.0, 24, 0.2, false, false, true},
-        {"2 s, lag 4, spikes, zeros and NaN", 14, 4.0, 4, 0.25, true, true, true},
-        {"flat field", 14, 2.0, 13, 0.0, true, false, false},
-        {"a single pass", 1, 2.0, 13, 0.25, true, false, false},
+        {"1 Hz, lag 13", 14, 2.0, 13, 0.25, true, false, 0.0, false, true},
+        {"no lag", 14, 2.0, 0, 0.25, true, false, 0.0, false, true},
+        {"0.5 s, lag 24, turns not logged", 10, 1.0, 24, 0.2, false, false, 0.0, false, true},
+        {"2 s, lag 4, spikes, zeros and NaN", 14, 4.0, 4, 0.25, true, true, 0.0, false, true},
+        {"0.2 s, lag 50, GPS noise 0.5 m", 10, 0.4, 50, 0.25, true, false, 0.5, false, true},
+        {"a long log, judged in stretches", 900, 1.0, 20, 0.25, true, false, 0.0, false, true},
+        {"flat field", 14, 2.0, 13, 0.0, true, false, 0.0, false, false},
+        {"a single pass", 1, 2.0, 13, 0.25, true, false, 0.0, false, false},
+        {"every pass driven one way", 14, 2.0, 13, 0.25, false, false, 0.0, true, false},
     };
     for (const FieldCase& c : cases) {
         const Track t = harvest(c);
@@ -96,7 +102,7 @@ TEST(FlowLag, FindsTheLagOfFieldsAndNoneWhereTheFieldCannotShowIt) {
 }
 
 TEST(FlowLag, BoundsThePairsAndDerivesTheSampleInterval) {
-    const Track t = harvest({"", 14, 2.0, 13, 0.25, true, false, true});
+    const Track t = harvest({"", 14, 2.0, 13, 0.25, true, false, 0.0, false, true});
     FlowLagOptions options;
     options.maxPairs = 300;
     const FlowLagEstimate e = estimateFlowLag(t.x, t.y, t.value, options);
