@@ -64,6 +64,8 @@ Track harvest(const FieldCase& c) {
             t.value[i] *= 4;
         } else if (c.spikes && i % 53 == 0) {
             t.value[i] = i % 2 == 0 ? 0.0 : NAN;
+        } else if (c.spikes && i % 61 == 0) {  // no fix
+            t.x[i] = t.y[i] = NAN;
         }
     }
     return t;
@@ -76,7 +78,7 @@ TEST(FlowLag, FindsTheLagOfFieldsAndNoneWhereTheFieldCannotShowIt) {
         {"1 Hz, lag 13", 14, 2.0, 13, 0.25, true, false, 0.0, false, true},
         {"no lag", 14, 2.0, 0, 0.25, true, false, 0.0, false, true},
         {"0.5 s, lag 24, turns not logged", 10, 1.0, 24, 0.2, false, false, 0.0, false, true},
-        {"2 s, lag 4, spikes, zeros and NaN", 14, 4.0, 4, 0.25, true, true, 0.0, false, true},
+        {"2 s, lag 4, spikes, zeros, NaN, no fix", 14, 4.0, 4, 0.25, true, true, 0.0, false, true},
         {"0.2 s, lag 50, GPS noise 0.5 m", 10, 0.4, 50, 0.25, true, false, 0.5, false, true},
         {"a long log, judged in stretches", 900, 1.0, 20, 0.25, true, false, 0.0, false, true},
         {"flat field", 14, 2.0, 13, 0.0, true, false, 0.0, false, false},
