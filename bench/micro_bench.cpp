@@ -18,6 +18,8 @@
 #include <vector>
 
 #include "analysis/cleaning.hpp"
+#include "analysis/flow_lag.hpp"
+#include "analysis/geo.hpp"
 #include "analysis/report.hpp"
 #include "analysis/summary.hpp"
 #include "read/number.hpp"
@@ -365,6 +367,27 @@ void BM_HtmlReport(benchmark::State& state) {
     }
 }
 BENCHMARK(BM_HtmlReport)->Arg(1000000)->Unit(benchmark::kMillisecond);
+
+// The flow lag estimator over the same points, projected to metres beforehand as the filters
+// project them.
+void BM_EstimateFlowLag(benchmark::State& state) {
+    const auto& points = fieldPoints(static_cast<std::size_t>(state.range(0)));
+    const auto projection = vornakite::analysis::LocalProjection::around(points);
+    std::vector<double> x, y, yield, speed;
+    for (const YieldPoint& p : points) {
+        x.push_back(projection.x(p.longitude));
+        y.push_back(projection.y(p.latitude));
+        yield.push_back(p.yield);
+        speed.push_back(p.speed * 0.44704);
+    }
+    vornakite::analysis::FlowLagOptions options;
+    options.sampleSeconds = vornakite::analysis::secondsPerSample(x, y, speed);
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(vornakite::analysis::estimateFlowLag(x, y, yield, options));
+    }
+    state.SetItemsProcessed(state.iterations() * state.range(0));
+}
+BENCHMARK(BM_EstimateFlowLag)->Arg(1000000)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 

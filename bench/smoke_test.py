@@ -88,6 +88,63 @@ class Generator(unittest.TestCase):
             self.assertEqual([float(v) for v in row.split(",")], want)
 
 
+class DirtyLogLag(unittest.TestCase):
+    """The evaluation's generator with a grain-flow lag: its truth, and the physics it models."""
+
+    def setUp(self):
+        self._tmp = tempfile.TemporaryDirectory(prefix="vornakite_bench_")
+        self.dir = Path(self._tmp.name)
+
+    def tearDown(self):
+        self._tmp.cleanup()
+
+    def generate(self, *args):
+        log, truth = self.dir / "lag.Vornakite", self.dir / "lag.csv"
+        run(tool("bench", "vornakite-gendirty"), *args, log, truth)
+        yields = [int(l.split(b"@")[6]) / 10 for l in log.read_bytes().split(b"\n")
+                  if l.startswith(b"DY")]
+        lines = truth.read_text().splitlines()
+        rows = [l.split(",") for l in lines[2:]]
+        return lines[0], lines[1], yields, [r[1] for r in rows], [float(r[2]) for r in rows]
+
+    def test_truth_names_the_lag_and_every_sample(self):
+        # The lag is the response's centroid: within half a sample of the lag asked for.
+        cases = [(["--lag", "7"], 7, 7),
+                 (["--lag", "7", "--moisture-lag", "3", "--response-seconds", "0"], 7, 3),
+                 (["--lag-seconds", "10", "--interval", "2"], 5, 5)]
+        for args, lag, moisture in cases:
+            first, names, yields, kinds, true = self.generate("--seed", "4", *args)
+            fields = dict(f.split("=") for f in first.split()[1:])
+            self.assertLessEqual(abs(float(fields["lag"]) - lag), 0.5, (args, first))
+            self.assertLessEqual(abs(float(fields["moisture_lag"]) - moisture), 0.5, args)
+            self.assertEqual(names, "index,kind,true_yield")
+            self.assertEqual(len(kinds), len(yields), args)
+            self.assertTrue(all(t >= 0 for t in true), args)
+
+    def test_clean_samples_log_the_crop_cut_a_lag_earlier(self):
+        # A pure delay, every tick logged: a clean sample logs the true yield d samples before.
+        d = 9
+        _, _, yields, kinds, true = self.generate("--seed", "6", "--turns", "up", "--lag", str(d),
+                                                  "--response-seconds", "0")
+        clean = [t for t in range(d, len(kinds)) if kinds[t] == "clean"]
+        self.assertGreater(len(clean), 1000)
+        for t in clean:
+            self.assertAlmostEqual(yields[t], true[t - d], delta=0.06, msg=t)
+
+    def test_short_turns_carry_grain_into_the_next_pass(self):
+        _, _, yields, kinds, _ = self.generate("--seed", "7", "--lag-seconds", "13", "--turns",
+                                               "up", "--short-turns")
+        typical = sorted(yields)[len(yields) // 2]
+        starts = [t for t in range(1, len(kinds))
+                  if kinds[t] == "carryover" and kinds[t - 1] == "turn"]
+        self.assertGreater(len(starts), 20)
+        for t in starts:  # high at the start, then the empty turn's dip
+            self.assertGreater(yields[t], 0.5 * typical, t)
+            self.assertLess(min(yields[t:t + 14]), 0.3 * typical, t)
+        self.assertIn("turn", kinds)
+        self.assertNotIn("headland", kinds)
+
+
 class SameBytes(unittest.TestCase):
     """Each benchmarked tool writes what vornakite-convert writes."""
 

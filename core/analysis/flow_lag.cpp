@@ -1,0 +1,418 @@
+#include "analysis/flow_lag.hpp"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <limits>
+
+#include "analysis/flow_lag_track.hpp"
+#include "analysis/robust.hpp"
+
+namespace vornakite::analysis {
+namespace {
+
+using namespace flowlag;
+
+constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+// Fewer pairs than this, or a minimum shallower or less certain than this, is no lag found.
+constexpr std::size_t kMinPairs = 100;
+constexpr double kMinDepth = 0.05;
+constexpr double kMinSignificance = 2.0;  // depth / the depth of chance
+constexpr double kMaxUncertainty = 1.0;   // samples
+// The significance at which it adds nothing more to the confidence.
+constexpr double kFullSignificance = 6.0;
+// Rotations of the values that give the depth of chance.
+constexpr std::uint64_t kRotations = 4;
+// Blocks of pairs for the jackknife.
+constexpr std::size_t kBlocks = 10;
+constexpr double kMaxRadius = 25.0;
+// Seconds: the longest lag searched where passes are too short for the longest asked for.
+constexpr double kShortRange = 15.0;
+// Longer logs are judged from this many stretches of this many samples.
+constexpr std::size_t kChunks = 8;
+constexpr std::size_t kChunk = std::size_t{1} << 15;
+
+// The pairs' mismatch per shift: |a - b| / (a + b) of the smoothed values of the two points
+// shifted by firstShift + k. Only pairs whose points stay in their pieces over every shift are
+// scored, so that every shift sees the same pairs (the pairs near a turn or gap, where the
+// values differ most, would otherwise weigh on some shifts only); a pair without a smoothed
+// value at more than a tenth of the shifts is dropped too. Returns the pairs scored.
+std::size_t mismatches(const Track& t, const std::vector<float>& smooth, std::vector<Pair>& pairs,
+                       const PieceBounds& bounds, int firstShift, std::size_t shifts,
+                       std::vector<float>& r) {
+    const auto first = static_cast<std::ptrdiff_t>(firstShift);
+    const auto last = first + static_cast<std::ptrdiff_t>(shifts);  // one past
+    auto stays = [&](std::size_t i) {
+        const std::size_t p = t.piece[i];
+        const auto at = static_cast<std::ptrdiff_t>(i);
+        return at + first >= static_cast<std::ptrdiff_t>(bounds.begin[p]) &&
+               at + last <= static_cast<std::ptrdiff_t>(bounds.end[p]);
+    };
+    std::erase_if(pairs, [&](const Pair& p) { return !stays(p.i) || !stays(p.j); });
+    const float nan = std::numeric_limits<float>::quiet_NaN();
+    r.assign(pairs.size() * shifts, nan);
+    std::size_t kept = 0;
+    auto mismatch = [&](std::size_t i, std::size_t j, std::size_t& missing) {
+        const float a = smooth[i], b = smooth[j];
+        if (a > 0.0f && b > 0.0f) {  // false for NaN
+            return std::abs(a - b) / (a + b);
+        }
+        ++missing;
+        return nan;
+    };
+    for (const Pair& p : pairs) {
+        float* row = r.data() + kept * shifts;
+        std::size_t missing = 0;
+        const auto i0 = static_cast<std::size_t>(static_cast<std::ptrdiff_t>(p.i) + first);
+        const auto j0 = static_cast<std::size_t>(static_cast<std::ptrdiff_t>(p.j) + first);
+        for (std::size_t k = 0; k < shifts; ++k) {
+            row[k] = mismatch(i0 + k, j0 + k, missing);
+        }
+        if (10 * missing <= shifts) {
+            pairs[kept++] = p;
+        }
+    }
+    pairs.resize(kept);
+    r.resize(kept * shifts);
+    return kept;
+}
+
+// The losses summed per shift over all pairs and per block of consecutive pairs (anchors a few
+// passes apart), for the cost curve and its jackknife. A loss is the squared mismatch clipped at
+// 4x the median mismatch, so that a spike or a value of another field weighs no more than a few
+// ordinary pairs.
+struct Curves {
+    std::size_t shifts = 0;
+    std::vector<double> sum, count;            // [k]
+    std::vector<double> blockSum, blockCount;  // [g * shifts + k]
+
+    Curves(const std::vector<float>& r, std::size_t shiftCount, double clip) : shifts(shiftCount) {
+        const std::size_t pairs = r.size() / shifts;
+        sum.assign(shifts, 0.0);
+        count.assign(shifts, 0.0);
+        blockSum.assign(kBlocks * shifts, 0.0);
+        blockCount.assign(kBlocks * shifts, 0.0);
+        for (std::size_t p = 0; p < pairs; ++p) {
+            const std::size_t g = p * kBlocks / pairs;
+            for (std::size_t k = 0; k < shifts; ++k) {
+                const double v = r[p * shifts + k];
+                if (!std::isnan(v)) {
+                    const double c = std::min(v, clip);
+                    blockSum[g * shifts + k] += c * c;
+                    blockCount[g * shifts + k] += 1.0;
+                }
+            }
+        }
+        for (std::size_t g = 0; g < kBlocks; ++g) {
+            for (std::size_t k = 0; k < shifts; ++k) {
+                sum[k] += blockSum[g * shifts + k];
+                count[k] += blockCount[g * shifts + k];
+            }
+        }
+    }
+
+    // The mean loss per shift over every pair but those of block `without` (none: kBlocks).
+    std::vector<double> curve(std::size_t without = kBlocks) const {
+        std::vector<double> c(shifts, kNaN);
+        for (std::size_t k = 0; k < shifts; ++k) {
+            const std::size_t b = without * shifts + k;
+            const double m = count[k] - (without < kBlocks ? blockCount[b] : 0.0);
+            if (m > 0.0) {
+                c[k] = (sum[k] - (without < kBlocks ? blockSum[b] : 0.0)) / m;
+            }
+        }
+        return c;
+    }
+};
+
+// (median - c[k]) / median over the finite costs.
+double depthAt(const std::vector<double>& c, std::size_t k) {
+    std::vector<double> finite;
+    for (double v : c) {
+        if (!std::isnan(v)) {
+            finite.push_back(v);
+        }
+    }
+    const double middle = finite.empty() ? kNaN : median(finite);
+    return middle > 0.0 ? (middle - c[k]) / middle : 0.0;
+}
+
+// The jackknife's standard error from the estimates without each block.
+double jackknifeError(const std::vector<double>& without) {
+    double mean = 0.0, spread = 0.0;
+    for (double j : without) {
+        mean += j / static_cast<double>(without.size());
+    }
+    for (double j : without) {
+        spread += (j - mean) * (j - mean);
+    }
+    const double n = static_cast<double>(without.size());
+    return std::sqrt(spread * (n - 1.0) / n);
+}
+
+// The depth of the curve of the same pairs when each piece's values are rotated along it by an
+// amount of its own: no spatial alignment is left, only the noise (and field) of the same values
+// paired in the same way. A depth no larger than such a curve's is chance.
+double rotatedDepth(const Track& t, const std::vector<float>& smooth,
+                    const std::vector<Pair>& pairs, const PieceBounds& bounds, int firstShift,
+                    std::size_t shifts, double clip, std::uint64_t round) {
+    // Where the values of sample i + firstShift come from, and the end of its piece, at which
+    // the rotated index wraps to the piece's start.
+    struct Rotated {
+        std::size_t at, begin, end;
+    };
+    auto rotated = [&](std::size_t i) {
+        const std::size_t p = t.piece[i];
+        const std::size_t begin = bounds.begin[p], len = bounds.end[p] - begin;
+        std::uint64_t h = (p + 1) * 0x9E3779B97F4A7C15ull + round * 0xBF58476D1CE4E5B9ull;
+        h ^= h >> 31;
+        h *= 0x94D049BB133111EBull;
+        h ^= h >> 29;
+        const std::size_t offset = len / 4 + static_cast<std::size_t>(h % (len / 2 + 1));
+        const auto first = static_cast<std::size_t>(static_cast<std::ptrdiff_t>(i) + firstShift);
+        return Rotated{begin + (first - begin + offset) % len, begin, bounds.end[p]};
+    };
+    std::vector<double> sum(shifts, 0.0), count(shifts, 0.0);
+    for (const Pair& pair : pairs) {
+        Rotated a = rotated(pair.i), b = rotated(pair.j);
+        for (std::size_t k = 0; k < shifts; ++k) {
+            const float va = smooth[a.at], vb = smooth[b.at];
+            if (va > 0.0f && vb > 0.0f) {  // false for NaN
+                const double c = std::min(static_cast<double>(std::abs(va - vb) / (va + vb)), clip);
+                sum[k] += c * c;
+                count[k] += 1.0;
+            }
+            a.at = a.at + 1 == a.end ? a.begin : a.at + 1;
+            b.at = b.at + 1 == b.end ? b.begin : b.at + 1;
+        }
+    }
+    std::vector<double> c(shifts, kNaN);
+    std::size_t best = 0;
+    for (std::size_t k = 0; k < shifts; ++k) {
+        c[k] = count[k] > 0 ? sum[k] / count[k] : kNaN;
+        best = c[k] < c[best] ? k : best;
+    }
+    return depthAt(c, best);
+}
+
+// 4x the median mismatch.
+double clipOf(const std::vector<float>& r) {
+    std::vector<double> sample;
+    const std::size_t stride = r.size() / kStatisticsSample + 1;
+    for (std::size_t k = 0; k < r.size(); k += stride) {
+        if (!std::isnan(r[k])) {
+            sample.push_back(r[k]);
+        }
+    }
+    return sample.empty() ? 1.0 : std::max(4.0 * median(sample), 1e-6);
+}
+
+// The vertex of the parabola fitted by least squares to c[k], k in [lo, hi]; NaN unless it opens
+// upward.
+double vertex(const std::vector<double>& c, std::size_t lo, std::size_t hi) {
+    const double centre = 0.5 * static_cast<double>(lo + hi);
+    double s[5] = {}, t[3] = {};
+    for (std::size_t k = lo; k <= hi; ++k) {
+        if (std::isnan(c[k])) {
+            return kNaN;
+        }
+        const double x = static_cast<double>(k) - centre;
+        double p = 1.0;
+        for (int j = 0; j < 5; ++j) {
+            s[j] += p;
+            if (j < 3) {
+                t[j] += p * c[k];
+            }
+            p *= x;
+        }
+    }
+    // The normal equations of c = a + b x + q x^2, by Cramer's rule.
+    auto det3 = [](double a, double b, double cc, double d, double e, double f, double g, double h,
+                   double i) {
+        return a * (e * i - f * h) - b * (d * i - f * g) + cc * (d * h - e * g);
+    };
+    const double d = det3(s[0], s[1], s[2], s[1], s[2], s[3], s[2], s[3], s[4]);
+    const double db = det3(s[0], t[0], s[2], s[1], t[1], s[3], s[2], t[2], s[4]);
+    const double dq = det3(s[0], s[1], t[0], s[1], s[2], t[1], s[2], s[3], t[2]);
+    if (!(d != 0.0) || !(dq / d > 0.0)) {
+        return kNaN;
+    }
+    const double x = -0.5 * (db / d) / (dq / d);
+    return centre + x;
+}
+
+// Finds the minimum: the vertex of a parabola fitted over `fit` shifts either side of the lowest
+// cost, its uncertainty by a jackknife over the blocks of pairs, and judges it.
+void judge(FlowLagEstimate& e, const Curves& curves, double chance, std::size_t fit) {
+    e.cost = curves.curve();
+    const std::vector<double>& c = e.cost;
+    const std::size_t shifts = c.size();
+    std::size_t best = shifts;
+    std::vector<double> finite;
+    for (std::size_t k = 0; k < shifts; ++k) {
+        if (!std::isnan(c[k])) {
+            finite.push_back(c[k]);
+            best = best == shifts || c[k] < c[best] ? k : best;
+        }
+    }
+    if (finite.size() < 5) {
+        e.note = "too few shifts could be scored";
+        return;
+    }
+    e.depth = depthAt(c, best);
+    const std::size_t lo = best > fit ? best - fit : 0, hi = std::min(shifts - 1, best + fit);
+    const double v = vertex(c, lo, hi);
+    std::vector<double> vertices;
+    for (std::size_t g = 0; g < kBlocks; ++g) {
+        vertices.push_back(vertex(curves.curve(g), lo, hi));
+    }
+    e.uncertainty = jackknifeError(vertices);
+    e.significance = chance > 0.0 ? e.depth / chance : 0.0;
+
+    // The estimate stays within the fitted range; the jackknife's do not, so that a flat curve,
+    // whose parabolas open either way, shows as uncertain.
+    e.lagSamples = e.firstShift + (std::isnan(v) ? static_cast<double>(best)
+                                                 : std::clamp(v, static_cast<double>(lo),
+                                                              static_cast<double>(hi)));
+    e.lag = std::max(0, static_cast<int>(std::lround(e.lagSamples)));
+    if (best + 2 >= shifts) {
+        e.note = "the mismatch is lowest beyond the longest lag searched";
+    } else if (e.lagSamples < -2.0) {
+        e.note = "the mismatch is lowest below a lag of 0";
+    } else if (e.depth < kMinDepth) {
+        e.note = "no clear minimum: the field varies too little along the passes";
+    } else if (e.significance < kMinSignificance) {
+        e.note = "no clear minimum: no deeper than chance would give these values";
+    } else if (!(e.uncertainty <= kMaxUncertainty)) {  // also NaN
+        e.note = "the minimum is too flat to place within a sample";
+    } else {
+        e.found = true;
+        e.confidence = std::min(1.0, e.significance / kFullSignificance) *
+                       (1.0 - 0.5 * e.uncertainty / kMaxUncertainty);
+    }
+}
+
+// The estimate over the samples given; `chunk`: they are pieces of the log this long, each its
+// own stretch of track (0: the whole log).
+FlowLagEstimate estimate(std::span<const double> x, std::span<const double> y,
+                         std::span<const double> value, const FlowLagOptions& options,
+                         std::size_t chunk) {
+    FlowLagEstimate e;
+    Track t;
+    const std::size_t n = std::min({x.size(), y.size(), value.size()});
+    t.x = x.first(n);
+    t.y = y.first(n);
+    t.chunk = chunk;
+    t.perSample = distancePerSample(t.x, t.y);
+    if (n < 2 * kMinPairs || !(t.perSample > 0.0)) {
+        e.note = "too few samples that move";
+        return e;
+    }
+    t.noise = gpsNoise(t);
+    // The chords span at least 6 m and 12 times the GPS noise each way: the noise hardly turns
+    // them, and a headland turn (radius up to about 11 m) turns them by more than 30 degrees.
+    const double chord = std::max(6.0, 12.0 * t.noise) / t.perSample;
+    t.chord = std::clamp<std::size_t>(static_cast<std::size_t>(std::ceil(chord)), 2, 30);
+    cutPieces(t);
+    const double seconds = options.sampleSeconds > 0.0 ? options.sampleSeconds : 1.0;
+    auto samples = [&](double s) { return std::max(2, static_cast<int>(std::ceil(s / seconds))); };
+    const int longest = std::max(3, samples(options.maxSeconds));
+    const int below = samples(options.belowSeconds);
+    e.firstShift = -below;
+
+    // Values are averaged over windows of about 10 m of track; anchors closer than half a window
+    // would add work, not information.
+    const std::size_t half =
+        std::clamp<std::size_t>(static_cast<std::size_t>(std::lround(5.0 / t.perSample)), 1, 8);
+    const double cell = options.pairRadius > 0.0 ? options.pairRadius : kMaxRadius;
+    std::vector<Pair> pairs =
+        findPairs(t, cell, static_cast<std::size_t>(longest + below), options.maxPairs, half);
+    if (options.pairRadius <= 0.0 && !pairs.empty()) {
+        std::vector<double> d;
+        for (const Pair& p : pairs) {
+            d.push_back(p.distance);
+        }
+        const double radius = std::min(kMaxRadius, 1.5 * median(d));
+        std::erase_if(pairs, [&](const Pair& p) { return p.distance > radius; });
+        e.pairRadius = radius;
+    } else {
+        e.pairRadius = cell;
+    }
+    e.pairs = pairs.size();
+    if (pairs.size() < kMinPairs) {
+        e.note = "too few points near a pass driven the other way";
+        return e;
+    }
+    const std::vector<float> smooth = smoothAlong(t, value.first(n), half);
+    // Two more shifts than the longest lag, so that a minimum at it is seen as one. A pair
+    // must stay in its pass over all shifts; where passes are short for that (fewer than 30 %
+    // of the pairs do) lags up to kShortRange are searched instead if that keeps twice the pairs.
+    auto shiftCount = [&](int last) { return static_cast<std::size_t>(last + below + 3); };
+    std::vector<float> r, shortR;
+    std::vector<Pair> shortPairs = pairs;
+    std::size_t shifts = shiftCount(longest);
+    const PieceBounds bounds(t);
+    e.pairs = mismatches(t, smooth, pairs, bounds, e.firstShift, shifts, r);
+    const int shortest = std::min(longest, samples(kShortRange));
+    if (10 * e.pairs < 3 * shortPairs.size() && shortest < longest &&
+        mismatches(t, smooth, shortPairs, bounds, e.firstShift, shiftCount(shortest), shortR) >=
+            2 * e.pairs) {
+        e.pairs = shortPairs.size();
+        shifts = shiftCount(shortest);
+        r.swap(shortR);
+        pairs.swap(shortPairs);
+    }
+    if (e.pairs < kMinPairs) {
+        e.note = "too few points near a pass driven the other way, away from turns and gaps";
+        return e;
+    }
+    // The parabola is fitted over 3 s (at least 3 samples) either side of the lowest cost.
+    const double clip = clipOf(r);
+    double chance = 0.0;
+    for (std::uint64_t round = 0; round < kRotations; ++round) {
+        chance += rotatedDepth(t, smooth, pairs, bounds, e.firstShift, shifts, clip, round) /
+                  static_cast<double>(kRotations);
+    }
+    judge(e, Curves(r, shifts, clip), chance,
+          std::max<std::size_t>(3, static_cast<std::size_t>(std::ceil(3.0 / seconds))));
+    return e;
+}
+
+}  // namespace
+
+FlowLagEstimate estimateFlowLag(std::span<const double> x, std::span<const double> y,
+                                std::span<const double> value, const FlowLagOptions& options) {
+    const std::size_t n = std::min({x.size(), y.size(), value.size()});
+    if (n <= kChunks * kChunk) {
+        return estimate(x, y, value, options, 0);
+    }
+    // A long log (several fields, a season) is judged from stretches of it spread evenly over
+    // it, which bounds the cost: the lag is the machine's, the same throughout.
+    std::vector<double> cx, cy, cv;
+    cx.reserve(kChunks * kChunk);
+    cy.reserve(kChunks * kChunk);
+    cv.reserve(kChunks * kChunk);
+    for (std::size_t c = 0; c < kChunks; ++c) {
+        const std::size_t start = c * (n - kChunk) / (kChunks - 1);
+        cx.insert(cx.end(), x.begin() + static_cast<std::ptrdiff_t>(start),
+                  x.begin() + static_cast<std::ptrdiff_t>(start + kChunk));
+        cy.insert(cy.end(), y.begin() + static_cast<std::ptrdiff_t>(start),
+                  y.begin() + static_cast<std::ptrdiff_t>(start + kChunk));
+        cv.insert(cv.end(), value.begin() + static_cast<std::ptrdiff_t>(start),
+                  value.begin() + static_cast<std::ptrdiff_t>(start + kChunk));
+    }
+    return estimate(cx, cy, cv, options, kChunk);
+}
+
+double secondsPerSample(std::span<const double> x, std::span<const double> y,
+                        std::span<const double> speedMps) {
+    const double step = distancePerSample(x, y);
+    std::vector<double> speeds = collectSample(
+        speedMps.size(),
+        [&](std::size_t i) { return speedMps[i] > 0.0 && std::isfinite(speedMps[i]); },
+        [&](std::size_t i) { return speedMps[i]; });
+    const double speed = speeds.empty() ? 0.0 : median(speeds);
+    return step > 0.0 && speed > 0.0 ? step / speed : 1.0;
+}
+
+}  // namespace vornakite::analysis

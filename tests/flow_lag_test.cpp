@@ -1,0 +1,119 @@
+// The grain-flow lag estimator on fields of known lag.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdint>
+#include <vector>
+
+#include "analysis/flow_lag.hpp"
+
+using namespace vornakite::analysis;
+
+namespace {
+
+struct Track {
+    std::vector<double> x, y, value;
+};
+
+struct FieldCase {
+    const char* name;
+    int passes;
+    double step;  // metres per sample
+    int lag;      // samples
+    double amplitude;
+    bool turnsLogged;
+    bool spikes;
+    double gpsNoise;  // metres, standard deviation of each coordinate
+    bool oneWay;      // every pass driven the same way (the way back not logged)
+    bool found;
+};
+
+// Passes of 300 m, 9 m apart, serpentine with half-circle turns (header raised: no grain), or
+// one way. The value logged at sample t is the crop's at the position of sample t - lag, with
+// 6 % noise.
+Track harvest(const FieldCase& c) {
+    std::vector<double> px, py, crop;
+    std::uint64_t state = 7;
+    auto noise = [&] {  // splitmix64: uniform in -0.5..0.5
+        std::uint64_t z = (state += 0x9E3779B97F4A7C15ull);
+        z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
+        z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
+        return static_cast<double>((z ^ (z >> 31)) >> 11) * 0x1p-53 - 0.5;
+    };
+    for (int j = 0; j < c.passes; ++j) {
+        const double y = 9.0 * j;
+        for (double u = 0; u <= 300; u += c.step) {
+            const double x = j % 2 == 0 || c.oneWay ? u : 300 - u;
+            px.push_back(x + c.gpsNoise * 2.45 * (noise() + noise()));
+            py.push_back(y + c.gpsNoise * 2.45 * (noise() + noise()));
+            crop.push_back(100 * (1 + c.amplitude * std::sin(x / 37) * std::cos(y / 23)) *
+                           (1 + 0.2 * noise()));
+        }
+        for (int k = 1; k < 6 && c.turnsLogged && !c.oneWay && j + 1 < c.passes; ++k) {
+            const double a = 3.14159265 * k / 6;
+            px.push_back(j % 2 == 0 ? 300 + 4.5 * std::sin(a) : -4.5 * std::sin(a));
+            py.push_back(y + 4.5 - 4.5 * std::cos(a));
+            crop.push_back(0.0);
+        }
+    }
+    Track t{px, py, std::vector<double>(px.size(), 0.0)};
+    for (std::size_t i = 0; i < px.size(); ++i) {
+        const auto source = static_cast<std::ptrdiff_t>(i) - c.lag;
+        t.value[i] = source >= 0 ? crop[static_cast<std::size_t>(source)] : 0.0;
+        if (c.spikes && i % 37 == 0) {
+            t.value[i] *= 4;
+        } else if (c.spikes && i % 53 == 0) {
+            t.value[i] = i % 2 == 0 ? 0.0 : NAN;
+        } else if (c.spikes && i % 61 == 0) {  // no fix
+            t.x[i] = t.y[i] = NAN;
+        }
+    }
+    return t;
+}
+
+}  // namespace
+
+TEST(FlowLag, FindsTheLagOfFieldsAndNoneWhereTheFieldCannotShowIt) {
+    const FieldCase cases[] = {
+        {"1 Hz, lag 13", 14, 2.0, 13, 0.25, true, false, 0.0, false, true},
+        {"no lag", 14, 2.0, 0, 0.25, true, false, 0.0, false, true},
+        {"0.5 s, lag 24, turns not logged", 10, 1.0, 24, 0.2, false, false, 0.0, false, true},
+        {"2 s, lag 4, spikes, zeros, NaN, no fix", 14, 4.0, 4, 0.25, true, true, 0.0, false, true},
+        {"0.2 s, lag 50, GPS noise 0.5 m", 10, 0.4, 50, 0.25, true, false, 0.5, false, true},
+        {"a long log, judged in stretches", 900, 1.0, 20, 0.25, true, false, 0.0, false, true},
+        {"flat field", 14, 2.0, 13, 0.0, true, false, 0.0, false, false},
+        {"a single pass", 1, 2.0, 13, 0.25, true, false, 0.0, false, false},
+        {"every pass driven one way", 14, 2.0, 13, 0.25, false, false, 0.0, true, false},
+    };
+    for (const FieldCase& c : cases) {
+        const Track t = harvest(c);
+        FlowLagOptions options;
+        options.sampleSeconds = c.step / 2.0;
+        const FlowLagEstimate e = estimateFlowLag(t.x, t.y, t.value, options);
+        EXPECT_EQ(e.found, c.found) << c.name << ": " << e.note;
+        if (c.found) {
+            EXPECT_NEAR(e.lagSamples, c.lag, 1.0) << c.name;
+            EXPECT_LE(std::abs(e.lag - c.lag), 1) << c.name;
+            EXPECT_GT(e.confidence, 0.3) << c.name;
+            EXPECT_TRUE(e.note.empty()) << c.name;
+        } else {
+            EXPECT_EQ(e.confidence, 0.0) << c.name;
+            EXPECT_FALSE(e.note.empty()) << c.name;
+        }
+    }
+}
+
+TEST(FlowLag, BoundsThePairsAndDerivesTheSampleInterval) {
+    const Track t = harvest({"", 14, 2.0, 13, 0.25, true, false, 0.0, false, true});
+    FlowLagOptions options;
+    options.maxPairs = 300;
+    const FlowLagEstimate e = estimateFlowLag(t.x, t.y, t.value, options);
+    EXPECT_LE(e.pairs, 300u);
+    EXPECT_EQ(e.cost.size(), static_cast<std::size_t>(25 + 3 + 3));
+    EXPECT_EQ(e.firstShift, -3);
+    EXPECT_NEAR(e.pairRadius, 1.5 * 9.0, 1.0);  // about a swath and a half
+    // 2 m per sample at 4 m/s: every 0.5 s; no speeds: 1 s.
+    const std::vector<double> speeds(t.x.size(), 4.0);
+    EXPECT_NEAR(secondsPerSample(t.x, t.y, speeds), 0.5, 0.01);
+    EXPECT_EQ(secondsPerSample(t.x, t.y, {}), 1.0);
+}
