@@ -170,6 +170,30 @@ std::string csvField(std::string_view text) {
     return out + '"';
 }
 
+namespace {
+
+// The field's numbers' columns of a row; empty fields without them.
+void appendNumbers(std::string& row, const std::optional<FieldNumbers>& numbers) {
+    if (!numbers) {
+        row += std::string(12, ',');
+        return;
+    }
+    const FieldNumbers& r = *numbers;
+    row += ',' + plainNumber(r.swathMetres, 2) + ',' + (r.swathSet ? "yes" : "no");
+    for (double v :
+         {r.areaHectares, r.areaAcres, r.meanYield, r.meanTonnesPerHectare, r.totalBushels,
+          r.totalTonnes, r.standardMoisture, r.dryMeanYield, r.dryTotalBushels}) {
+        row += ',' + plainNumber(v, 3);
+    }
+    std::string notes;
+    for (const std::string& n : r.notes) {
+        notes += (notes.empty() ? "" : "; ") + n;
+    }
+    row += ',' + csvField(notes);
+}
+
+}  // namespace
+
 void writeSummaryCsv(std::ostream& out, std::span<const FieldSummary> fields) {
     std::string row = "set,points,kept,removed";
     for (const FilterInfo& f : kFilterInfo) {
@@ -186,7 +210,10 @@ void writeSummaryCsv(std::ostream& out, std::span<const FieldSummary> fields) {
         row += ',';
         row += t.option;
     }
-    row += ",overridden,note\r\n";
+    row +=
+        ",overridden,note,log,swath_m,swath_set,area_ha,area_ac,yield_mean_bu_ac,"
+        "yield_mean_t_ha,production_bu,production_t,standard_moisture_pct,"
+        "dry_yield_mean_bu_ac,dry_production_bu,numbers_note\r\n";
     out << row;
     for (const FieldSummary& f : fields) {
         row = csvField(f.setName) + ',' + std::to_string(f.points) + ',' + std::to_string(f.kept) +
@@ -217,8 +244,9 @@ void writeSummaryCsv(std::ostream& out, std::span<const FieldSummary> fields) {
                 }
             }
         }
-        row += ',' + csvField(overridden) + ',' + csvField(f.note) + "\r\n";
-        out << row;
+        row += ',' + csvField(overridden) + ',' + csvField(f.note) + ',' + csvField(f.log);
+        appendNumbers(row, f.numbers);
+        out << row << "\r\n";
     }
 }
 
