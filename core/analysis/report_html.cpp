@@ -325,11 +325,11 @@ std::string reportPageStart(std::string_view title) {
            "monitor's t/ac, as logged; Dens_lbbu lb/bu; Speed_MPH mph. The field's numbers are "
            "estimated from the track and the kept points. Maps: wheel or pinch to zoom, drag to "
            "pan, point at a dot for its values.</p>\n<script>window.VK_LOGS=[];</script>\n" +
-           reasonTableScript();
+           reasonTableScript() + kReportScript;
 }
 
 std::string reportPageEnd() {
-    return std::string(kReportScript) + "</body>\n</html>\n";
+    return "<script>VK_DONE();</script>\n</body>\n</html>\n";
 }
 
 std::string renderSection(const ReportSection& section) {

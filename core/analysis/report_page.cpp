@@ -10,7 +10,7 @@ header{padding:10px 20px;border-bottom:1px solid var(--line);display:flex;gap:16
 header h1{font-size:18px;margin:0}header nav a{margin-right:10px;color:#1f5f99}
 header label.common{font-size:13px;color:var(--muted);cursor:pointer}
 .units{margin:6px 20px 0;font-size:12px;color:var(--muted)}
-section.log{padding:12px 20px 20px;border-bottom:1px solid var(--line)}
+section.log{padding:12px 20px 20px;border-bottom:1px solid var(--line);content-visibility:auto;contain-intrinsic-size:auto 1100px}
 section.log h2{font-size:17px;margin:0 0 2px;overflow-wrap:anywhere}section.log h2 .logs{font-weight:400;color:var(--muted);font-size:14px}
 .sub{color:var(--muted);margin:0 0 8px;overflow-wrap:anywhere}.note{background:#fff4d6;border:1px solid #e8c55a;padding:6px 10px;margin:6px 0;overflow-wrap:anywhere}
 .grid{display:grid;grid-template-columns:minmax(0,1.6fr) minmax(300px,1fr);gap:16px;align-items:start}
@@ -46,6 +46,7 @@ code{font-size:12px}
 const char* const kReportScript = R"JS(<script>
 (function(){
 "use strict";
+document.body.setAttribute("data-maps-drawn","0");
 var logs=window.VK_LOGS||[],R=window.VK_REASONS||[],drawn=0,useCommon=false,common=null;
 function rgba(h){var v=parseInt(h.slice(1),16);return (255<<24|(v&255)<<16|(v>>8&255)<<8|v>>16)>>>0;}
 var CL=(window.VK_CLASSES||[]).map(rgba),RC=R.map(function(r){return rgba(r.colour);}),NOV=rgba(window.VK_NOVALUE||"#00e5ff");
@@ -71,7 +72,7 @@ function decode(L){
   L.d={X:X,Y:Y,idx:idx,cols:cols,mask:mask,first:first,start:start,order:order,cls:new Uint8Array(n)};
   classify(L);
 }
-function breaksOf(L){return useCommon&&common?common:L.breaks;}
+function breaksOf(L){if(useCommon&&!common)common=commonBreaks();return useCommon&&common?common:L.breaks;}
 // Kept points by their yield's class (255: no finite yield); removed points are drawn by reason.
 function classify(L){
   var d=L.d;if(!d)return;var b=breaksOf(L),y=d.cols[0],n=L.n;
@@ -193,24 +194,26 @@ function commonBreaks(){
   var out=[];for(var k=1;k<7;k++){var a=lo,b=hi;for(var it=0;it<60;it++){var c=(a+b)/2;if(F(c)<k/7)a=c;else b=c;}out.push(b);}
   return out;
 }
-var nav=document.getElementById("nav");
-logs.forEach(function(L){
+var nav=document.getElementById("nav"),io=null;
+if("IntersectionObserver" in window)io=new IntersectionObserver(function(es){es.forEach(function(e){var L=e.target.vkLog;L.visible=e.isIntersecting;if(e.isIntersecting&&!L.drawn)safe(function(){draw(L);});});},{rootMargin:"200px 0px"});
+// Each section's map is taken as its data arrives, so the first maps are drawn while the rest
+// of a long page is still loading.
+function add(L){
   L.sec=document.getElementById("log-"+L.id);L.cv=document.getElementById("map-"+L.id);
   L.tip=L.sec.querySelector(".tip");L.v={k:1,cx:L.w/2,cy:L.h/2};L.showRemoved=true;L.showGrid=false;
-  L.reasonOn=new Uint8Array(16).fill(1);wire(L);
+  L.reasonOn=new Uint8Array(16).fill(1);wire(L);common=null;
   var a=document.createElement("a");a.href="#log-"+L.id;a.textContent=L.name;nav.appendChild(a);
-});
+  if(io){L.cv.vkLog=L;io.observe(L.cv);}else safe(function(){draw(L);});
+  if(useCommon){classify(L);legend(L);}
+}
+logs.forEach(function(L){safe(function(){add(L);});});
+logs.push=function(L){Array.prototype.push.call(logs,L);safe(function(){add(L);});};
+window.VK_DONE=function(){document.body.setAttribute("data-page-done","1");};
 var cc=document.getElementById("common-classes");
 if(cc)cc.addEventListener("change",function(){useCommon=cc.checked;if(useCommon&&!common)common=commonBreaks();
+  logs.forEach(function(L){L.gimg=null;});
   logs.forEach(function(L){classify(L);legend(L);if(L.drawn&&L.visible!==false)redraw(L);});
   document.body.setAttribute("data-classes",useCommon&&common?"common":"field");});
-document.body.setAttribute("data-maps-drawn","0");
-safe(function(){
-  if("IntersectionObserver" in window){
-    var io=new IntersectionObserver(function(es){es.forEach(function(e){var L=e.target.vkLog;L.visible=e.isIntersecting;if(e.isIntersecting&&!L.drawn)safe(function(){draw(L);});});},{rootMargin:"200px 0px"});
-    logs.forEach(function(L){L.cv.vkLog=L;io.observe(L.cv);});
-  }else logs.forEach(draw);
-});
 var timer=0;window.addEventListener("resize",function(){clearTimeout(timer);timer=setTimeout(function(){logs.forEach(function(L){if(L.drawn&&L.visible!==false)safe(function(){draw(L);});});},120);});
 })();
 </script>
