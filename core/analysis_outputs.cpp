@@ -113,10 +113,9 @@ MergedLogs mergeLogs(const MergedAnalysis& merged) {
 
 void AnalysisOutputs::mergedDone(const LogOutcome& outcome) {
     const MergedAnalysis& merged = *outcome.merged;
-    if (&merged == lastMerged_) {
+    if (!mergedDone_.insert(&merged).second) {
         return;  // the set's rows and section went with its first log
     }
-    lastMerged_ = &merged;
     const std::string setName = toUtf8(pathText(outcome.basePath.filename()));
     const MergedLogs m = mergeLogs(merged);
     analysis::FieldSummary whole = analysis::summarizeField(setName, m.points, m.cleaning);

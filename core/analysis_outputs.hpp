@@ -7,6 +7,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -69,7 +70,7 @@ class AnalysisOutputs {
     // back, or dropped at the end).
     std::mutex mutex_;
     std::map<const AnalysedLog*, Prepared> prepared_;
-    const MergedAnalysis* lastMerged_ = nullptr;  // the merged set whose rows were added last
+    std::set<const MergedAnalysis*> mergedDone_;  // the merged sets whose rows were added
 };
 
 }  // namespace vornakite

@@ -82,10 +82,11 @@ void numbersOf(AnalysedLog& log, const analysis::LogNumbersOptions& options) {
     log.numbers = analysis::logNumbers(log.points, log.cleaning, log.crop, options);
 }
 
-// The cleaning line, ending with the field's numbers.
+// The cleaning line, ending with the field's numbers when the log was judged (a log too small
+// to judge is too small for them).
 std::string lineWithNumbers(const AnalysedLog& log) {
     std::string line = analysis::cleaningLine(log.cleaning);
-    if (log.numbers) {
+    if (log.numbers && log.cleaning.judged()) {
         line += "; " + analysis::numbersLineText(log.numbers->numbers);
     }
     return line;
