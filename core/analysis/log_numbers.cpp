@@ -3,19 +3,52 @@
 #include <cmath>
 
 #include "analysis/format.hpp"
+#include "analysis/geo.hpp"
 #include "analysis/utm.hpp"
 
 namespace vornakite::analysis {
+
+namespace {
+
+// Metres east and north of the median position on the ellipsoid's radii of curvature there
+// (WGS 84): over a field the lengths are those of the UTM projection to a few parts in 10^5,
+// at a small part of its cost.
+ProjectedTrack localTrack(std::span<const YieldPoint> points) {
+    constexpr double kPi = 3.14159265358979323846, kA = 6378137.0,
+                     kE2 = 0.00669437999014132;  // WGS 84 semi-major axis, eccentricity squared
+    const LocalProjection centre = LocalProjection::around(points);
+    const double phi = centre.centreLat() * kPi / 180.0, s = std::sin(phi);
+    const double w = 1.0 - kE2 * s * s;
+    const double kx = kA / std::sqrt(w) * std::cos(phi) * kPi / 180.0;
+    const double ky = kA * (1.0 - kE2) / (w * std::sqrt(w)) * kPi / 180.0;
+    ProjectedTrack t;
+    t.x.reserve(points.size());
+    t.y.reserve(points.size());
+    const double lon0 = centre.centreLon(), lat0 = centre.centreLat(), nan = std::nan("");
+    for (const YieldPoint& p : points) {
+        const bool valid = validPosition(p);
+        t.x.push_back(valid ? wrapLongitude(p.longitude - lon0) * kx : nan);
+        t.y.push_back(valid ? (p.latitude - lat0) * ky : nan);
+    }
+    return t;
+}
+
+}  // namespace
 
 LogNumbers logNumbers(std::span<const YieldPoint> points, std::span<const std::uint8_t> kept,
                       std::string_view crop, const LogNumbersOptions& options,
                       std::span<const std::uint8_t> onPass) {
     const std::size_t n = points.size();
-    const ProjectedTrack track = projectTrack(points);
-    std::vector<double> yield(n), moisture(n);
-    for (std::size_t i = 0; i < n; ++i) {
-        yield[i] = points[i].yield;
-        moisture[i] = points[i].moisture;
+    // The field's numbers in metres on the ground around its centre; the surface, when asked
+    // for, in the field's UTM zone.
+    const ProjectedTrack track =
+        options.gridCellMetres > 0.0 ? projectTrack(points) : localTrack(points);
+    std::vector<double> yield, moisture;
+    yield.reserve(n);
+    moisture.reserve(n);
+    for (const YieldPoint& p : points) {
+        yield.push_back(p.yield);
+        moisture.push_back(p.moisture);
     }
     const double groundPerUnit = 1.0 / track.scale;
     // The seam for the filters' own pass flags: used when given.
