@@ -188,8 +188,8 @@ int main(int argc, char** argv) {
     for (std::size_t a = 0; a < args.size(); a += 2) {
         const vornakite::YieldLog log = vornakite::readYieldLog(args[a]);
         const Truth truth = evaluation::readTruth(args[a + 1], log.points.size());
-        const std::vector<std::string>& kind = truth.kind;
         const CleaningResult r = cleanPoints(log.points);
+        const std::vector<std::string> kind = evaluation::recordKinds(log.points, truth, r);
         listMisses(misses, args[a], log, kind, r);
         Tally logClean, logErrors, logNatural;
         for (std::size_t i = 0; i < kind.size(); ++i) {

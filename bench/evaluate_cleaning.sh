@@ -78,11 +78,11 @@ echo
 echo "Recall per kind:"
 echo
 printf "| variant |"
-for kind in carryover turn delay headland stop jump spike dip zero speed moisture nofix duplicate; do
+for kind in carryover turn delay headland stop jump spike dip zero speed moisture nofix duplicate misplaced; do
     printf " %s |" "$kind"
 done
 printf "\n|---|"
-for _ in $(seq 13); do printf -- "---:|"; done
+for _ in $(seq 14); do printf -- "---:|"; done
 printf "\n"
 cat "$rows/kinds.md"
 echo

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "analysis/cleaning.hpp"
+#include "analysis/passes.hpp"
 #include "model/yield_point.hpp"
 
 namespace vornakite::analysis::detail {
@@ -25,10 +26,12 @@ struct Cleaner {
     void takeSamples();    // the samples the thresholds are taken from
     void positions();      // position_filters.cpp: the track projected to metres
     void jumps();          // JMP
-    void pointFilters();   // point_filters.cpp: SLOW, SPD, DSPD, ZERO, YLD, MST, MSO
     void dropJumps();      // position_filters.cpp: the track without the jumps
-    void passEnds();       // pass_ends.cpp: END
+    void undoLag();        // lag_filters.cpp: the lags found and undone, NOV
+    void pointFilters();   // point_filters.cpp: SLOW, SPD, DSPD, ZERO, YLD, MST, MSO
+    void passEnds();       // pass_ends.cpp: END; off_pass.cpp: TRN
     void localOutliers();  // local_outliers.cpp: LOC
+    void offPass(const TrackPasses& t);  // off_pass.cpp: TRN and the points on a pass
 
     bool on(Filter f) const { return (opt_.enabled & bit(f)) != 0; }
     FilterMask bitIfOn(Filter f) const { return on(f) ? bit(f) : FilterMask{0}; }
@@ -39,6 +42,9 @@ struct Cleaner {
     double threshold(std::string_view option, double automaticValue) const;
     double use(std::string_view option, double automaticValue);
     std::vector<double>& scratch();
+    // A record's yield and moisture as the filters judge them: with the lag undone.
+    double yieldOf(std::size_t i) const { return r_.lag.yieldAt(p_, i); }
+    double moistureOf(std::size_t i) const { return r_.lag.moistureAt(p_, i); }
 
     std::span<const YieldPoint> p_;
     std::size_t n_;
@@ -62,6 +68,8 @@ struct Cleaner {
     double medianYield_ = 0.0;
     double yieldNoise_ = 0.0;   // sample-to-sample standard deviation of the yield
     double medianSpeed_ = 0.0;  // mph
+    double interval_ = 1.0;     // seconds per sample
+    double swath_ = 0.0;        // metres between passes side by side; 0: unknown
 };
 
 }  // namespace vornakite::analysis::detail

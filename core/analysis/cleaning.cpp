@@ -146,14 +146,14 @@ void Cleaner::takeSamples() {
     double previous = 0.0;
     for (std::size_t i = 0; i < n_; ++i) {
         const YieldPoint& p = p_[i];
-        const bool positive = std::isfinite(p.yield) && p.yield > 0.0;
+        const double v = yieldOf(i), m = moistureOf(i);
+        const bool positive = std::isfinite(v) && v > 0.0;
         speeds.offer(std::isfinite(p.speed) && p.speed > 0.0, p.speed);
-        yields.offer(positive, p.yield);
-        diffs.offer(positive && previousPositive, p.yield - previous);
-        moistures.offer(moisture && p.moisture >= moistureLo && p.moisture <= moistureHi,
-                        p.moisture);
+        yields.offer(positive, v);
+        diffs.offer(positive && previousPositive, v - previous);
+        moistures.offer(moisture && m >= moistureLo && m <= moistureHi, m);
         previousPositive = positive;
-        previous = p.yield;
+        previous = v;
     }
 }
 
@@ -165,15 +165,16 @@ void Cleaner::run() {
         r_.kept = n_;
         return;
     }
-    takeSamples();
     positions();
     jumps();
-    pointFilters();
     dropJumps();
+    undoLag();
+    takeSamples();
+    pointFilters();
     passEnds();
     localOutliers();
 
-    std::array<std::size_t, std::size_t{1} << kFilterCount> masks{};
+    std::vector<std::size_t> masks(std::size_t{1} << kFilterCount);
     for (std::size_t i = 0; i < n_; ++i) {
         ++masks[r_.flags[i]];
     }

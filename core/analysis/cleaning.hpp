@@ -7,6 +7,7 @@
 
 #include <array>
 #include <cstddef>
+#include <cstdint>
 #include <span>
 #include <string>
 #include <string_view>
@@ -24,6 +25,40 @@ struct ThresholdUsed {
     bool automatic;
 };
 
+// The grain-flow lag as it was found and undone: the value logged at sample t belongs to the
+// position of sample t - d. Record i of the clean and removed sets keeps sample i's position
+// and speed; its yield, weight and density are those logged at i + flow, its moisture that
+// logged at i + moisture, within the same gap-free stretch of the log. The yield is the grain
+// flow over the speed: moved, it is divided by the speed at its new position instead of the
+// speed it was logged at (both floored at 0.5 mph).
+struct LagShift {
+    LagSetting::Mode flowMode = LagSetting::Mode::Auto, moistureMode = LagSetting::Mode::Auto;
+    bool flowFound = false, moistureFound = false;  // estimated (or set)
+    int flow = 0, moisture = 0;                     // samples applied; 0: none
+    double flowConfidence = 0.0, moistureConfidence = 0.0;
+    bool moistureFollowsFlow = false;  // its own not found: the flow lag used
+    std::string flowNote;              // why no flow lag was found
+    // Per point: how many samples after it its gap-free stretch goes on, at most 255; empty
+    // when nothing moves.
+    std::vector<std::uint8_t> room;
+
+    static constexpr std::size_t kNone = static_cast<std::size_t>(-1);
+    bool moves() const { return !room.empty(); }
+    // The sample whose values record i holds, moved by d samples; kNone past the log's end or
+    // beyond a gap.
+    std::size_t source(std::size_t i, int d) const {
+        if (room.empty() || d <= 0) {
+            return i;
+        }
+        return static_cast<int>(room[i]) >= d ? i + static_cast<std::size_t>(d) : kNone;
+    }
+    // Record i's yield and moisture; NaN where it has none of its own.
+    double yieldAt(std::span<const YieldPoint> points, std::size_t i) const;
+    double moistureAt(std::span<const YieldPoint> points, std::size_t i) const;
+    // Record i as the clean and removed sets hold it.
+    YieldPoint record(std::span<const YieldPoint> points, std::size_t i) const;
+};
+
 struct CleaningResult {
     std::vector<FilterMask> flags;                    // per point; 0 = kept
     std::array<std::size_t, kFilterCount> flagged{};  // points each filter flagged
@@ -34,6 +69,10 @@ struct CleaningResult {
     std::string note;
     // Filters that could not run on this log, and a cleaning that removes half the points.
     std::vector<std::string> warnings;
+    LagShift lag;  // the lag undone before judging the values
+    // Per point, 1 when it was logged on a pass (not in a turn, a transit or beyond the
+    // passes); empty when the log was not judged.
+    std::vector<std::uint8_t> onPass;
 
     bool judged() const { return note.empty(); }
     bool isKept(std::size_t i) const { return flags[i] == 0; }

@@ -21,7 +21,8 @@ namespace {
 // The ramps at the ends of each pass of the track.
 class RampFinder {
   public:
-    RampFinder(Cleaner& c, double level, std::size_t scan) : c_(c), level_(level), scan_(scan) {}
+    RampFinder(Cleaner& c, double level, std::size_t scan, std::size_t dipReach)
+        : c_(c), level_(level), scan_(scan), dipReach_(dipReach) {}
 
     void pass(const Pass& p);
 
@@ -37,10 +38,12 @@ class RampFinder {
     }
     void startRamp(const Pass& p, double limit, std::size_t reach);
     void endRamp(const Pass& p, double limit, std::size_t reach);
+    void carryOverDip(const Pass& p, std::size_t lo, double limit);
 
     Cleaner& c_;
     double level_;
     std::size_t scan_;
+    std::size_t dipReach_;
     std::vector<double> values_;
 };
 
@@ -68,7 +71,10 @@ void RampFinder::pass(const Pass& p) {
 
 // The start: the window runs from the turn before the pass (after its last zero: the header was
 // still up) to `reach` points into the pass. Its low points before the first two good ones are
-// the ramp when one of them is deep.
+// the ramp when one of them is deep. A pass may also start high, with grain cut before the
+// turn, and dip towards nothing while the empty turn's flow arrives: when a point within the
+// lag's reach of the start falls below a third of the deep level and the yield recovers
+// after it, everything from the start through the recovery is flagged.
 void RampFinder::startRamp(const Pass& p, double limit, std::size_t reach) {
     const std::size_t a = p.begin;
     const double deep = 0.6 * limit;
@@ -91,7 +97,33 @@ void RampFinder::startRamp(const Pass& p, double limit, std::size_t reach) {
                 c_.flag(c_.track_[q], Filter::PassEnd);
             }
         }
+        if (!ramp) {
+            carryOverDip(p, lo, limit);
+        }
         break;
+    }
+}
+
+// The dip after a start that carries the previous pass's grain: a point below a third of the
+// deep level within `dipReach_` points of the pass start, then two good points. A dip that
+// does not recover within the pass is a low area and stays.
+void RampFinder::carryOverDip(const Pass& p, std::size_t lo, double limit) {
+    const double bottom = 0.2 * limit;
+    const std::size_t last = std::min(p.end - 1, p.begin + dipReach_);
+    std::size_t q = lo;
+    while (q < last && !rampable(q, bottom)) {
+        ++q;
+    }
+    if (q >= last) {
+        return;
+    }
+    for (std::size_t g = q + 1; g + 1 < p.end; ++g) {
+        if (good(g, limit) && good(g + 1, limit)) {
+            for (std::size_t k = lo; k < g; ++k) {
+                c_.flag(c_.track_[k], Filter::PassEnd);
+            }
+            return;
+        }
     }
 }
 
@@ -127,28 +159,36 @@ void RampFinder::endRamp(const Pass& p, double limit, std::size_t reach) {
 }  // namespace
 
 void Cleaner::passEnds() {
-    if (!on(Filter::PassEnd)) {
-        return;
-    }
-    const double relNoise = medianYield_ > 0.0 ? yieldNoise_ / medianYield_ : 0.0;
-    const double level = use("ramp-fraction", std::clamp(1.0 - 3.0 * relNoise, 0.6, 0.8));
-    // The sample interval is the distance covered per sample over the median speed; the scan
-    // covers 10 s.
-    double interval = 1.0;
-    if (trackStep_ > 0.0 && medianSpeed_ > 0.0) {
-        interval = trackStep_ / (medianSpeed_ * 0.44704);
-    }
-    const double scanned = use("ramp-samples", std::clamp(std::round(10.0 / interval), 4.0, 60.0));
-    const std::size_t scan = static_cast<std::size_t>(std::clamp(scanned, 0.0, kMostRampSamples));
     const std::size_t m = track_.size();  // the track without the jumps
-    if (m < kMinPointsToJudge || scan == 0) {
+    if (m < kMinPointsToJudge) {
         return;
     }
     // The heading is taken over at least 10 m, and over two steps.
     const TrackPasses t =
         findPasses(tx_, ty_, medianStep_ + jumpMetres_, std::max(10.0, 2.0 * medianStep_),
                    std::span<double>(scratch().data(), m));
-    RampFinder ramps(*this, level, scan);
+    offPass(t);
+    if (!on(Filter::PassEnd)) {
+        return;
+    }
+    const double relNoise = medianYield_ > 0.0 ? yieldNoise_ / medianYield_ : 0.0;
+    const double level = use("ramp-fraction", std::clamp(1.0 - 3.0 * relNoise, 0.6, 0.8));
+    // The scan covers 10 s.
+    const double scanned = use("ramp-samples", std::clamp(std::round(10.0 / interval_), 4.0, 60.0));
+    const std::size_t scan = static_cast<std::size_t>(std::clamp(scanned, 0.0, kMostRampSamples));
+    if (scan == 0) {
+        return;
+    }
+    // A carry-over dip is looked for as far as the lag reaches past the scan; with a lag that
+    // is not known (not found, or not undone), 20 s.
+    const LagShift& lag = r_.lag;
+    const double dipSeconds = lag.flowFound || lag.flowMode == LagSetting::Mode::Samples
+                                  ? 0.0
+                                  : 20.0;
+    const std::size_t dipReach = std::max(
+        scan, static_cast<std::size_t>(std::clamp(std::round(dipSeconds / interval_), 0.0,
+                                                  kMostRampSamples)));
+    RampFinder ramps(*this, level, scan, dipReach);
     for (const Pass& p : t.passes) {
         ramps.pass(p);
     }
