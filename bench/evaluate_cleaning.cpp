@@ -70,7 +70,8 @@ std::string topFilters(const Tally& t) {
     return out;
 }
 
-// Lists the missed samples of a kind (or the flagged ones of clean, wet and edge), for tuning.
+// Lists the missed records of a kind (or the flagged ones of clean, wet and edge), for tuning,
+// with the yields as the sets hold them.
 void listMisses(const std::string& misses, const std::string& name, const vornakite::YieldLog& log,
                 const std::vector<std::string>& kind, const CleaningResult& r) {
     for (std::size_t i = 0; i < kind.size() && !misses.empty(); ++i) {
@@ -78,7 +79,7 @@ void listMisses(const std::string& misses, const std::string& name, const vornak
         if (kind[i] == misses && wanted) {
             std::fprintf(stderr, "%s #%zu:", name.c_str(), i);
             for (std::size_t k = i >= 4 ? i - 4 : 0; k < i + 5 && k < kind.size(); ++k) {
-                std::fprintf(stderr, " %s%.1f/%.1f[%s]%s", k == i ? "*" : "", log.points[k].yield,
+                std::fprintf(stderr, " %s%.1f/%.1f[%s]%s", k == i ? "*" : "", r.lag.yieldAt(log.points, k),
                              log.points[k].speed, reasonText(r.flags[k]).c_str(),
                              kind[k].substr(0, 2).c_str());
             }

@@ -70,6 +70,9 @@ struct Cleaner {
     double medianSpeed_ = 0.0;  // mph
     double interval_ = 1.0;     // seconds per sample
     double swath_ = 0.0;        // metres between passes side by side; 0: unknown
+    // Where the flow lag is not undone, a lag known well enough to say how long a pass start
+    // carries grain cut before it (samples; 0: none).
+    double roughLag_ = 0.0;
 };
 
 }  // namespace vornakite::analysis::detail

@@ -29,8 +29,9 @@ struct ThresholdUsed {
 // position of sample t - d. Record i of the clean and removed sets keeps sample i's position
 // and speed; its yield, weight and density are those logged at i + flow, its moisture that
 // logged at i + moisture, within the same gap-free stretch of the log. The yield is the grain
-// flow over the speed: moved, it is divided by the speed at its new position instead of the
-// speed it was logged at (both floored at 0.5 mph).
+// flow over the speed: moved, it is divided by the pace at its new position instead of the pace
+// it was logged at (each the median of the speeds of five samples around it, at least 0.5 mph:
+// single speed readings jitter more than the combine's pace changes).
 struct LagShift {
     LagSetting::Mode flowMode = LagSetting::Mode::Auto, moistureMode = LagSetting::Mode::Auto;
     bool flowFound = false, moistureFound = false;  // estimated (or set)
@@ -41,6 +42,7 @@ struct LagShift {
     // Per point: how many samples after it its gap-free stretch goes on, at most 255; empty
     // when nothing moves.
     std::vector<std::uint8_t> room;
+    std::vector<float> scale;  // per point: the pace its yield was logged at over its own
 
     static constexpr std::size_t kNone = static_cast<std::size_t>(-1);
     bool moves() const { return !room.empty(); }

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstddef>
+#include <limits>
 #include <span>
 #include <vector>
 
@@ -65,6 +66,40 @@ std::vector<std::uint8_t> stretchRoom(const Cleaner& c) {
         }
     }
     return room;
+}
+
+// The pace at each sample: the median of the finite speeds of the five samples around it, at
+// least 0.5 mph (the floor a monitor divides by at a standstill).
+float paceAt(std::span<const YieldPoint> p, std::size_t i) {
+    float v[5];
+    int k = 0;
+    for (std::size_t j = i >= 2 ? i - 2 : 0; j <= i + 2 && j < p.size(); ++j) {
+        if (std::isfinite(p[j].speed)) {
+            v[k++] = static_cast<float>(p[j].speed);
+        }
+    }
+    if (k == 0) {
+        return std::numeric_limits<float>::quiet_NaN();
+    }
+    std::sort(v, v + k);
+    return std::max(0.5f, k % 2 == 1 ? v[k / 2] : 0.5f * (v[k / 2 - 1] + v[k / 2]));
+}
+
+// Per record, the pace its yield was logged at over the pace at its own position (1 where either
+// is unknown): the flow moved is divided by the pace it was cut at.
+std::vector<float> paceScale(std::span<const YieldPoint> p, const LagShift& lag) {
+    const std::size_t n = p.size();
+    std::vector<float> pace(n), scale(n, 1.0f);
+    for (std::size_t i = 0; i < n; ++i) {
+        pace[i] = paceAt(p, i);
+    }
+    for (std::size_t i = 0; i < n; ++i) {
+        const std::size_t s = lag.source(i, lag.flow);
+        if (s != LagShift::kNone && std::isfinite(pace[s]) && std::isfinite(pace[i])) {
+            scale[i] = pace[s] / pace[i];
+        }
+    }
+    return scale;
 }
 
 // The lag a setting asks for: estimated, none or given; `found` and the confidence set.
@@ -149,10 +184,17 @@ void Cleaner::undoLag() {
         lag.moisture = lag.flow;
         lag.moistureFollowsFlow = true;
     }
+    // Not undone, the flow lag still says how much of a pass start carries other grain: the
+    // moisture lag, the flow's neighbour on the same grain stream, tells it roughly.
+    if (lag.flow == 0 && estimateFlow && moistureEstimate.found &&
+        moistureEstimate.lagSamples >= 1.0) {
+        roughLag_ = moistureEstimate.lagSamples;
+    }
     if (lag.flow == 0 && lag.moisture == 0) {
         return;
     }
     lag.room = stretchRoom(*this);
+    lag.scale = paceScale(p_, lag);
     // The values now judged: the counts again, NAN of each record's own values, and NOV.
     positiveYields_ = positivePairs_ = finiteMoistures_ = plausibleMoistures_ = 0;
     const double moistureLo = opt_.moistureMin.value_or(5.0);

@@ -1,8 +1,6 @@
 // A record of the clean and removed sets once the grain-flow lag is undone: the sample's own
 // position and speed, the yield, weight and density logged the flow lag later, the moisture
 // logged the moisture lag later.
-#include <algorithm>
-#include <cmath>
 #include <limits>
 
 #include "analysis/cleaning.hpp"
@@ -11,18 +9,6 @@ namespace vornakite::analysis {
 namespace {
 
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
-// The speed a monitor divides by at a standstill, mph.
-constexpr double kFloorMph = 0.5;
-
-// Yield is the grain flow over the speed: the yield logged at `from` divided again by the speed
-// at `to`, where the grain was cut. Unscaled when either speed is unknown.
-double moved(const YieldPoint& from, const YieldPoint& to) {
-    if (!std::isfinite(from.speed) || !std::isfinite(to.speed) || from.speed < 0.0 ||
-        to.speed < 0.0) {
-        return from.yield;
-    }
-    return from.yield * std::max(from.speed, kFloorMph) / std::max(to.speed, kFloorMph);
-}
 
 }  // namespace
 
@@ -31,7 +17,7 @@ double LagShift::yieldAt(std::span<const YieldPoint> points, std::size_t i) cons
     if (s == i) {
         return points[i].yield;
     }
-    return s == kNone ? kNaN : moved(points[s], points[i]);
+    return s == kNone ? kNaN : points[s].yield * static_cast<double>(scale[i]);
 }
 
 double LagShift::moistureAt(std::span<const YieldPoint> points, std::size_t i) const {
@@ -48,7 +34,7 @@ YieldPoint LagShift::record(std::span<const YieldPoint> points, std::size_t i) c
     if (s == kNone) {
         r.yield = r.weight = r.density = kNaN;
     } else if (s != i) {
-        r.yield = moved(points[s], points[i]);
+        r.yield = points[s].yield * static_cast<double>(scale[i]);
         r.weight = points[s].weight;
         r.density = points[s].density;
     }

@@ -22,6 +22,8 @@ constexpr std::uint32_t kEnd = 0xFFFFFFFFu;
 // it lies this close to the line (or three steps, whichever is more).
 constexpr double kLineCos = 0.966;  // 15 degrees
 constexpr double kLineMetres = 1.0;
+// Slower than this share of the log's median speed is the pace of a turn.
+constexpr double kTurnPace = 0.85;
 
 // The pass's line: a point on it and its unit direction, from the middle half of its points.
 struct Line {
@@ -51,9 +53,15 @@ bool onLine(const Cleaner& c, const Line& l, std::size_t from, std::size_t to, d
     return s > 0.0 && along >= kLineCos * s && off <= tolerance;
 }
 
-// Marks the points of each pass, and the turn points on either side that continue its line.
+// Marks the points of each pass, and the turn points on either side that continue its line at
+// the pace of harvest (turns are driven slower).
 void markPasses(const Cleaner& c, const TrackPasses& t, std::vector<std::uint8_t>& on) {
     const double tolerance = std::max(kLineMetres, 3.0 * c.medianStep_);
+    const double slower = kTurnPace * c.medianSpeed_;
+    auto continues = [&](const Line& l, std::size_t from, std::size_t to) {
+        const double speed = c.p_[c.track_[to]].speed;
+        return !(speed < slower) && onLine(c, l, from, to, tolerance);
+    };
     for (const Pass& p : t.passes) {
         std::fill(on.begin() + static_cast<std::ptrdiff_t>(p.begin),
                   on.begin() + static_cast<std::ptrdiff_t>(p.end), std::uint8_t{1});
@@ -61,11 +69,10 @@ void markPasses(const Cleaner& c, const TrackPasses& t, std::vector<std::uint8_t
         if (!l.valid) {
             continue;
         }
-        for (std::size_t k = p.end; k < p.turnAfter && onLine(c, l, k - 1, k, tolerance); ++k) {
+        for (std::size_t k = p.end; k < p.turnAfter && continues(l, k - 1, k); ++k) {
             on[k] = 1;
         }
-        for (std::size_t k = p.begin; k > p.turnBefore && onLine(c, l, k, k - 1, tolerance);
-             --k) {
+        for (std::size_t k = p.begin; k > p.turnBefore && continues(l, k, k - 1); --k) {
             on[k - 1] = 1;
         }
     }

@@ -21,8 +21,9 @@ namespace {
 // The ramps at the ends of each pass of the track.
 class RampFinder {
   public:
-    RampFinder(Cleaner& c, double level, std::size_t scan, std::size_t dipReach)
-        : c_(c), level_(level), scan_(scan), dipReach_(dipReach) {}
+    RampFinder(Cleaner& c, double level, std::size_t scan, std::size_t dipReach,
+               std::size_t smear)
+        : c_(c), level_(level), scan_(scan), dipReach_(dipReach), smear_(smear) {}
 
     void pass(const Pass& p);
 
@@ -44,6 +45,7 @@ class RampFinder {
     double level_;
     std::size_t scan_;
     std::size_t dipReach_;
+    std::size_t smear_;
     std::vector<double> values_;
 };
 
@@ -71,7 +73,9 @@ void RampFinder::pass(const Pass& p) {
 
 // The start: the window runs from the turn before the pass (after its last zero: the header was
 // still up) to `reach` points into the pass. Its low points before the first two good ones are
-// the ramp when one of them is deep. A pass may also start high, with grain cut before the
+// the ramp when one of them is deep, or, once a lag is undone, when they end within `smear_`
+// points of the start: the sensor's response mixes a few seconds of flow, so that the first
+// values put back in place still hold some of the empty turn's. A pass may also start high, with grain cut before the
 // turn, and dip towards nothing while the empty turn's flow arrives: when a point within the
 // lag's reach of the start falls below a third of the deep level and the yield recovers
 // after it, everything from the start through the recovery is flagged.
@@ -88,7 +92,7 @@ void RampFinder::startRamp(const Pass& p, double limit, std::size_t reach) {
         if (!good(g, limit) || !good(g + 1, limit)) {
             continue;
         }
-        bool ramp = false;
+        bool ramp = g <= a + smear_;
         for (std::size_t q = lo; q < g; ++q) {
             ramp = ramp || rampable(q, deep);
         }
@@ -143,7 +147,7 @@ void RampFinder::endRamp(const Pass& p, double limit, std::size_t reach) {
         if (!good(h, limit) || !good(h - 1, limit)) {
             continue;
         }
-        bool ramp = false;
+        bool ramp = h + 1 + smear_ >= b;
         for (std::size_t q = h + 1; q < hi; ++q) {
             ramp = ramp || rampable(q, deep);
         }
@@ -153,6 +157,41 @@ void RampFinder::endRamp(const Pass& p, double limit, std::size_t reach) {
             }
         }
         break;
+    }
+}
+
+// The unit direction of a pass, from its first to its last point; false when it is too short.
+bool direction(const Cleaner& c, const Pass& p, double& ux, double& uy) {
+    const double dx = c.tx_[p.end - 1] - c.tx_[p.begin], dy = c.ty_[p.end - 1] - c.ty_[p.begin];
+    const double d = std::sqrt(dx * dx + dy * dy);
+    if (p.end - p.begin < 3 || !(d > 0.0)) {
+        return false;
+    }
+    ux = dx / d;
+    uy = dy / d;
+    return true;
+}
+
+// With a flow lag that is not undone, the first `carried` points of a pass after a headland turn
+// (the previous pass driven the other way) or a gap log grain cut before the pass: the previous
+// pass's, the turn's, or none.
+void carriedStarts(Cleaner& c, const TrackPasses& t, std::size_t carried) {
+    double px = 0.0, py = 0.0;
+    bool previous = false;
+    for (const Pass& p : t.passes) {
+        double ux = 0.0, uy = 0.0;
+        if (!direction(c, p, ux, uy)) {
+            continue;
+        }
+        const bool turned = previous && ux * px + uy * py < 0.0;
+        if (turned || (p.begin > 0 && t.gapBefore[p.begin] != 0)) {
+            for (std::size_t k = p.begin; k < std::min(p.end, p.begin + carried); ++k) {
+                c.flag(c.track_[k], Filter::PassEnd);
+            }
+        }
+        px = ux;
+        py = uy;
+        previous = true;
     }
 }
 
@@ -188,9 +227,18 @@ void Cleaner::passEnds() {
     const std::size_t dipReach = std::max(
         scan, static_cast<std::size_t>(std::clamp(std::round(dipSeconds / interval_), 0.0,
                                                   kMostRampSamples)));
-    RampFinder ramps(*this, level, scan, dipReach);
+    // Once a lag is undone, the response's mixing leaves the first and last 3 s of a pass low.
+    const std::size_t smear =
+        lag.flow > 0 ? std::max<std::size_t>(
+                           2, static_cast<std::size_t>(std::clamp(std::ceil(3.0 / interval_), 0.0,
+                                                                  kMostRampSamples)))
+                     : 0;
+    RampFinder ramps(*this, level, scan, dipReach, smear);
     for (const Pass& p : t.passes) {
         ramps.pass(p);
+    }
+    if (roughLag_ > 0.0) {
+        carriedStarts(*this, t, static_cast<std::size_t>(std::ceil(roughLag_ + 1.0 / interval_)));
     }
 }
 
