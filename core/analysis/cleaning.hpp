@@ -25,6 +25,16 @@ struct ThresholdUsed {
     bool automatic;
 };
 
+// The lags found (or set) for a log, as its line, summary row and report give them.
+struct LagFound {
+    LagSetting::Mode flowMode = LagSetting::Mode::Auto, moistureMode = LagSetting::Mode::Auto;
+    bool flowFound = false, moistureFound = false;  // estimated (or set)
+    int flow = 0, moisture = 0;                     // samples undone; 0: none
+    double flowConfidence = 0.0, moistureConfidence = 0.0;
+    bool moistureFollowsFlow = false;  // its own not found: the flow lag used
+    std::string flowNote;              // why no flow lag was found
+};
+
 // The grain-flow lag as it was found and undone: the value logged at sample t belongs to the
 // position of sample t - d. Record i of the clean and removed sets keeps sample i's position
 // and speed; its yield, weight and density are those logged at i + flow, its moisture that
@@ -32,13 +42,7 @@ struct ThresholdUsed {
 // flow over the speed: moved, it is divided by the pace at its new position instead of the pace
 // it was logged at (each the median of the speeds of five samples around it, at least 0.5 mph:
 // single speed readings jitter more than the combine's pace changes).
-struct LagShift {
-    LagSetting::Mode flowMode = LagSetting::Mode::Auto, moistureMode = LagSetting::Mode::Auto;
-    bool flowFound = false, moistureFound = false;  // estimated (or set)
-    int flow = 0, moisture = 0;                     // samples applied; 0: none
-    double flowConfidence = 0.0, moistureConfidence = 0.0;
-    bool moistureFollowsFlow = false;  // its own not found: the flow lag used
-    std::string flowNote;              // why no flow lag was found
+struct LagShift : LagFound {
     // Per point: how many samples after it its gap-free stretch goes on, at most 255; empty
     // when nothing moves.
     std::vector<std::uint8_t> room;

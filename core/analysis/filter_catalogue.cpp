@@ -144,6 +144,32 @@ std::string reasonText(FilterMask mask) {
     return out;
 }
 
+std::string lagText(const LagFound& lag) {
+    using Mode = LagSetting::Mode;
+    std::string s = "flow lag ";
+    if (lag.flowMode == Mode::Off) {
+        s += "off";
+    } else if (!lag.flowFound) {
+        s += "not found";
+    } else {
+        s += std::to_string(lag.flow) + " samples (" +
+             (lag.flowMode == Mode::Samples ? std::string("set")
+                                            : "confidence " + fixedNumber(lag.flowConfidence, 2)) +
+             ")";
+    }
+    s += ", moisture lag ";
+    if (lag.moistureMode == Mode::Off) {
+        s += "off";
+    } else if (lag.moistureFollowsFlow) {
+        s += std::to_string(lag.moisture) + " (the flow's)";
+    } else if (!lag.moistureFound) {
+        s += "not found";
+    } else {
+        s += std::to_string(lag.moisture) + (lag.moistureMode == Mode::Samples ? " (set)" : "");
+    }
+    return s;
+}
+
 std::string cleaningLine(const CleaningResult& result) {
     const std::size_t total = result.kept + result.removed;
     if (!result.judged()) {
@@ -167,6 +193,7 @@ std::string cleaningLine(const CleaningResult& result) {
             }
         }
     }
+    line += "; " + lagText(result.lag);
     for (const std::string& w : result.warnings) {
         line += "; " + w;
     }

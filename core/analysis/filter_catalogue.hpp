@@ -120,10 +120,16 @@ FilterMask parseFilterCodes(std::string_view codes);
 std::string reasonText(FilterMask mask);
 
 struct CleaningResult;  // analysis/cleaning.hpp
+struct LagFound;
+
+// The lags of a judged log as the cleaning line gives them: "flow lag 13 samples (confidence
+// 0.91), moisture lag 11"; "flow lag not found, moisture lag not found"; "(set)", "off", and "11
+// (the flow's)" for a moisture lag that follows the flow's.
+std::string lagText(const LagFound& lag);
 
 // The line printed per log: "Cleaning: kept 9412 of 10000 points (94.1%); removed 588, by filter:
-// ZERO 320, END 140, LOC 60" (a point can count under several filters), then any warnings; or
-// why nothing was removed. Plain ASCII, no thousands separators.
+// ZERO 320, END 140, LOC 60" (a point can count under several filters), then the lags (lagText),
+// then any warnings; or why nothing was removed. Plain ASCII, no thousands separators.
 std::string cleaningLine(const CleaningResult& result);
 
 }  // namespace vornakite::analysis

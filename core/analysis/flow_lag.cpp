@@ -17,6 +17,9 @@ constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 // Fewer pairs than this, or a minimum shallower or less certain than this, is no lag found.
 constexpr std::size_t kMinPairs = 100;
 constexpr double kMinDepth = 0.05;
+// Below this median mismatch (squared relative difference of neighbours on opposite passes,
+// 0.5 % on average) the values hardly vary: a minimum is the noise's or a pattern of the sensor's.
+constexpr double kMinCost = 0.005 * 0.005;
 constexpr double kMinSignificance = 2.0;  // depth / the depth of chance
 constexpr double kMaxUncertainty = 1.0;   // samples
 // The significance at which it adds nothing more to the confidence.
@@ -260,6 +263,7 @@ void judge(FlowLagEstimate& e, const Curves& curves, double chance, std::size_t 
         return;
     }
     e.depth = depthAt(c, best);
+    const double middle = median(finite);
     const std::size_t lo = best > fit ? best - fit : 0, hi = std::min(shifts - 1, best + fit);
     const double v = vertex(c, lo, hi);
     std::vector<double> vertices;
@@ -279,7 +283,7 @@ void judge(FlowLagEstimate& e, const Curves& curves, double chance, std::size_t 
         e.note = "the mismatch is lowest beyond the longest lag searched";
     } else if (e.lagSamples < -2.0) {
         e.note = "the mismatch is lowest below a lag of 0";
-    } else if (e.depth < kMinDepth) {
+    } else if (e.depth < kMinDepth || middle < kMinCost) {
         e.note = "no clear minimum: the field varies too little along the passes";
     } else if (e.significance < kMinSignificance) {
         e.note = "no clear minimum: no deeper than chance would give these values";

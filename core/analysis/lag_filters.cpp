@@ -9,6 +9,7 @@
 #include <cmath>
 #include <cstddef>
 #include <limits>
+#include <utility>
 #include <span>
 #include <vector>
 
@@ -81,7 +82,11 @@ float paceAt(std::span<const YieldPoint> p, std::size_t i) {
     if (k == 0) {
         return std::numeric_limits<float>::quiet_NaN();
     }
-    std::sort(v, v + k);
+    for (int a = 1; a < k; ++a) {  // five values at most: an insertion sort
+        for (int b = a; b > 0 && v[b] < v[b - 1]; --b) {
+            std::swap(v[b], v[b - 1]);
+        }
+    }
     return std::max(0.5f, k % 2 == 1 ? v[k / 2] : 0.5f * (v[k / 2 - 1] + v[k / 2]));
 }
 
