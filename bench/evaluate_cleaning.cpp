@@ -79,9 +79,9 @@ void listMisses(const std::string& misses, const std::string& name, const vornak
         if (kind[i] == misses && wanted) {
             std::fprintf(stderr, "%s #%zu:", name.c_str(), i);
             for (std::size_t k = i >= 4 ? i - 4 : 0; k < i + 5 && k < kind.size(); ++k) {
-                std::fprintf(stderr, " %s%.1f/%.1f[%s]%s", k == i ? "*" : "", r.lag.yieldAt(log.points, k),
-                             log.points[k].speed, reasonText(r.flags[k]).c_str(),
-                             kind[k].substr(0, 2).c_str());
+                std::fprintf(stderr, " %s%.1f/%.1f[%s]%s", k == i ? "*" : "",
+                             r.lag.yieldAt(log.points, k), log.points[k].speed,
+                             reasonText(r.flags[k]).c_str(), kind[k].substr(0, 2).c_str());
             }
             std::fprintf(stderr, "\n");
         }

@@ -25,8 +25,8 @@ struct Truth {
 Truth readTruth(const std::string& path, std::size_t samples);
 
 // The kinds the variant tables show, the lag model's first.
-inline constexpr const char* kLagKinds[] = {"carryover", "turn",  "delay",    "headland", "stop",
-                                            "jump",      "spike", "dip",      "zero",     "speed",
+inline constexpr const char* kLagKinds[] = {"carryover", "turn",  "delay",     "headland", "stop",
+                                            "jump",      "spike", "dip",       "zero",     "speed",
                                             "moisture",  "nofix", "duplicate", "misplaced"};
 
 // The kind of each record as the filters' sets hold it: record i keeps sample i's position and
@@ -34,10 +34,11 @@ inline constexpr const char* kLagKinds[] = {"carryover", "turn",  "delay",    "h
 // Faults of the place (jump, nofix, duplicate, turn, headland, speed, a slow stop) are sample
 // i's; injected value faults (spike, dip, zero, moisture) are those of the sample the value came
 // from. On a log with true yields the rest is judged by the value against the crop's true yield
-// at the position (the median of the true yields within 2 samples): more than 30 % off is an error (named after the lag kind of either sample,
-// else "misplaced"), within 20 % it is the position's own kind (clean, wet, edge), between them
-// and without a value "minor"; where no flow lag was undone, a sample's lag kind (carry-over,
-// delay, stop) is its record's whatever its value. Without true yields (no lag model) a sample's kind is its record's.
+// at the position (the median of the true yields within 2 samples): more than 30 % off is an error
+// (named after the lag kind of either sample, else "misplaced"), within 20 % it is the position's
+// own kind (clean, wet, edge), between them and without a value "minor"; where no flow lag was
+// undone, a sample's lag kind (carry-over, delay, stop) is its record's whatever its value. Without
+// true yields (no lag model) a sample's kind is its record's.
 std::vector<std::string> recordKinds(std::span<const vornakite::YieldPoint> points,
                                      const Truth& truth,
                                      const vornakite::analysis::CleaningResult& result);

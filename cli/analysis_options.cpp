@@ -102,8 +102,8 @@ AnalysisParse parseFieldOption(FieldOptions& field, std::string_view name,
 // --flow-lag and --moisture-lag: "auto", "off" or a whole number of samples.
 bool parseLag(std::string_view text, analysis::LagSetting& lag) {
     if (text == "auto" || text == "off") {
-        lag.mode = text == "auto" ? analysis::LagSetting::Mode::Auto
-                                  : analysis::LagSetting::Mode::Off;
+        lag.mode =
+            text == "auto" ? analysis::LagSetting::Mode::Auto : analysis::LagSetting::Mode::Off;
         return true;
     }
     int samples = 0;

@@ -9,8 +9,8 @@
 #include <cmath>
 #include <cstddef>
 #include <limits>
-#include <utility>
 #include <span>
+#include <utility>
 #include <vector>
 
 #include "analysis/cleaner.hpp"
@@ -139,8 +139,7 @@ void agreeWithMoisture(FlowLagEstimate& flow, const FlowLagEstimate& moisture) {
         return;
     }
     flow.found = true;
-    flow.confidence = 0.5 * std::min(1.0, flow.significance / 6.0) *
-                      (1.0 - 0.2 * flow.uncertainty);
+    flow.confidence = 0.5 * std::min(1.0, flow.significance / 6.0) * (1.0 - 0.2 * flow.uncertainty);
     flow.note.clear();
 }
 

@@ -21,8 +21,7 @@ namespace {
 // The ramps at the ends of each pass of the track.
 class RampFinder {
   public:
-    RampFinder(Cleaner& c, double level, std::size_t scan, std::size_t dipReach,
-               std::size_t smear)
+    RampFinder(Cleaner& c, double level, std::size_t scan, std::size_t dipReach, std::size_t smear)
         : c_(c), level_(level), scan_(scan), dipReach_(dipReach), smear_(smear) {}
 
     void pass(const Pass& p);
@@ -75,10 +74,10 @@ void RampFinder::pass(const Pass& p) {
 // still up) to `reach` points into the pass. Its low points before the first two good ones are
 // the ramp when one of them is deep, or, once a lag is undone, when they end within `smear_`
 // points of the start: the sensor's response mixes a few seconds of flow, so that the first
-// values put back in place still hold some of the empty turn's. A pass may also start high, with grain cut before the
-// turn, and dip towards nothing while the empty turn's flow arrives: when a point within the
-// lag's reach of the start falls below a third of the deep level and the yield recovers
-// after it, everything from the start through the recovery is flagged.
+// values put back in place still hold some of the empty turn's. A pass may also start high, with
+// grain cut before the turn, and dip towards nothing while the empty turn's flow arrives: when a
+// point within the lag's reach of the start falls below a third of the deep level and the yield
+// recovers after it, everything from the start through the recovery is flagged.
 void RampFinder::startRamp(const Pass& p, double limit, std::size_t reach) {
     const std::size_t a = p.begin;
     const double deep = 0.6 * limit;
@@ -221,18 +220,17 @@ void Cleaner::passEnds() {
     // A carry-over dip is looked for as far as the lag reaches past the scan; with a lag that
     // is not known (not found, or not undone), 20 s.
     const LagShift& lag = r_.lag;
-    const double dipSeconds = lag.flowFound || lag.flowMode == LagSetting::Mode::Samples
-                                  ? 0.0
-                                  : 20.0;
-    const std::size_t dipReach = std::max(
-        scan, static_cast<std::size_t>(std::clamp(std::round(dipSeconds / interval_), 0.0,
-                                                  kMostRampSamples)));
+    const double dipSeconds =
+        lag.flowFound || lag.flowMode == LagSetting::Mode::Samples ? 0.0 : 20.0;
+    const std::size_t dipReach =
+        std::max(scan, static_cast<std::size_t>(
+                           std::clamp(std::round(dipSeconds / interval_), 0.0, kMostRampSamples)));
     // Once a lag is undone, the response's mixing leaves the first and last 3 s of a pass low.
     const std::size_t smear =
-        lag.flow > 0 ? std::max<std::size_t>(
-                           2, static_cast<std::size_t>(std::clamp(std::ceil(3.0 / interval_), 0.0,
-                                                                  kMostRampSamples)))
-                     : 0;
+        lag.flow > 0
+            ? std::max<std::size_t>(2, static_cast<std::size_t>(std::clamp(
+                                           std::ceil(3.0 / interval_), 0.0, kMostRampSamples)))
+            : 0;
     RampFinder ramps(*this, level, scan, dipReach, smear);
     for (const Pass& p : t.passes) {
         ramps.pass(p);

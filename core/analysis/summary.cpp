@@ -157,7 +157,8 @@ FieldSummary summarizeField(std::string setName, std::span<const YieldPoint> poi
         return out;
     };
     f.before = before.stats([&] {
-        return values([](std::size_t) { return true; }, [&](std::size_t i) { return points[i].yield; });
+        return values([](std::size_t) { return true; },
+                      [&](std::size_t i) { return points[i].yield; });
     });
     f.after = after.stats(
         [&] { return values(kept, [&](std::size_t i) { return lag.yieldAt(points, i); }); });
