@@ -91,7 +91,7 @@ void RampFinder::startRamp(const Pass& p, double limit, std::size_t reach) {
         if (!good(g, limit) || !good(g + 1, limit)) {
             continue;
         }
-        bool ramp = g <= a + smear_;
+        bool ramp = smear_ > 0 && g <= a + smear_;
         for (std::size_t q = lo; q < g; ++q) {
             ramp = ramp || rampable(q, deep);
         }
@@ -146,7 +146,7 @@ void RampFinder::endRamp(const Pass& p, double limit, std::size_t reach) {
         if (!good(h, limit) || !good(h - 1, limit)) {
             continue;
         }
-        bool ramp = h + 1 + smear_ >= b;
+        bool ramp = smear_ > 0 && h + 1 + smear_ >= b;
         for (std::size_t q = h + 1; q < hi; ++q) {
             ramp = ramp || rampable(q, deep);
         }

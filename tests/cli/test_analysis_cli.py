@@ -192,6 +192,24 @@ class CleanSets(AnalysisCase):
                     self.assertEqual(record[column], standard[i + lag][1][column])
         self.assertEqual(at, {"clean": len(clean), "removed": len(removed)})
 
+    def test_the_lags_can_be_set_or_switched_off(self):
+        log = self.field("lagged.Vornakite", 6, lag=5)
+        cases = [
+            (["--flow-lag", "off", "--moisture-lag", "off"], "flow lag off, moisture lag off"),
+            (["--flow-lag", "7"], "flow lag 7 samples (set), moisture lag 5"),
+            (["--flow-lag", "off", "--moisture-lag", "3"], "flow lag off, moisture lag 3 (set)"),
+        ]
+        for options, text in cases:
+            with self.subTest(options=options):
+                rc, out, err = self.run_converter("--clean", "--json", *options, log)
+                self.assertEqual((rc, err), (0, ""))
+                o = json.loads(out.splitlines()[0])
+                rc, out, err = self.run_converter("--clean", *options, log)
+                self.assertIn("; " + text + ";", self.cleaning_lines(out)[0])
+                flow = [int(g) for g in re.findall(r"flow lag (\d+)", text)]
+                self.assertEqual(o["flow_lag"], flow[0] if flow else None)
+                self.assertIsNone(o["flow_lag_confidence"] if flow or "off" in text else None)
+
     def test_a_log_the_filters_cannot_judge_is_converted_with_every_point_kept(self):
         log = self.write_log("few.Vornakite", log_text("A", "B", "C", samples=5))
         rc, out, _ = self.run_converter("--clean", log)
@@ -480,6 +498,10 @@ class Usage(AnalysisCase):
             (["--grid", "-2", log], "invalid value for --grid: -2"),
             (["--grid", "0", log], "invalid value for --grid: 0"),
             ([log, "--grid"], "--grid needs a value"),
+            (["--flow-lag", "5", log], "--flow-lag needs --clean"),
+            (["--clean", "--flow-lag", "late", log], "invalid value for --flow-lag: late"),
+            (["--clean", "--moisture-lag", "251", log], "invalid value for --moisture-lag: 251"),
+            (["--clean", "--moisture-lag", "-1", log], "invalid value for --moisture-lag: -1"),
         ]
         for args, message in cases:
             with self.subTest(args=args):
