@@ -6,7 +6,8 @@
 # usage: bench/evaluate_cleaning.sh [--build DIR] [--seeds N] [--first S] [--check] [--variants]
 #   --build DIR  a configured and built tree (default: build/)
 #   --seeds N    number of logs (default 20), seeds S .. S+N-1 (--first, default 1)
-#   --check      exit 1 unless the goals hold
+#   --check      exit 1 unless the goals hold, on today's logs and on four lag variants (a lag
+#                of 10 s at 1 s per sample, short turns with grain, turns not logged, transits)
 #   --variants   instead, the same seeds in every variant below (a grain-flow lag of 6, 10 and
 #                15 s at 1, 0.5 and 2 s per sample; short turns carrying grain; turns not
 #                logged; transits across the field) and the tables of each
@@ -47,6 +48,16 @@ generate() {
 if [ "$variants" = 0 ]; then
     generate logs
     "$build/bench/vornakite-evalclean" "${check[@]}" "${args[@]}"
+    if [ ${#check[@]} -gt 0 ]; then
+        for variant in "--lag-seconds 10 --interval 1" "--lag-seconds-range 8 15 --turns up --short-turns" \
+                       "--lag-seconds-range 6 15 --turns off" "--lag-seconds-range 6 15 --transits 3"; do
+            # shellcheck disable=SC2086
+            generate lagged $variant
+            echo "== $variant" >&2
+            "$build/bench/vornakite-evalclean" --check "${args[@]}" > "$work/lagged.txt" ||
+                { cat "$work/lagged.txt"; exit 1; }
+        done
+    fi
     exit
 fi
 

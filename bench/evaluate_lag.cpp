@@ -134,12 +134,13 @@ std::vector<std::string> recordKinds(std::span<const vornakite::YieldPoint> poin
             out[i] = own;
         } else if (s == r.lag.kNone || sm == r.lag.kNone) {
             out[i] = "minor";  // no value: flagged by construction
-        } else if (isValueKind(truth.kind[s])) {
+        } else if (isValueKind(truth.kind[s]) || (!truth.lagged && truth.kind[s] == "delay")) {
             out[i] = truth.kind[s];
         } else if (truth.kind[sm] == "moisture") {
             out[i] = "moisture";
         } else if (!truth.lagged) {
-            out[i] = truth.kind[s] == "clean" || isPlaceKind(truth.kind[s]) ? own : truth.kind[s];
+            // Its own values moved away: the record is its position's (clean or natural).
+            out[i] = own == "wet" || own == "edge" ? own : "clean";
         } else if (!(truth.trueYield[i] > 0.0)) {
             out[i] = "minor";
         } else if (lag.flow == 0 && isLagKind(own)) {
