@@ -137,8 +137,21 @@ void markHarvested(const Cleaner& c, const TrackPasses& t, std::vector<std::uint
     std::vector<std::uint8_t> hit;
     for (const Pass& p : t.passes) {
         hit.assign(p.end - p.begin, 0);
-        for (std::size_t k = p.begin; k < p.end; ++k) {
-            hit[k - p.begin] = on[k] != 0 && ground.harvested(k) ? 1 : 0;
+        auto harvested = [&](std::size_t k) { return on[k] != 0 && ground.harvested(k); };
+        // A run long enough holds one of every `shortest` points: those are looked up, and the
+        // points around one that is on harvested ground, as far as the run goes.
+        for (std::size_t k = p.begin; k < p.end; k += shortest) {
+            if (hit[k - p.begin] != 0 || !harvested(k)) {
+                continue;
+            }
+            hit[k - p.begin] = 1;
+            for (std::size_t q = k; q > p.begin && hit[q - 1 - p.begin] == 0 && harvested(q - 1);
+                 --q) {
+                hit[q - 1 - p.begin] = 1;
+            }
+            for (std::size_t q = k + 1; q < p.end && harvested(q); ++q) {
+                hit[q - p.begin] = 1;
+            }
         }
         for (std::size_t q = 0; q < hit.size();) {
             std::size_t e = q;
