@@ -7,8 +7,9 @@
 // usage: vornakite-evalclean [--check] [--misses KIND] [--variant NAME --rows DIR]
 //                            LOG TRUTH [LOG TRUTH ...]
 // --check: exit 1 unless the goals hold: at least 95 % of all injected errors removed and 85 %
-// of each kind (of at least 20 records); at most 3 % of the clean points removed over all logs and 5 % in any one; at
-// most 5 % of the natural low-yield points (wet spot, field edge) removed over all logs.
+// of each kind (of at least 20 records); at most 3 % of the clean points removed over all logs and
+// 5 % in any one; at most 5 % of the natural low-yield points (wet spot, field edge) removed over
+// all logs.
 // --variant NAME --rows DIR: appends this set of logs' rows, named NAME, to the tables in DIR
 // (removal.md, kinds.md, lag.md, positions.md, logs.md) that bench/evaluate_cleaning.sh prints.
 #include <algorithm>

@@ -131,7 +131,7 @@ TEST(LagCleaning, NeverCarriesAValueAcrossAGap) {
 TEST(LagCleaning, FlagsACarryOverDipWhateverLevelItStartsFrom) {
     const struct {
         const char* name;
-        std::vector<double> start;  // the first yields of the 4th pass; the rest as cut
+        std::vector<double> start;   // the first yields of the 4th pass; the rest as cut
         std::size_t flaggedThrough;  // END from the pass start to here (exclusive); 0: none
     } cases[] = {
         {"starts high, dips, recovers", {200, 190, 120, 30, 8, 5, 9, 40, 150, 205, 200}, 9},
@@ -189,9 +189,9 @@ TEST(LagCleaning, FlagsGrainLoggedInTurnsAndOnHarvestedGround) {
 TEST(LagCleaning, LowYieldLimitStaysAFractionOfTheTypicalYield) {
     const struct {
         const char* name;
-        int lowPasses;     // passes of the second crop (of 12), at `lowYield`
+        int lowPasses;  // passes of the second crop (of 12), at `lowYield`
         double lowYield;
-        int dips;          // samples in every pass at 5 % of the crop (a long low tail)
+        int dips;           // samples in every pass at 5 % of the crop (a long low tail)
         double floorShare;  // the limit at least this share of the crop's 200
     } cases[] = {
         {"two crops", 4, 55.0, 0, 0.025},
@@ -209,7 +209,7 @@ TEST(LagCleaning, LowYieldLimitStaysAFractionOfTheTypicalYield) {
                 f.points[i].yield *= 0.05;
             }
         }
-        f.points[5].yield = 0.02 * 55.0;  // a dropout: 2 % of the low crop
+        f.points[5].yield = 0.02 * 55.0;   // a dropout: 2 % of the low crop
         f.points[200].yield = 0.4 * 55.0;  // a wet spot of the low crop: kept
         CleaningOptions options;
         options.flowLag.mode = LagSetting::Mode::Off;
@@ -221,4 +221,3 @@ TEST(LagCleaning, LowYieldLimitStaysAFractionOfTheTypicalYield) {
         EXPECT_FALSE((r.flags[200] & bit(Filter::YieldOutlier)) != 0);
     }
 }
-

@@ -127,20 +127,44 @@ int lagOf(const LagSetting& setting, const FlowLagEstimate* e, bool& found, doub
     return found ? e->lag : 0;
 }
 
-// A flow lag too flat to place on its own is taken when the moisture lag, found on its own, agrees
-// with it within 2 samples: both sensors sit on the same grain stream, a second or two apart,
-// and two independent curves whose minima agree are unlikely to do so by chance. The minimum
-// must still be a minimum (at least 5 % deep, 1.2x chance, within 2.5 samples).
-void agreeWithMoisture(FlowLagEstimate& flow, const FlowLagEstimate& moisture) {
-    if (flow.found || !moisture.found || moisture.confidence < 0.5 || !(flow.depth >= 0.05) ||
-        !(flow.significance >= 1.2) || !(flow.uncertainty <= 2.5) || flow.lagSamples < 0.0 ||
-        std::fabs(flow.lagSamples - moisture.lagSamples) > 2.0 || flow.cost.empty() ||
-        flow.lag - flow.firstShift + 3 >= static_cast<int>(flow.cost.size())) {
+// Whether an estimate not found still has a minimum inside the range searched: at least `depth`
+// deep, `significance` times chance, placed within `uncertainty` samples.
+bool hasMinimum(const FlowLagEstimate& e, double significance, double uncertainty,
+                double depth = 0.05) {
+    return e.depth >= depth && e.significance >= significance && e.uncertainty <= uncertainty &&
+           e.lagSamples >= 0.0 && !e.cost.empty() &&
+           e.lag - e.firstShift + 3 < static_cast<int>(e.cost.size());
+}
+
+void takeAsFound(FlowLagEstimate& e) {
+    e.found = true;
+    e.confidence = 0.5 * std::min(1.0, e.significance / 6.0) * (1.0 - 0.2 * e.uncertainty);
+    e.note.clear();
+}
+
+// A lag too flat to place on its own is taken when the other sensor's agrees with it: both sit
+// on the same grain stream, a second or two apart, and two independent curves whose minima agree
+// are unlikely to do so by chance. A flow lag is taken within 2 samples of a moisture lag found
+// on its own (confidence 0.5 or more); two lags neither found on their own, when both curves
+// have a deep minimum (30 %, placed within a sample; on a small field chance alone may reach as
+// deep) and the two lie within a sample of each other.
+// Confidences are then at most half.
+void agree(FlowLagEstimate& flow, FlowLagEstimate& moisture) {
+    if (flow.found) {
         return;
     }
-    flow.found = true;
-    flow.confidence = 0.5 * std::min(1.0, flow.significance / 6.0) * (1.0 - 0.2 * flow.uncertainty);
-    flow.note.clear();
+    if (moisture.found) {
+        if (moisture.confidence >= 0.5 && hasMinimum(flow, 1.2, 2.5) &&
+            std::fabs(flow.lagSamples - moisture.lagSamples) <= 2.0) {
+            takeAsFound(flow);
+        }
+        return;
+    }
+    if (hasMinimum(flow, 0.9, 1.0, 0.3) && hasMinimum(moisture, 0.9, 1.0, 0.3) &&
+        std::fabs(flow.lagSamples - moisture.lagSamples) <= 1.0) {
+        takeAsFound(flow);
+        takeAsFound(moisture);
+    }
 }
 
 }  // namespace
@@ -157,7 +181,9 @@ void Cleaner::undoLag() {
     const double speed = speeds.empty() ? 0.0 : median(speeds) * kMetresPerSecondPerMph;
     interval_ = trackStep_ > 0.0 && speed > 0.0 ? trackStep_ / speed : 1.0;
     FlowLagOptions options;
-    options.sampleSeconds = interval_;
+    // At most 250 samples are searched: a log that hardly moves between samples would otherwise
+    // ask for shifts beyond counting.
+    options.sampleSeconds = std::clamp(interval_, options.maxSeconds / kMostLagSamples, 10.0);
     const std::span<const double> x(tx_.data(), m), y(ty_.data(), m);
     FlowLagEstimate flowEstimate, moistureEstimate;
     const bool estimateFlow = opt_.flowLag.mode == LagSetting::Mode::Auto;
@@ -178,7 +204,7 @@ void Cleaner::undoLag() {
         }
     }
     if (estimateFlow && opt_.moistureLag.mode == LagSetting::Mode::Auto) {
-        agreeWithMoisture(flowEstimate, moistureEstimate);
+        agree(flowEstimate, moistureEstimate);
     }
     lag.flow = lagOf(opt_.flowLag, estimateFlow ? &flowEstimate : nullptr, lag.flowFound,
                      lag.flowConfidence, &lag.flowNote);

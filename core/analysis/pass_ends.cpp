@@ -100,9 +100,7 @@ void RampFinder::startRamp(const Pass& p, double limit, std::size_t reach) {
                 c_.flag(c_.track_[q], Filter::PassEnd);
             }
         }
-        if (!ramp) {
-            carryOverDip(p, lo, limit);
-        }
+        carryOverDip(p, lo, limit);
         break;
     }
 }
@@ -184,7 +182,12 @@ void carriedStarts(Cleaner& c, const TrackPasses& t, std::size_t carried) {
         }
         const bool turned = previous && ux * px + uy * py < 0.0;
         if (turned || (p.begin > 0 && t.gapBefore[p.begin] != 0)) {
-            for (std::size_t k = p.begin; k < std::min(p.end, p.begin + carried); ++k) {
+            // From the pass's first point on its line: the turn's last points may run on it.
+            std::size_t first = p.begin;
+            while (first > p.turnBefore && c.r_.onPass[c.track_[first - 1]] != 0) {
+                --first;
+            }
+            for (std::size_t k = first; k < std::min(p.end, first + carried); ++k) {
                 c.flag(c.track_[k], Filter::PassEnd);
             }
         }
