@@ -18,8 +18,8 @@ namespace vornakite::analysis::detail {
 namespace {
 
 constexpr std::uint32_t kEnd = 0xFFFFFFFFu;
-// A turn point continues a pass while its step runs within this angle of the pass's line and
-// it lies this close to the line (or three steps, whichever is more).
+// A turn point continues a pass while it lies within this angle of the pass's line seen from
+// the pass's end and this close to the line (or three steps, whichever is more).
 constexpr double kLineCos = 0.966;  // 15 degrees
 constexpr double kLineMetres = 1.0;
 // Slower than this share of the log's median speed is the pace of a turn.
@@ -44,13 +44,16 @@ Line lineOf(const Cleaner& c, const Pass& p) {
     return l;
 }
 
-// Whether the step from track point `from` to `to` runs along the line, and `to` lies on it.
-bool onLine(const Cleaner& c, const Line& l, std::size_t from, std::size_t to, double tolerance) {
-    const double sx = c.tx_[to] - c.tx_[from], sy = c.ty_[to] - c.ty_[from];
-    const double s = planeDistance(sx, sy);
-    const double along = (sx * l.ux + sy * l.uy) * (to > from ? 1.0 : -1.0);
+// Whether track point `to` lies on the line, ahead of the pass's end point `from` (the first or
+// last point of the pass) within the angle: a turn's first points run on, its arc leaves it.
+// Within 2 m of the end the direction is GPS noise: only the distance from the line counts.
+bool onLine(const Cleaner& c, const Line& l, std::size_t from, std::size_t to, double tolerance,
+            double sign) {
+    const double vx = c.tx_[to] - c.tx_[from], vy = c.ty_[to] - c.ty_[from];
+    const double v = planeDistance(vx, vy);
+    const double along = (vx * l.ux + vy * l.uy) * sign;
     const double off = std::fabs((c.tx_[to] - l.x) * l.uy - (c.ty_[to] - l.y) * l.ux);
-    return s > 0.0 && along >= kLineCos * s && off <= tolerance;
+    return off <= tolerance && along >= 0.0 && (v < 2.0 || along >= kLineCos * v);
 }
 
 // Marks the points of each pass, and the turn points on either side that continue its line at
@@ -58,9 +61,9 @@ bool onLine(const Cleaner& c, const Line& l, std::size_t from, std::size_t to, d
 void markPasses(const Cleaner& c, const TrackPasses& t, std::vector<std::uint8_t>& on) {
     const double tolerance = std::max(kLineMetres, 3.0 * c.medianStep_);
     const double slower = kTurnPace * c.medianSpeed_;
-    auto continues = [&](const Line& l, std::size_t from, std::size_t to) {
+    auto continues = [&](const Line& l, std::size_t from, std::size_t to, double sign) {
         const double speed = c.p_[c.track_[to]].speed;
-        return !(speed < slower) && onLine(c, l, from, to, tolerance);
+        return !(speed < slower) && onLine(c, l, from, to, tolerance, sign);
     };
     for (const Pass& p : t.passes) {
         std::fill(on.begin() + static_cast<std::ptrdiff_t>(p.begin),
@@ -69,10 +72,11 @@ void markPasses(const Cleaner& c, const TrackPasses& t, std::vector<std::uint8_t
         if (!l.valid) {
             continue;
         }
-        for (std::size_t k = p.end; k < p.turnAfter && continues(l, k - 1, k); ++k) {
+        for (std::size_t k = p.end; k < p.turnAfter && continues(l, p.end - 1, k, 1.0); ++k) {
             on[k] = 1;
         }
-        for (std::size_t k = p.begin; k > p.turnBefore && continues(l, k, k - 1); --k) {
+        for (std::size_t k = p.begin; k > p.turnBefore && continues(l, p.begin, k - 1, -1.0);
+             --k) {
             on[k - 1] = 1;
         }
     }
