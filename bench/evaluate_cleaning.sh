@@ -105,7 +105,7 @@ cat "$rows/lag.md"
 echo
 echo "Kept yields against the crop's true yield at their positions (median relative error):"
 echo
-echo "| variant | kept points | as logged | shifted back by the estimated lag | by the true lag | worst log as logged | worst log shifted |"
+echo "| variant | kept points | as logged | as the clean set holds them | shifted back by the true lag | worst log as logged | worst log as held |"
 echo "|---|---:|---:|---:|---:|---:|---:|"
 cat "$rows/positions.md"
 echo

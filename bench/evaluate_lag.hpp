@@ -66,8 +66,9 @@ inline constexpr const char* kLagHeader =
     "found | moisture lag found within 2 | moisture not found | ms per log (median) |\n"
     "|---|---:|---:|---:|---:|---:|---:|---:|\n";
 inline constexpr const char* kPositionHeader =
-    "| set | kept points | median error as logged | shifted back by the estimated lag | by the "
-    "true lag | worst log as logged | worst log shifted |\n|---|---:|---:|---:|---:|---:|---:|\n";
+    "| set | kept points | median error as logged | as the clean set holds them | shifted back "
+    "by the true lag | worst log as logged | worst log as held |\n"
+    "|---|---:|---:|---:|---:|---:|---:|\n";
 std::string lagRow(const std::string& variant, const std::vector<LagScore>& scores);
 std::string positionRow(const std::string& variant, const std::vector<LagScore>& scores);
 std::string logRow(const std::string& variant, const LagScore& score);

@@ -75,8 +75,7 @@ void markPasses(const Cleaner& c, const TrackPasses& t, std::vector<std::uint8_t
         for (std::size_t k = p.end; k < p.turnAfter && continues(l, p.end - 1, k, 1.0); ++k) {
             on[k] = 1;
         }
-        for (std::size_t k = p.begin; k > p.turnBefore && continues(l, p.begin, k - 1, -1.0);
-             --k) {
+        for (std::size_t k = p.begin; k > p.turnBefore && continues(l, p.begin, k - 1, -1.0); --k) {
             on[k - 1] = 1;
         }
     }
