@@ -249,10 +249,11 @@ std::vector<bool> OutputTransaction::checkNames(const std::vector<SwapEntry>& sw
 }
 
 void OutputTransaction::writeJournal(const std::vector<SwapEntry>& swap) {
-    if (!journal_.isWritten() &&
-        !journal_.write(folder_ / (std::wstring(kTemporaryPrefix) + token_ + L".journal"), swap,
-                        steps_)) {
-        fail(outputs_.front()->messages.cannotWrite);
+    // Where there is no room even for the journal (a full disk), the moves go on without one,
+    // unguarded against a kill among them, rather than fail a set that can be placed.
+    if (!journal_.isWritten()) {
+        journal_.write(folder_ / (std::wstring(kTemporaryPrefix) + token_ + L".journal"), swap,
+                       steps_);
     }
 }
 
