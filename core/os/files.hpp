@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <optional>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -91,6 +92,28 @@ bool removeEntry(const std::filesystem::path& path);
 // Removes a file whose creator has ended (a temporary left by a process that was killed); false
 // while a live OutputFile still holds it, or when it cannot be removed.
 bool removeIfAbandoned(const std::filesystem::path& path);
+
+// A small file left by a process that ended (the journal of a commit it did not finish), taken
+// over by this one: opened only when no live OutputFile holds it and no other process has taken
+// it, and held until closed.
+class AbandonedFile {
+  public:
+    AbandonedFile() = default;
+    ~AbandonedFile();
+    AbandonedFile(const AbandonedFile&) = delete;
+    AbandonedFile& operator=(const AbandonedFile&) = delete;
+
+    // False while its creator or another taker holds it, and when it is no regular file or
+    // cannot be opened.
+    bool take(const std::filesystem::path& path);
+    // The whole file; nullopt on a read error or when it is longer than `limit` bytes.
+    std::optional<std::string> read(std::size_t limit);
+    void close();
+
+  private:
+    NativeHandle handle_{};
+    bool open_ = false;
+};
 
 // One entry of a folder, as read by readFolder.
 struct FolderEntry {

@@ -206,6 +206,55 @@ bool removeIfAbandoned(const std::filesystem::path& path) {
     return removed;
 }
 
+AbandonedFile::~AbandonedFile() {
+    close();
+}
+
+bool AbandonedFile::take(const std::filesystem::path& path) {
+    close();
+    const int fd = openRetrying(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        return false;
+    }
+    struct stat st {};
+    // A live holder keeps its flock; where there are no locks at all, the folder's lock is the
+    // only guard, as for temporaries.
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) ||
+        (::flock(fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK)) {
+        closeQuietly(fd);
+        return false;
+    }
+    handle_ = fd;
+    open_ = true;
+    return true;
+}
+
+std::optional<std::string> AbandonedFile::read(std::size_t limit) {
+    std::string text;
+    char buffer[4096];
+    for (;;) {
+        const ssize_t got =
+            ::pread(handle_, buffer, sizeof buffer, static_cast<off_t>(text.size()));
+        if (got < 0 && errno == EINTR) {
+            continue;
+        }
+        if (got < 0 || text.size() + static_cast<std::size_t>(got) > limit) {
+            return std::nullopt;
+        }
+        if (got == 0) {
+            return text;
+        }
+        text.append(buffer, static_cast<std::size_t>(got));
+    }
+}
+
+void AbandonedFile::close() {
+    if (open_) {
+        open_ = false;
+        closeQuietly(handle_);
+    }
+}
+
 std::vector<FolderEntry> readFolder(const std::filesystem::path& folder) {
     namespace fs = std::filesystem;
     std::error_code ec;

@@ -237,6 +237,53 @@ bool removeIfAbandoned(const std::filesystem::path& path) {
     return removeEntry(path);
 }
 
+AbandonedFile::~AbandonedFile() {
+    close();
+}
+
+bool AbandonedFile::take(const std::filesystem::path& path) {
+    close();
+    // Sharing neither writing nor deletion, this fails while its creator holds it for writing;
+    // asking for deletion itself, it keeps every other taker out.
+    HANDLE h = CreateFileW(apiPath(path).c_str(), GENERIC_READ | DELETE, FILE_SHARE_READ, nullptr,
+                           OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (h == INVALID_HANDLE_VALUE) {
+        return false;
+    }
+    BY_HANDLE_FILE_INFORMATION info{};
+    if (GetFileType(h) != FILE_TYPE_DISK || !GetFileInformationByHandle(h, &info) ||
+        (info.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) != 0) {
+        CloseHandle(h);
+        return false;
+    }
+    handle_ = h;
+    open_ = true;
+    return true;
+}
+
+std::optional<std::string> AbandonedFile::read(std::size_t limit) {
+    std::string text;
+    char buffer[4096];
+    for (;;) {
+        DWORD got = 0;
+        if (!ReadFile(asHandle(handle_), buffer, sizeof buffer, &got, nullptr) ||
+            text.size() + got > limit) {
+            return std::nullopt;
+        }
+        if (got == 0) {
+            return text;
+        }
+        text.append(buffer, got);
+    }
+}
+
+void AbandonedFile::close() {
+    if (open_) {
+        open_ = false;
+        CloseHandle(asHandle(handle_));
+    }
+}
+
 std::vector<FolderEntry> readFolder(const std::filesystem::path& folder) {
     std::wstring pattern = apiPath(folder, true);
     if (!pattern.empty() && pattern.back() != L'\\' && pattern.back() != L'/') {

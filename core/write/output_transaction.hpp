@@ -14,6 +14,7 @@
 
 #include "model/conversion_error.hpp"
 #include "os/files.hpp"
+#include "write/swap_journal.hpp"
 
 namespace vornakite {
 
@@ -31,8 +32,8 @@ inline constexpr OutputMessages kSideFileMessages = {
 // The failure of a set that may not replace what is at its names (see commit).
 inline constexpr const char* kSetExistsMessage = "Output set already exists";
 
-// Every name this program gives a temporary or a set-aside old output begins with this; nothing
-// else does, since output names never begin with a full stop.
+// Every name this program gives a temporary, a set-aside old output or a commit's journal begins
+// with this; nothing else does, since output names never begin with a full stop.
 inline constexpr std::wstring_view kTemporaryPrefix = L".~vk-";
 
 // A failure to create the output folder; unlike the other output failures it comes before the
@@ -75,7 +76,8 @@ class OutputTransaction {
     // the reason. Once it succeeded it does nothing.
     void createFolder();
     // Creates the folder and the temporaries of every output (once); throws the first output's
-    // cannotCreate message.
+    // cannotCreate message. The first visit of a folder (in a batch) first settles the journals
+    // of runs killed while they moved a set into place, then removes abandoned temporaries.
     void open();
     bool isOpen() const { return open_; }
 
@@ -86,12 +88,23 @@ class OutputTransaction {
 
     // Closes the temporaries and moves every output into place at basePath + suffix, under an
     // exclusive lock of the folder: what sits at those names is moved aside first and removed
-    // afterwards, or moved back if any output cannot be placed. A folder in the way, a read-only
+    // afterwards, or moved back if any output cannot be placed. The moves are written down in a
+    // journal first, so that a run killed among them is finished or undone by the next run into
+    // the folder (see open). A folder in the way, a read-only
     // file, or a file another program holds without sharing fails its output's cannotCreate.
     // Unless `replace`, any entry at one of those names fails the commit with kSetExistsMessage
     // and leaves everything there as it is; this is checked under the lock, so a set that
     // another program made while this one was being written is kept too.
     void commit(const std::filesystem::path& basePath, bool replace = true);
+
+    // For tests: the next commit, or the settling of killed runs in open, makes its
+    // `failMove`-th move fail as a refusing system would, and stops dead after its `killAfter`-th
+    // step that changes the folder (after the failed move, if one is planned), as a killed
+    // process would: SwapKilled is thrown, nothing is cleaned up, the files and locks are let go.
+    // 0: never.
+    void injectFaults(std::size_t killAfter, std::size_t failMove) {
+        steps_.plan(killAfter, failMove);
+    }
 
   private:
     struct Output {
@@ -103,6 +116,11 @@ class OutputTransaction {
     };
 
     void createFolderLocked();
+    void moveIntoPlace(const std::vector<SwapEntry>& swap, bool replace);
+    std::vector<bool> checkNames(const std::vector<SwapEntry>& swap, bool replace);
+    void writeJournal(const std::vector<SwapEntry>& swap);
+    [[noreturn]] void undoAndFail(const std::vector<SwapEntry>& swap, const char* message,
+                                  ErrorCode code = ErrorCode::outputFailed);
     void removeAbandonedTemporaries();
     void rollBack();
     [[noreturn]] void fail(const char* message, ErrorCode code = ErrorCode::outputFailed);
@@ -112,9 +130,12 @@ class OutputTransaction {
     std::vector<std::unique_ptr<Output>> outputs_;
     std::vector<std::filesystem::path> createdFolders_;  // deepest first
     std::wstring token_;
+    SwapJournal journal_;
+    SwapSteps steps_;
     bool folderReady_ = false;
     bool open_ = false;
     bool committed_ = false;
+    bool abandoned_ = false;  // left for the next run to settle, as a killed run leaves it
 };
 
 }  // namespace vornakite
