@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "analysis/report.hpp"
+#include "own_files.hpp"
 #include "text/text.hpp"
 #include "write/output_transaction.hpp"
 #include "write/text_output.hpp"
@@ -32,10 +33,10 @@ class AnalysisOutputs::ReportFile {
         report_.emplace(stream_);
     }
     void add(const std::string& section) { report_->addSection(section); }
-    void commit() {
+    void commit(const EntryCheck& check) {
         report_->finish();
         output_.finish();
-        transaction_.commit(path_);
+        transaction_.commit(path_, true, check);
     }
 
   private:
@@ -52,6 +53,8 @@ AnalysisOutputs::AnalysisOutputs(const AnalysisOutputOptions& options,
     summary_.path = outputFolder / "summary.csv";
     report_.wanted = !options.report.empty();
     report_.path = options.report;
+    force_ = options.force;
+    noClobber_ = options.noClobber;
 }
 
 AnalysisOutputs::~AnalysisOutputs() = default;
@@ -106,6 +109,7 @@ void AnalysisOutputs::logDone(const LogOutcome& outcome) {
             reportFile_->add(p.section);
         } catch (const std::exception& e) {
             report_.error = e.what();
+            report_.code = failureOf(e).code;
             reportFile_.reset();
         }
     }
@@ -124,18 +128,21 @@ void AnalysisOutputs::finish() {
             std::ostream csv(&output);
             analysis::writeSummaryCsv(csv, fields_);
             output.finish();
-            transaction.commit(summary_.path);
+            transaction.commit(summary_.path, true,
+                               ownFileCheck(OwnFile::summary, force_, noClobber_));
             summary_.written = true;
         } catch (const std::exception& e) {
             summary_.error = e.what();
+            summary_.code = failureOf(e).code;
         }
     }
     if (reportFile_) {
         try {
-            reportFile_->commit();
+            reportFile_->commit(ownFileCheck(OwnFile::report, force_, noClobber_));
             report_.written = true;
         } catch (const std::exception& e) {
             report_.error = e.what();
+            report_.code = failureOf(e).code;
         }
         reportFile_.reset();
     }

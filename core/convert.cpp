@@ -229,6 +229,28 @@ PreparedLog prepareLog(const std::filesystem::path& inputPath,
     return PreparedLog(std::move(state));
 }
 
+void rememberLogFiles(BatchContext& batch, const std::vector<std::filesystem::path>& logs) {
+    batch.logFiles.clear();
+    for (const std::filesystem::path& log : logs) {
+        if (const auto id = os::fileIdentity(log, true)) {
+            batch.logFiles.push_back(*id);
+        }
+    }
+    std::sort(batch.logFiles.begin(), batch.logFiles.end());
+}
+
+EntryCheck keepLogs(const BatchContext& batch) {
+    if (batch.logFiles.empty()) {
+        return {};
+    }
+    return [&files = batch.logFiles](const std::filesystem::path& name) {
+        const auto id = os::fileIdentity(name, false);
+        if (id && std::binary_search(files.begin(), files.end(), *id)) {
+            throw ConversionError(ErrorCode::outputIsLog, kOutputIsLogMessage);
+        }
+    };
+}
+
 LogOutcome failedLog(const Failure& failure) {
     LogOutcome failed;
     failed.error = failure.message;
@@ -258,7 +280,7 @@ LogOutcome commitLog(PreparedLog log, ProgressSink& sink, BatchContext& batch) {
             return failedOutcome(s.writeFailure, sink);
         }
         // Move every set into place together.
-        s.transaction->commit(basePath, !options.noClobber);
+        s.transaction->commit(basePath, !options.noClobber, keepLogs(batch));
         LogOutcome outcome;
         outcome.converted = true;
         outcome.basePath = basePath;
@@ -376,10 +398,10 @@ Failure MergedSet::append(const LoadedLog& log, const std::filesystem::path& inp
     return {};
 }
 
-Failure MergedSet::commit() {
+Failure MergedSet::commit(const EntryCheck& check) {
     try {
         sets_->finish();
-        transaction_->commit(basePath_, !options_.noClobber);
+        transaction_->commit(basePath_, !options_.noClobber, check);
     } catch (const std::exception& e) {
         return failureOf(e);
     }

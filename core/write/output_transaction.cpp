@@ -156,7 +156,8 @@ void OutputTransaction::writeAt(std::size_t file, std::uint64_t offset, const ch
     }
 }
 
-void OutputTransaction::commit(const std::filesystem::path& basePath, bool replace) {
+void OutputTransaction::commit(const std::filesystem::path& basePath, bool replace,
+                               const EntryCheck& check) {
     open();
     const std::lock_guard<std::mutex> moving(folderMutex());
     const os::FolderLock lock(folder_, true, kLockTimeoutMs);
@@ -197,6 +198,9 @@ void OutputTransaction::commit(const std::filesystem::path& basePath, bool repla
         }
         if (!entry || entry->kind == os::EntryKind::folder || entry->readOnly) {
             fail(outputs_[i]->messages.cannotCreate);
+        }
+        if (check && entry->kind != os::EntryKind::none) {
+            check(finals[i]);
         }
         occupied[i] = entry->kind != os::EntryKind::none;
     }

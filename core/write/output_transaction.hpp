@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <set>
@@ -55,6 +56,10 @@ class SweptFolders {
     std::set<std::filesystem::path> visited_;
 };
 
+// Called by a commit, under the folder's lock and before anything moves, with each output name
+// where an entry is already: throws (a ConversionError) to leave everything as it is.
+using EntryCheck = std::function<void(const std::filesystem::path& name)>;
+
 class OutputTransaction {
   public:
     // How long a conversion waits for another one that is moving its outputs into the same folder.
@@ -90,8 +95,10 @@ class OutputTransaction {
     // file, or a file another program holds without sharing fails its output's cannotCreate.
     // Unless `replace`, any entry at one of those names fails the commit with kSetExistsMessage
     // and leaves everything there as it is; this is checked under the lock, so a set that
-    // another program made while this one was being written is kept too.
-    void commit(const std::filesystem::path& basePath, bool replace = true);
+    // another program made while this one was being written is kept too; so is what `check`
+    // refuses.
+    void commit(const std::filesystem::path& basePath, bool replace = true,
+                const EntryCheck& check = {});
 
   private:
     struct Output {
