@@ -160,3 +160,33 @@ TEST(Escape, WideTextIsWrittenAsUtf8AndPairsSurrogates) {
         EXPECT_EQ(escape(beyond, Escape::Console), "\xEF\xBF\xBD");
     }
 }
+
+TEST(Escape, CsvTextThatASpreadsheetWouldRunAsAFormulaStaysText) {
+    using vornakite::Escape;
+    const struct {
+        const char* in;
+        const char* csv;
+    } cases[] = {
+        {"=HYPERLINK(\"http://x\",\"y\")", "\"'=HYPERLINK(\"\"http://x\"\",\"\"y\"\")\""},
+        {"=1+1", "'=1+1"},
+        {"+1+1", "'+1+1"},
+        {"-5.0", "'-5.0"},
+        {"@SUM(1)", "'@SUM(1)"},
+        {"\tx", "'\tx"},
+        {"\rx", "\"'\rx\""},
+        {"=a,b", "\"'=a,b\""},
+        {"a=b", "a=b"},
+        {" =x", " =x"},
+        {"'=x", "'=x"},
+        {"\n=x", "\"\n=x\""},
+        {"", ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.in);
+        EXPECT_EQ(escape(c.in, Escape::Csv), c.csv);
+        EXPECT_EQ(escape(c.in, Escape::CsvBytes), c.csv);
+        EXPECT_EQ(escape(widenText(c.in), Escape::Csv), c.csv);
+        // Only CSV guards: the other schemes write the text as before.
+        EXPECT_EQ(escape(c.in, Escape::Console).starts_with("'"), c.in[0] == '\'');
+    }
+}
