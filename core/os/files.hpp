@@ -5,8 +5,8 @@
 // that the system releases when the process dies.
 #pragma once
 
-#include <cstddef>
 #include <compare>
+#include <cstddef>
 #include <cstdint>
 #include <filesystem>
 #include <optional>

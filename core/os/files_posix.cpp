@@ -240,8 +240,8 @@ std::vector<FolderEntry> readFolder(const std::filesystem::path& folder) {
         entry.name = std::filesystem::path(std::string(name));
         struct stat own {};
         struct stat target {};
-        entry.isLink = ::fstatat(at, found->d_name, &own, AT_SYMLINK_NOFOLLOW) == 0 &&
-                       S_ISLNK(own.st_mode);
+        entry.isLink =
+            ::fstatat(at, found->d_name, &own, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(own.st_mode);
         // A link that leads nowhere counts as a file: converting it then says why it fails.
         if (::fstatat(at, found->d_name, &target, 0) == 0) {
             entry.isFolder = S_ISDIR(target.st_mode);
