@@ -57,7 +57,7 @@ TEST(SafeOutputs, NoSetReplacesALogOfTheBatchWhateverTheJobs) {
     const std::wstring refused = L"Error: Output would replace a log of this batch";
     for (const bool merge : {false, true}) {
         for (const unsigned jobs : {1u, std::max(2u, std::thread::hardware_concurrency())}) {
-            for (int run = 0; run < 10; ++run) {
+            for (int run = 0; run < 20; ++run) {
                 vornakite::BatchOptions options;
                 options.jobs = jobs;
                 options.merge = merge;
