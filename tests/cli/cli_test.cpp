@@ -199,7 +199,8 @@ TEST(Options, TakeTheirValueInTheSameArgumentToo) {
         {{"--jobs=2", "--format=csv,GeoJSON", "a"},
          {"--jobs", "2", "--format", "csv,GeoJSON", "a"}},
         {{"-oout=1", "--report=r=1.html", "a"}, {"-o", "out=1", "--report", "r=1.html", "a"}},
-        {{"--clean", "--jump-m=20", "--", "--jobs=1"}, {"--clean", "--jump-m", "20", "--jobs=1"}}};
+        {{"--clean", "--jump-m=20", "--", "--jobs=1"},
+         {"--clean", "--jump-m", "20", "--", "--jobs=1"}}};
     using vornakite::cli::parseCommandLine;
     for (const auto& [attached, separate] : same) {
         const auto got = parseCommandLine(attached), want = parseCommandLine(separate);
