@@ -2,6 +2,7 @@
 
 #include <utility>
 
+#include "analysis/format.hpp"
 #include "json.hpp"
 #include "text/text.hpp"
 
@@ -107,6 +108,53 @@ std::string cleaningJsonFields(const LogOutcome& outcome) {
     for (std::size_t k = 0; k < r.warnings.size(); ++k) {
         out += k > 0 ? ", " : "";
         appendJsonString(out, std::string_view(r.warnings[k]));
+    }
+    out += "]";
+    if (outcome.analysed->numbers) {
+        appendNumbersJson(out, outcome.analysed->numbers->numbers);
+    }
+    return out;
+}
+
+namespace {
+
+void appendJsonNumber(std::string& out, const char* key, double v) {
+    out += std::string(", \"") + key + "\": ";
+    const std::string text = analysis::plainNumber(v, 3);
+    out += text.empty() ? "null" : text;
+}
+
+}  // namespace
+
+void appendNumbersJson(std::string& out, const analysis::FieldNumbers& r) {
+    appendJsonNumber(out, "swath_m", r.swathMetres);
+    out += std::string(", \"swath_set\": ") + (r.swathSet ? "true" : "false");
+    appendJsonNumber(out, "area_ha", r.areaHectares);
+    appendJsonNumber(out, "area_ac", r.areaAcres);
+    appendJsonNumber(out, "yield_mean_bu_ac", r.meanYield);
+    appendJsonNumber(out, "yield_plain_mean_bu_ac", r.plainMeanYield);
+    appendJsonNumber(out, "yield_mean_t_ha", r.meanTonnesPerHectare);
+    appendJsonNumber(out, "production_bu", r.totalBushels);
+    appendJsonNumber(out, "production_t", r.totalTonnes);
+    appendJsonNumber(out, "standard_moisture_pct", r.standardMoisture);
+    appendJsonNumber(out, "dry_yield_mean_bu_ac", r.dryMeanYield);
+    appendJsonNumber(out, "dry_production_bu", r.dryTotalBushels);
+    out += ", \"numbers_notes\": [";
+    for (std::size_t k = 0; k < r.notes.size(); ++k) {
+        out += k > 0 ? ", " : "";
+        appendJsonString(out, std::string_view(r.notes[k]));
+    }
+    out += "]";
+}
+
+std::string warningJsonFields(const LogOutcome& outcome) {
+    if (outcome.warnings.empty()) {
+        return {};
+    }
+    std::string out = ", \"warnings\": [";
+    for (std::size_t k = 0; k < outcome.warnings.size(); ++k) {
+        out += k > 0 ? ", " : "";
+        appendJsonString(out, std::string_view(outcome.warnings[k]));
     }
     return out + "]";
 }

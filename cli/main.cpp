@@ -89,8 +89,12 @@ int convert(const Options& options) {
     // The cleaning, the summary and the report, when asked for.
     const AnalysisOptions& analysis = options.analysis;
     const bool json = options.report == Report::Json;
-    if (analysis.clean && json) {
-        report.logFields = cleaningJsonFields;
+    if (json && (analysis.clean || options.merge)) {
+        const bool clean = analysis.clean;
+        report.logFields = [clean](const vornakite::LogOutcome& outcome) {
+            return (clean ? cleaningJsonFields(outcome) : std::string()) +
+                   warningJsonFields(outcome);
+        };
     }
     vornakite::AnalysisOutputs outputs(
         {analysis.summary, analysis.report, options.force, options.noClobber}, outputFolder);

@@ -48,6 +48,9 @@ bool isBatchOutput(const Path& path, const Options& options, const Path& outputF
         return false;
     }
     const std::wstring name = pathText(path.filename());
+    if (options.analysis.field.gridCellMetres > 0.0 && endsWithIgnoringCase(name, L".tif")) {
+        return true;  // BASE_yield.tif of --grid
+    }
     for (std::size_t i = 0; i < kOutputFormats.size(); ++i) {
         if (!options.formats.written[i]) {
             continue;

@@ -12,8 +12,9 @@ namespace vornakite::cli {
 
 // The usage error of a report whose name ends in a log's extension (.Vornakite, .txt, .csv), of
 // a report or summary at a log of the batch (the same file, however named), or of a report at an
-// output of the batch (in the output folder, with the extension of a requested format); "" when
-// the paths are safe. `summaryShown` is the summary's path as the lines name it.
+// output of the batch (in the output folder, with the extension of a requested format, or .tif
+// with --grid); "" when the paths are safe. `summaryShown` is the summary's path as the lines
+// name it.
 std::string refusedAnalysisPath(const Options& options,
                                 const std::vector<std::filesystem::path>& logs,
                                 const std::filesystem::path& outputFolder,

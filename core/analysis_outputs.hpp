@@ -7,6 +7,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -44,6 +45,8 @@ class AnalysisOutputs {
     // the log converted. May be called from any thread.
     void prepare(const std::filesystem::path& basePath, const AnalysedLog& log);
     // Each log's outcome, in input order: a converted log's summary row and report section.
+    // The first outcome of a merged set adds the set's row, a row per log and one section for
+    // the whole set.
     void logDone(const LogOutcome& outcome);
     // Writes summary.csv and completes the report, when any log was converted.
     void finish();
@@ -60,6 +63,8 @@ class AnalysisOutputs {
         std::string section;  // empty without a report
     };
     Prepared work(const std::filesystem::path& basePath, const AnalysedLog& log);
+    void mergedDone(const LogOutcome& outcome);
+    void addSection(const std::string& section);
 
     File summary_;
     File report_;
@@ -71,6 +76,7 @@ class AnalysisOutputs {
     // back, or dropped at the end).
     std::mutex mutex_;
     std::map<const AnalysedLog*, Prepared> prepared_;
+    std::set<const MergedAnalysis*> mergedDone_;  // the merged sets whose rows were added
 };
 
 }  // namespace vornakite
