@@ -5,6 +5,7 @@
 // that the system releases when the process dies.
 #pragma once
 
+#include <compare>
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
@@ -78,6 +79,20 @@ struct Entry {
 // What is at `path`, without following a link; nullopt when that cannot be found out (a name
 // too long, a folder that cannot be searched).
 std::optional<Entry> entryAt(const std::filesystem::path& path);
+
+// What tells a file from every other on the machine: the device and inode on POSIX, the volume
+// serial number and file index on Windows. Every name of one file (another spelling, a hard
+// link, a link to it) gives the same identity.
+struct FileId {
+    std::uint64_t volume = 0;
+    std::uint64_t index = 0;
+    friend bool operator==(const FileId&, const FileId&) = default;
+    friend std::strong_ordering operator<=>(const FileId&, const FileId&) = default;
+};
+
+// The identity of what is at `path`: of a link's target with `followLinks`, else of the entry
+// itself; nullopt when nothing is there or it cannot be found out.
+std::optional<FileId> fileIdentity(const std::filesystem::path& path, bool followLinks);
 
 // Renames the entry at `from` (a link itself, not its target) to `to`, where nothing may be.
 bool moveEntry(const std::filesystem::path& from, const std::filesystem::path& to);

@@ -212,6 +212,30 @@ std::optional<Entry> entryAt(const std::filesystem::path& path) {
     return Entry{EntryKind::file, (attributes & FILE_ATTRIBUTE_READONLY) != 0};
 }
 
+std::optional<FileId> fileIdentity(const std::filesystem::path& path, bool followLinks) {
+    if (isDeviceNamespace(path.native()) || namesDevice(path.filename().native())) {
+        return std::nullopt;
+    }
+    // No access asked for: only the attributes are read, so no other program's sharing stands in
+    // the way; folders open too.
+    const DWORD flags =
+        FILE_FLAG_BACKUP_SEMANTICS | (followLinks ? 0 : FILE_FLAG_OPEN_REPARSE_POINT);
+    HANDLE h = CreateFileW(apiPath(path).c_str(), 0,
+                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                           OPEN_EXISTING, flags, nullptr);
+    if (h == INVALID_HANDLE_VALUE) {
+        return std::nullopt;
+    }
+    BY_HANDLE_FILE_INFORMATION info{};
+    const bool known = GetFileInformationByHandle(h, &info) != 0;
+    CloseHandle(h);
+    if (!known) {
+        return std::nullopt;
+    }
+    return FileId{info.dwVolumeSerialNumber,
+                  (std::uint64_t{info.nFileIndexHigh} << 32) | info.nFileIndexLow};
+}
+
 bool moveEntry(const std::filesystem::path& from, const std::filesystem::path& to) {
     return MoveFileExW(apiPath(from).c_str(), apiPath(to).c_str(), 0) != 0;
 }

@@ -157,7 +157,8 @@ void OutputTransaction::writeAt(std::size_t file, std::uint64_t offset, const ch
     }
 }
 
-void OutputTransaction::commit(const std::filesystem::path& basePath, bool replace) {
+void OutputTransaction::commit(const std::filesystem::path& basePath, bool replace,
+                               const EntryCheck& check) {
     open();
     const std::lock_guard<std::mutex> moving(folderMutex());
     const os::FolderLock lock(folder_, true, kLockTimeoutMs);
@@ -176,7 +177,7 @@ void OutputTransaction::commit(const std::filesystem::path& basePath, bool repla
                         withSuffix(output->temporary, L".old")});
     }
     try {
-        moveIntoPlace(swap, replace);
+        moveIntoPlace(swap, replace, check);
     } catch (const SwapKilled&) {
         journal_.abandon();
         abandoned_ = true;
@@ -184,7 +185,8 @@ void OutputTransaction::commit(const std::filesystem::path& basePath, bool repla
     }
 }
 
-void OutputTransaction::moveIntoPlace(const std::vector<SwapEntry>& swap, bool replace) {
+void OutputTransaction::moveIntoPlace(const std::vector<SwapEntry>& swap, bool replace,
+                                      const EntryCheck& check) {
     // A single file that takes a free name with one move needs no journal: that move happens
     // whole or not at all.
     if (swap.size() > 1) {
@@ -205,7 +207,7 @@ void OutputTransaction::moveIntoPlace(const std::vector<SwapEntry>& swap, bool r
     if (placed > 0 && !settleSwap(swap, steps_)) {
         undoAndFail(swap, outputs_[placed]->messages.cannotCreate);
     }
-    const std::vector<bool> occupied = checkNames(swap, replace);
+    const std::vector<bool> occupied = checkNames(swap, replace, check);
     writeJournal(swap);
     for (std::size_t i = 0; i < swap.size(); ++i) {
         if (occupied[i] && !steps_.move(swap[i].final, swap[i].aside)) {
@@ -232,7 +234,8 @@ void OutputTransaction::moveIntoPlace(const std::vector<SwapEntry>& swap, bool r
     }
 }
 
-std::vector<bool> OutputTransaction::checkNames(const std::vector<SwapEntry>& swap, bool replace) {
+std::vector<bool> OutputTransaction::checkNames(const std::vector<SwapEntry>& swap, bool replace,
+                                                const EntryCheck& check) {
     // Everything that can be told beforehand is checked before anything moves.
     std::vector<bool> occupied(swap.size(), false);
     for (std::size_t i = 0; i < swap.size(); ++i) {
@@ -244,6 +247,14 @@ std::vector<bool> OutputTransaction::checkNames(const std::vector<SwapEntry>& sw
             undoAndFail(swap, outputs_[i]->messages.cannotCreate);
         }
         occupied[i] = entry->kind != os::EntryKind::none;
+        if (check && occupied[i]) {
+            try {
+                check(swap[i].final);
+            } catch (...) {
+                undo(swap);
+                throw;
+            }
+        }
     }
     return occupied;
 }
@@ -259,12 +270,16 @@ void OutputTransaction::writeJournal(const std::vector<SwapEntry>& swap) {
 
 void OutputTransaction::undoAndFail(const std::vector<SwapEntry>& swap, const char* message,
                                     ErrorCode code) {
+    undo(swap);
+    fail(message, code);
+}
+
+void OutputTransaction::undo(const std::vector<SwapEntry>& swap) {
     if (!settleSwap(swap, steps_) || !journal_.remove(steps_)) {
         // Not whole yet: the journal and every file it names stay for the next run to settle.
         journal_.abandon();
         abandoned_ = true;
     }
-    fail(message, code);
 }
 
 void OutputTransaction::removeAbandonedTemporaries() {

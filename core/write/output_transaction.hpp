@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <set>
@@ -56,6 +57,10 @@ class SweptFolders {
     std::set<std::filesystem::path> visited_;
 };
 
+// Called by a commit, under the folder's lock and before anything moves, with each output name
+// where an entry is already: throws (a ConversionError) to leave everything as it is.
+using EntryCheck = std::function<void(const std::filesystem::path& name)>;
+
 class OutputTransaction {
   public:
     // How long a conversion waits for another one that is moving its outputs into the same folder.
@@ -94,8 +99,10 @@ class OutputTransaction {
     // file, or a file another program holds without sharing fails its output's cannotCreate.
     // Unless `replace`, any entry at one of those names fails the commit with kSetExistsMessage
     // and leaves everything there as it is; this is checked under the lock, so a set that
-    // another program made while this one was being written is kept too.
-    void commit(const std::filesystem::path& basePath, bool replace = true);
+    // another program made while this one was being written is kept too; so is what `check`
+    // refuses.
+    void commit(const std::filesystem::path& basePath, bool replace = true,
+                const EntryCheck& check = {});
 
     // For tests: the next commit, or the settling of killed runs in open, makes its
     // `failMove`-th move fail as a refusing system would, and stops dead after its `killAfter`-th
@@ -116,8 +123,11 @@ class OutputTransaction {
     };
 
     void createFolderLocked();
-    void moveIntoPlace(const std::vector<SwapEntry>& swap, bool replace);
-    std::vector<bool> checkNames(const std::vector<SwapEntry>& swap, bool replace);
+    void moveIntoPlace(const std::vector<SwapEntry>& swap, bool replace, const EntryCheck& check);
+    std::vector<bool> checkNames(const std::vector<SwapEntry>& swap, bool replace,
+                                 const EntryCheck& check);
+    // Puts every file of the swap back where it was before the commit began.
+    void undo(const std::vector<SwapEntry>& swap);
     void writeJournal(const std::vector<SwapEntry>& swap);
     [[noreturn]] void undoAndFail(const std::vector<SwapEntry>& swap, const char* message,
                                   ErrorCode code = ErrorCode::outputFailed);
