@@ -27,8 +27,9 @@ std::string valueText(const std::filesystem::path& value) {
 
 // One line of the option list: the names padded to the converter's own column.
 std::string optionLine(std::string_view names, std::string_view help) {
+    // A name too long for the column gets its help on a line of its own below it.
     std::string line = "  " + std::string(names);
-    line += std::string(names.size() < 17 ? 17 - names.size() : 1, ' ');
+    line += names.size() < 17 ? std::string(17 - names.size(), ' ') : "\n" + std::string(19, ' ');
     return line + std::string(help) + "\n";
 }
 

@@ -16,6 +16,34 @@ void AnalysisSink::postLine(std::wstring text) {
     inner_.postLine(std::move(text));
 }
 
+namespace {
+
+// A file's keys on the batch's JSON object: its path or null, why it was not written, and the
+// code of that.
+void appendFileFields(std::string& fields, const char* key, const AnalysisOutputs::File& file,
+                      bool noLog) {
+    fields += std::string(", \"") + key + "\": ";
+    if (file.written) {
+        appendJsonPath(fields, file.path);
+    } else {
+        fields += "null";
+    }
+    fields += std::string(", \"") + key + "_error\": ";
+    if (!file.error.empty()) {
+        appendJsonString(fields, std::string_view(file.error));
+    } else {
+        fields += noLog ? "\"No log converted\"" : "null";
+    }
+    fields += std::string(", \"") + key + "_error_code\": ";
+    if (!file.error.empty()) {
+        appendJsonString(fields, std::string_view(errorCodeName(file.code)));
+    } else {
+        fields += noLog ? "\"no_log_converted\"" : "null";
+    }
+}
+
+}  // namespace
+
 void AnalysisSink::postBatchDone(int successCount) {
     outputs_.finish();
     const struct {
@@ -27,23 +55,19 @@ void AnalysisSink::postBatchDone(int successCount) {
         {outputs_.report(), "report", pathText(outputs_.report().path)},
     };
     std::string fields;
+    std::wstring notWritten;  // the files not written for want of a converted log
     for (const auto& f : files) {
         if (!f.file.wanted) {
             continue;
         }
+        // Not written, yet not failed: no log was converted.
+        const bool noLog = !f.file.written && f.file.error.empty();
+        if (noLog) {
+            notWritten += notWritten.empty() ? L"" : L" and ";
+            notWritten += f.key == std::string_view("summary") ? L"summary.csv" : L"the report";
+        }
         if (form_ == Report::Json) {
-            fields += std::string(", \"") + f.key + "\": ";
-            if (f.file.written) {
-                appendJsonPath(fields, f.file.path);
-            } else {
-                fields += "null";
-            }
-            fields += std::string(", \"") + f.key + "_error\": ";
-            if (f.file.error.empty()) {
-                fields += "null";
-            } else {
-                appendJsonString(fields, std::string_view(f.file.error));
-            }
+            appendFileFields(fields, f.key, f.file, noLog);
         } else if (!f.file.error.empty()) {
             inner_.postLine(L"Error: " + f.shown + L": " + widenText(f.file.error));
         } else if (f.file.written && form_ == Report::Lines) {
@@ -51,6 +75,11 @@ void AnalysisSink::postBatchDone(int successCount) {
                                                                   : L"Report written to ") +
                             f.shown + L".");
         }
+    }
+    if (!notWritten.empty() && form_ == Report::Lines) {
+        const bool both = notWritten.find(L" and ") != std::wstring::npos;
+        inner_.postLine(L"No log converted: " + notWritten + (both ? L" were" : L" was") +
+                        L" not written.");
     }
     inner_.batchFields = fields;
     inner_.postBatchDone(successCount);

@@ -7,6 +7,7 @@
 
 #include "analysis/log_numbers.hpp"
 #include "analysis/report.hpp"
+#include "own_files.hpp"
 #include "text/text.hpp"
 #include "write/output_transaction.hpp"
 #include "write/text_output.hpp"
@@ -33,10 +34,10 @@ class AnalysisOutputs::ReportFile {
         report_.emplace(stream_);
     }
     void add(const std::string& section) { report_->addSection(section); }
-    void commit() {
+    void commit(const EntryCheck& check) {
         report_->finish();
         output_.finish();
-        transaction_.commit(path_);
+        transaction_.commit(path_, true, check);
     }
 
   private:
@@ -53,6 +54,8 @@ AnalysisOutputs::AnalysisOutputs(const AnalysisOutputOptions& options,
     summary_.path = outputFolder / "summary.csv";
     report_.wanted = !options.report.empty();
     report_.path = options.report;
+    force_ = options.force;
+    noClobber_ = options.noClobber;
 }
 
 AnalysisOutputs::~AnalysisOutputs() = default;
@@ -167,6 +170,7 @@ void AnalysisOutputs::addSection(const std::string& section) {
         reportFile_->add(section);
     } catch (const std::exception& e) {
         report_.error = e.what();
+        report_.code = failureOf(e).code;
         reportFile_.reset();
     }
 }
@@ -219,18 +223,21 @@ void AnalysisOutputs::finish() {
             std::ostream csv(&output);
             analysis::writeSummaryCsv(csv, fields_);
             output.finish();
-            transaction.commit(summary_.path);
+            transaction.commit(summary_.path, true,
+                               ownFileCheck(OwnFile::summary, force_, noClobber_));
             summary_.written = true;
         } catch (const std::exception& e) {
             summary_.error = e.what();
+            summary_.code = failureOf(e).code;
         }
     }
     if (reportFile_) {
         try {
-            reportFile_->commit();
+            reportFile_->commit(ownFileCheck(OwnFile::report, force_, noClobber_));
             report_.written = true;
         } catch (const std::exception& e) {
             report_.error = e.what();
+            report_.code = failureOf(e).code;
         }
         reportFile_.reset();
     }

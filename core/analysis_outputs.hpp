@@ -20,6 +20,9 @@ namespace vornakite {
 struct AnalysisOutputOptions {
     bool summary = false;          // summary.csv in the output folder
     std::filesystem::path report;  // the HTML report; empty: none
+    // What may be replaced (see ownFileCheck): with neither, only an earlier summary or report.
+    bool force = false;
+    bool noClobber = false;
 };
 
 class AnalysisOutputs {
@@ -30,6 +33,7 @@ class AnalysisOutputs {
         std::filesystem::path path;
         bool written = false;
         std::string error;  // why it was not written
+        ErrorCode code = ErrorCode::none;
     };
 
     AnalysisOutputs(const AnalysisOutputOptions& options,
@@ -64,6 +68,8 @@ class AnalysisOutputs {
 
     File summary_;
     File report_;
+    bool force_ = false;
+    bool noClobber_ = false;
     std::vector<analysis::FieldSummary> fields_;
     std::unique_ptr<ReportFile> reportFile_;
     // Prepared logs by their analysis (one that then failed is replaced when the address comes

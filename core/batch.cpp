@@ -264,7 +264,8 @@ class MergeRun {
             return;
         }
         // The set's last log: place the set, unless no log made it in.
-        const Failure failure = group.appended.empty() ? Failure{} : group.set->commit();
+        const Failure failure =
+            group.appended.empty() ? Failure{} : group.set->commit(keepLogs(batch_));
         std::vector<std::string> warnings;
         if (const std::string far = farApartWarning(group); !far.empty()) {
             warnings.push_back(far);
@@ -398,6 +399,7 @@ int runConversionBatch(const std::vector<std::filesystem::path>& inputPaths,
     batch.options.writeInBackground =
         batch.options.writeInBackground && (options.jobs <= 1 || inputPaths.size() <= 1);
     batch.stop = stop;
+    rememberLogFiles(batch, inputPaths);
     const int succeeded =
         options.merge ? MergeRun(inputPaths, outputFolder, sink, onLogDone, batch).run(options.jobs)
                       : convertEach(inputPaths, outputFolder, sink, onLogDone, batch, options.jobs);

@@ -310,6 +310,28 @@ PreparedLog prepareLog(const std::filesystem::path& inputPath,
     return PreparedLog(std::move(state));
 }
 
+void rememberLogFiles(BatchContext& batch, const std::vector<std::filesystem::path>& logs) {
+    batch.logFiles.clear();
+    for (const std::filesystem::path& log : logs) {
+        if (const auto id = os::fileIdentity(log, true)) {
+            batch.logFiles.push_back(*id);
+        }
+    }
+    std::sort(batch.logFiles.begin(), batch.logFiles.end());
+}
+
+EntryCheck keepLogs(const BatchContext& batch) {
+    if (batch.logFiles.empty()) {
+        return {};
+    }
+    return [&files = batch.logFiles](const std::filesystem::path& name) {
+        const auto id = os::fileIdentity(name, false);
+        if (id && std::binary_search(files.begin(), files.end(), *id)) {
+            throw ConversionError(ErrorCode::outputIsLog, kOutputIsLogMessage);
+        }
+    };
+}
+
 LogOutcome failedLog(const Failure& failure) {
     LogOutcome failed;
     failed.error = failure.message;
@@ -339,7 +361,7 @@ LogOutcome commitLog(PreparedLog log, ProgressSink& sink, BatchContext& batch) {
             return failedOutcome(s.writeFailure, sink);
         }
         // Move every set into place together.
-        s.transaction->commit(basePath, !options.noClobber);
+        s.transaction->commit(basePath, !options.noClobber, keepLogs(batch));
         LogOutcome outcome;
         outcome.converted = true;
         outcome.basePath = basePath;
@@ -484,7 +506,7 @@ void MergedSet::gatherForSurface(const AnalysedLog& log) {
     }
 }
 
-Failure MergedSet::commit() {
+Failure MergedSet::commit(const EntryCheck& check) {
     try {
         if (options_.numbers.gridCellMetres > 0.0) {
             // The set's surface from the kept points of all its logs, the radius from the
@@ -509,7 +531,7 @@ Failure MergedSet::commit() {
             sets_->writeSurface(surface_.get(), error);
         }
         sets_->finish();
-        transaction_->commit(basePath_, !options_.noClobber);
+        transaction_->commit(basePath_, !options_.noClobber, check);
     } catch (const std::exception& e) {
         return failureOf(e);
     }

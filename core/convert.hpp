@@ -87,13 +87,27 @@ struct MergedAnalysis {
 };
 
 // What the logs of one batch share: the options, the names given out so far, the output folders
-// already cleared of abandoned temporaries, and a request to stop (the program is closing).
+// already cleared of abandoned temporaries, a request to stop (the program is closing), and the
+// files of the batch's logs, which no output may replace.
 struct BatchContext {
     ConversionOptions options;
     BatchNames names;
     SweptFolders swept;
     const std::atomic<bool>* stop = nullptr;
+    std::vector<os::FileId> logFiles;  // sorted; see keepLogs
 };
+
+// The failure of a set one of whose files would replace a log of the batch.
+inline constexpr const char* kOutputIsLogMessage = "Output would replace a log of this batch";
+
+// Takes the identity of every log (the file each path leads to) into batch.logFiles, before any
+// is converted, so that what a commit refuses does not depend on which log was converted first.
+void rememberLogFiles(BatchContext& batch, const std::vector<std::filesystem::path>& logs);
+
+// The check of a commit that refuses to replace any of batch.logFiles (the entry at an output
+// name itself, never a link's target, since a link there is replaced, not followed), with
+// kOutputIsLogMessage; none when the batch has no logs remembered.
+EntryCheck keepLogs(const BatchContext& batch);
 
 // What became of one log.
 struct LogOutcome {
@@ -190,8 +204,9 @@ class MergedSet {
     // Appends a loaded log. Returns the failure, if any: a log whose points cannot be added (the
     // output folder cannot be made) adds nothing.
     Failure append(const LoadedLog& log, const std::filesystem::path& inputPath);
-    // Completes the set and moves it into place; returns the failure, if any.
-    Failure commit();
+    // Completes the set and moves it into place, unless `check` refuses what is at its names;
+    // returns the failure, if any.
+    Failure commit(const EntryCheck& check = {});
 
     const std::filesystem::path& basePath() const { return basePath_; }
     // The set's yield surface, once committed with a grid cell.

@@ -254,6 +254,7 @@ std::string jsonNumber(double v, int decimals) {
 
 std::string reportPageStart(std::string_view title) {
     return "<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n"
+           "<meta name=\"generator\" content=\"vornakite-convert\">\n"
            "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">\n<title>" +
            htmlEscape(title) + "</title>\n" + kReportStyle + "</head>\n<body>\n<header><h1>" +
            htmlEscape(title) +

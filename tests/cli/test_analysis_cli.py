@@ -309,7 +309,8 @@ class SummaryCsv(AnalysisCase):
         log = sample_logs()[0]
         rx = self.cwd / "Rx"
         rx.mkdir()
-        (rx / "summary.csv").write_text("old")
+        # An earlier summary, known by its header row.
+        (rx / "summary.csv").write_text("set,points,kept,removed,removed_ZERO\r\nold,1,1,0,0\r\n")
         rc, out, _ = self.run_converter("--summary", log)
         self.assertEqual(rc, 0)
         self.assertEqual(out.splitlines()[-1], "Summary written to %s." % Path("Rx",

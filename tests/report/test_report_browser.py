@@ -217,10 +217,8 @@ class ReportInChromium(unittest.TestCase):
                 self.assertNotIn("data-error", body.group(0))
                 self.assertEqual(dom.count("<canvas"), self.logs)
                 self.assertEqual(dom.count('<a href="#log-'), self.logs)
-                # Only the maps near the first screen are drawn at once; every one of them
-                # once scrolled into view.
-                drawn = int(re.search(r'data-maps-drawn="(\d+)"', body.group(0)).group(1))
-                self.assertGreaterEqual(drawn, 1)
+                # The maps are drawn as they come into view, after the load event a dump
+                # may precede: the browser below waits for each one scrolled into view.
                 browser = Browser()
                 try:
                     browser.open(page)
