@@ -181,27 +181,29 @@ unsigned LocalJudge::countAbove(std::uint32_t id, float hi) const {
     return n;
 }
 
-// A dense block's candidates: every stride-th of its points, from the first.
+// A dense block's candidates: every stride-th of its points, from the first, picked by their
+// place in the block's cells, so that a gather costs its candidates and not the block's points
+// (a spot that straddles a cell border enters a block at nearly every point).
 void LocalJudge::gatherStrided() {
     const std::size_t stride = total_ / kMaxCandidates + 1;
     cx_.clear();
     cy_.clear();
     cv_.clear();
     ci_.clear();
-    std::size_t seen = 0, next = 0;
+    std::size_t seen = 0, next = 0;  // the block's points before this cell; the next one taken
     for (const std::uint32_t id : ids_) {
         if (id == CellGrid::kNone) {
             continue;
         }
-        for (std::size_t j = s_.grid.begin(id); j < s_.grid.end(id); ++j, ++seen) {
-            if (seen == next) {
-                cx_.push_back(static_cast<float>(cellX(j) - originX_));
-                cy_.push_back(static_cast<float>(cellY(j) - originY_));
-                cv_.push_back(cellV(j));
-                ci_.push_back(cellId(j));
-                next += stride;
-            }
+        const std::size_t begin = s_.grid.begin(id), count = s_.grid.end(id) - begin;
+        for (; next < seen + count; next += stride) {
+            const std::size_t j = begin + (next - seen);
+            cx_.push_back(static_cast<float>(cellX(j) - originX_));
+            cy_.push_back(static_cast<float>(cellY(j) - originY_));
+            cv_.push_back(cellV(j));
+            ci_.push_back(cellId(j));
         }
+        seen += count;
     }
 }
 
