@@ -386,6 +386,32 @@ TEST(CleaningRobustness, FlagsInvalidPointsOfALogItCannotJudge) {
     }
 }
 
+TEST(CleaningRobustness, JudgesDenseSpotsAndLoopsByTheirOwnNeighbours) {
+    // Thousands of points across the borders of the local filter's cells (its candidates
+    // sampled at a stride, kept per block): the one spike among them is found, nothing else.
+    const double mLat = 110574.0, mLon = 111319.49 * std::cos(42.0 * 3.14159265358979 / 180.0);
+    struct {
+        const char* name;
+        double radius;  // metres: a spot's, or a loop's driven round and round
+        bool loop;
+    } cases[] = {{"a spot of 30 cm", 0.3, false}, {"a loop of 12 m", 12.0, true}};
+    for (const auto& c : cases) {
+        std::vector<YieldPoint> pts;
+        for (int k = 0; k < 6000; ++k) {
+            const double a = c.loop ? 0.15 * k : 2.399963 * k;  // golden angle: spread round
+            const double r = c.loop ? c.radius : c.radius * std::sqrt((k % 97) / 97.0);
+            pts.push_back({-93.5 + r * std::cos(a) / mLon, 42.0 + r * std::sin(a) / mLat,
+                           100.0 + ((k * 37) % 11 - 5) * 0.4, 18.0, 5.6, 56.0,
+                           3.0 + ((k * 13) % 5 - 2) * 0.05});
+        }
+        pts[3001].yield = 160.0;
+        const CleaningResult r = cleanPoints(pts);
+        ASSERT_TRUE(r.judged()) << c.name;
+        EXPECT_TRUE(flaggedBy(r, 3001, Filter::LocalOutlier)) << c.name << " " << reasons(r, 3001);
+        EXPECT_EQ(r.flaggedBy(Filter::LocalOutlier), 1u) << c.name;
+    }
+}
+
 TEST(CleaningRobustness, FlagsNonFiniteValuesAndCopesWithOddPlaces) {
     std::vector<YieldPoint> pts = field();
     pts[10].yield = kNaN;
