@@ -21,6 +21,7 @@
 #include "analysis/cell_grid.hpp"
 #include "analysis/cleaner.hpp"
 #include "analysis/halves.hpp"
+#include "analysis/robust.hpp"
 #include "os/memory.hpp"
 
 namespace vornakite::analysis::detail {
@@ -298,9 +299,7 @@ bool LocalJudge::countedNeighbours(std::size_t i, float bandLo, float bandHi) {
 // Whether yield `v` lies beyond `sigmas` spreads from the median of the neighbours' yields
 // (which are reordered). The spread is their median absolute deviation, at least the floor.
 bool LocalJudge::outlier(double v) {
-    auto mid = values_.begin() + static_cast<std::ptrdiff_t>(values_.size() / 2);
-    std::nth_element(values_.begin(), mid, values_.end());
-    const double centre = *mid;
+    const double centre = kthSmallest(values_, values_.size() / 2);
     const double dev = std::fabs(v - centre);
     if (dev <= s_.sigmas * s_.floor) {
         return false;  // within the least spread: no need of the spread itself
