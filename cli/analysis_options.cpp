@@ -27,8 +27,9 @@ std::string valueText(const std::filesystem::path& value) {
 
 // One line of the option list: the names padded to the converter's own column.
 std::string optionLine(std::string_view names, std::string_view help) {
+    // A name too long for the column gets its help on a line of its own below it.
     std::string line = "  " + std::string(names);
-    line += std::string(names.size() < 17 ? 17 - names.size() : 1, ' ');
+    line += names.size() < 17 ? std::string(17 - names.size(), ' ') : "\n" + std::string(19, ' ');
     return line + std::string(help) + "\n";
 }
 
@@ -52,6 +53,51 @@ bool chooseFilters(AnalysisOptions& options, std::string_view name, const std::s
         options.filters.enabled &= static_cast<analysis::FilterMask>(~mask);
     }
     return true;
+}
+
+// The field's options, with their limits: a plain number within them, else a usage error.
+struct FieldOptionSpec {
+    std::string_view name;
+    double min, max;
+    bool minIncluded;
+};
+constexpr FieldOptionSpec kFieldOptions[] = {
+    {"--swath-m", 0.0, 100.0, false},
+    {"--standard-moisture", 0.0, 99.0, true},
+    {"--grid", 0.0, 10000.0, false},
+};
+
+AnalysisParse parseFieldOption(FieldOptions& field, std::string_view name,
+                               const std::vector<std::filesystem::path>& arguments, std::size_t& i,
+                               std::string& error) {
+    const FieldOptionSpec* spec = nullptr;
+    for (const FieldOptionSpec& f : kFieldOptions) {
+        spec = f.name == name ? &f : spec;
+    }
+    if (spec == nullptr) {
+        return AnalysisParse::NotAnalysis;
+    }
+    if (i + 1 >= arguments.size()) {
+        error = std::string(name) + " needs a value";
+        return AnalysisParse::Error;
+    }
+    const std::string text = valueText(arguments[++i]);
+    double v = 0.0;
+    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), v);
+    const bool inRange = (spec->minIncluded ? v >= spec->min : v > spec->min) && v <= spec->max;
+    if (text.empty() || ec != std::errc() || end != text.data() + text.size() || !inRange) {
+        error = "invalid value for " + std::string(name) + ": " + text;
+        return AnalysisParse::Error;
+    }
+    if (name == "--grid") {
+        field.gridCellMetres = v;
+        return AnalysisParse::Read;
+    }
+    (name == "--swath-m" ? field.swathMetres : field.standardMoisture) = v;
+    if (field.firstOption.empty()) {
+        field.firstOption = name;
+    }
+    return AnalysisParse::Read;
 }
 
 }  // namespace
@@ -112,6 +158,10 @@ std::string cleaningHelp() {
 AnalysisParse parseAnalysisOption(AnalysisOptions& options, std::string_view name,
                                   const std::vector<std::filesystem::path>& arguments,
                                   std::size_t& i, std::string& error) {
+    if (const AnalysisParse field = parseFieldOption(options.field, name, arguments, i, error);
+        field != AnalysisParse::NotAnalysis) {
+        return field;
+    }
     if (name == "--clean") {
         options.clean = true;
         return AnalysisParse::Read;
@@ -158,9 +208,32 @@ AnalysisParse parseAnalysisOption(AnalysisOptions& options, std::string_view nam
     return AnalysisParse::Read;
 }
 
+std::string fieldUsageText() {
+    std::string text =
+        "The field's numbers (estimated, in summary.csv, the report, --json and the cleaning "
+        "line):\n";
+    text += optionLine("--swath-m M", "the working width in metres, instead of the one estimated");
+    text += optionLine("", "from the spacing of neighbouring passes");
+    text += optionLine("--standard-moisture PCT",
+                       "the moisture dry yields are given at, instead of the crop's");
+    text += optionLine("", "(corn 15.5, soybeans 13, wheat 13.5, ...; unknown crop: none)");
+    text += optionLine("--grid CELL_M",
+                       "also write BASE_yield.tif, the yield surface of the kept points in");
+    text += optionLine("", "CELL_M metre cells in the field's UTM zone (runs the filters)");
+    text +=
+        "--swath-m and --standard-moisture need --clean, --summary, --report or --grid.\n"
+        "Units of the columns: Yield_bu bu/ac and Weight_ta (the monitor's t/ac) as logged,\n"
+        "Moist_pct percent, Dens_lbbu lb/bu, Speed_MPH mph.\n";
+    return text;
+}
+
 std::string checkAnalysisOptions(const AnalysisOptions& options) {
     if (!options.firstFilterOption.empty() && !options.clean) {
         return options.firstFilterOption + " needs --clean";
+    }
+    if (!options.field.firstOption.empty() && !options.clean && !options.summary &&
+        options.report.empty() && options.field.gridCellMetres <= 0.0) {
+        return options.field.firstOption + " needs --clean, --summary, --report or --grid";
     }
     return {};
 }
@@ -183,6 +256,7 @@ std::string analysisUsageText() {
         "--clean. A summary or report that cannot be written makes the exit status 1.\n"
         "Filters and their thresholds (each taken from the log unless set):\n";
     text += cleaningHelp();
+    text += fieldUsageText();
     return text;
 }
 
@@ -191,8 +265,11 @@ ConversionOptions conversionOptions(const AnalysisOptions& options, bool jsonCou
     if (options.clean) {
         conversion.cleaning = options.filters;
     }
-    conversion.keepAnalysis =
-        options.summary || !options.report.empty() || (options.clean && jsonCounts);
+    conversion.keepAnalysis = options.summary || !options.report.empty() ||
+                              (options.clean && jsonCounts) || options.field.gridCellMetres > 0.0;
+    conversion.numbers.field.swathMetres = options.field.swathMetres;
+    conversion.numbers.field.standardMoisture = options.field.standardMoisture;
+    conversion.numbers.gridCellMetres = options.field.gridCellMetres;
     return conversion;
 }
 

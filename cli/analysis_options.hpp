@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -13,12 +14,21 @@
 
 namespace vornakite::cli {
 
+// The options of the field's numbers and the yield surface.
+struct FieldOptions {
+    std::optional<double> swathMetres;       // --swath-m: replaces the estimate
+    std::optional<double> standardMoisture;  // --standard-moisture: replaces the crop's
+    double gridCellMetres = 0.0;             // --grid: BASE_yield.tif of cells this wide
+    std::string firstOption;                 // the first of --swath-m, --standard-moisture
+};
+
 struct AnalysisOptions {
     bool clean = false;                 // BASE_clean and BASE_removed, and the cleaning line
     bool summary = false;               // summary.csv in the output folder
     std::filesystem::path report;       // the HTML report; empty: none
     analysis::CleaningOptions filters;  // the filters that run and the thresholds set
     std::string firstFilterOption;      // the first filter or threshold option given
+    FieldOptions field;                 // --swath-m, --standard-moisture, --grid
 };
 
 enum class AnalysisParse {
@@ -50,6 +60,9 @@ void setThreshold(analysis::CleaningOptions& options, std::string_view option,
 // then each option with what it sets, its unit and how its automatic value is found, wrapped at
 // 100 columns; every line ends in '\n'.
 std::string cleaningHelp();
+
+// The part of --help on the field's numbers and the yield surface, and the columns' units.
+std::string fieldUsageText();
 
 // What the conversion of each log must do for these options: the filters when --clean is
 // given, and the points and verdicts kept when the summary, the report or the JSON counts need

@@ -2,6 +2,7 @@
 
 #include <utility>
 
+#include "analysis/format.hpp"
 #include "json.hpp"
 #include "text/text.hpp"
 
@@ -15,6 +16,34 @@ void AnalysisSink::postLine(std::wstring text) {
     inner_.postLine(std::move(text));
 }
 
+namespace {
+
+// A file's keys on the batch's JSON object: its path or null, why it was not written, and the
+// code of that.
+void appendFileFields(std::string& fields, const char* key, const AnalysisOutputs::File& file,
+                      bool noLog) {
+    fields += std::string(", \"") + key + "\": ";
+    if (file.written) {
+        appendJsonPath(fields, file.path);
+    } else {
+        fields += "null";
+    }
+    fields += std::string(", \"") + key + "_error\": ";
+    if (!file.error.empty()) {
+        appendJsonString(fields, std::string_view(file.error));
+    } else {
+        fields += noLog ? "\"No log converted\"" : "null";
+    }
+    fields += std::string(", \"") + key + "_error_code\": ";
+    if (!file.error.empty()) {
+        appendJsonString(fields, std::string_view(errorCodeName(file.code)));
+    } else {
+        fields += noLog ? "\"no_log_converted\"" : "null";
+    }
+}
+
+}  // namespace
+
 void AnalysisSink::postBatchDone(int successCount) {
     outputs_.finish();
     const struct {
@@ -26,23 +55,19 @@ void AnalysisSink::postBatchDone(int successCount) {
         {outputs_.report(), "report", pathText(outputs_.report().path)},
     };
     std::string fields;
+    std::wstring notWritten;  // the files not written for want of a converted log
     for (const auto& f : files) {
         if (!f.file.wanted) {
             continue;
         }
+        // Not written, yet not failed: no log was converted.
+        const bool noLog = !f.file.written && f.file.error.empty();
+        if (noLog) {
+            notWritten += notWritten.empty() ? L"" : L" and ";
+            notWritten += f.key == std::string_view("summary") ? L"summary.csv" : L"the report";
+        }
         if (form_ == Report::Json) {
-            fields += std::string(", \"") + f.key + "\": ";
-            if (f.file.written) {
-                appendJsonPath(fields, f.file.path);
-            } else {
-                fields += "null";
-            }
-            fields += std::string(", \"") + f.key + "_error\": ";
-            if (f.file.error.empty()) {
-                fields += "null";
-            } else {
-                appendJsonString(fields, std::string_view(f.file.error));
-            }
+            appendFileFields(fields, f.key, f.file, noLog);
         } else if (!f.file.error.empty()) {
             inner_.postLine(L"Error: " + f.shown + L": " + widenText(f.file.error));
         } else if (f.file.written && form_ == Report::Lines) {
@@ -50,6 +75,11 @@ void AnalysisSink::postBatchDone(int successCount) {
                                                                   : L"Report written to ") +
                             f.shown + L".");
         }
+    }
+    if (!notWritten.empty() && form_ == Report::Lines) {
+        const bool both = notWritten.find(L" and ") != std::wstring::npos;
+        inner_.postLine(L"No log converted: " + notWritten + (both ? L" were" : L" was") +
+                        L" not written.");
     }
     inner_.batchFields = fields;
     inner_.postBatchDone(successCount);
@@ -78,6 +108,53 @@ std::string cleaningJsonFields(const LogOutcome& outcome) {
     for (std::size_t k = 0; k < r.warnings.size(); ++k) {
         out += k > 0 ? ", " : "";
         appendJsonString(out, std::string_view(r.warnings[k]));
+    }
+    out += "]";
+    if (outcome.analysed->numbers) {
+        appendNumbersJson(out, outcome.analysed->numbers->numbers);
+    }
+    return out;
+}
+
+namespace {
+
+void appendJsonNumber(std::string& out, const char* key, double v) {
+    out += std::string(", \"") + key + "\": ";
+    const std::string text = analysis::plainNumber(v, 3);
+    out += text.empty() ? "null" : text;
+}
+
+}  // namespace
+
+void appendNumbersJson(std::string& out, const analysis::FieldNumbers& r) {
+    appendJsonNumber(out, "swath_m", r.swathMetres);
+    out += std::string(", \"swath_set\": ") + (r.swathSet ? "true" : "false");
+    appendJsonNumber(out, "area_ha", r.areaHectares);
+    appendJsonNumber(out, "area_ac", r.areaAcres);
+    appendJsonNumber(out, "yield_mean_bu_ac", r.meanYield);
+    appendJsonNumber(out, "yield_plain_mean_bu_ac", r.plainMeanYield);
+    appendJsonNumber(out, "yield_mean_t_ha", r.meanTonnesPerHectare);
+    appendJsonNumber(out, "production_bu", r.totalBushels);
+    appendJsonNumber(out, "production_t", r.totalTonnes);
+    appendJsonNumber(out, "standard_moisture_pct", r.standardMoisture);
+    appendJsonNumber(out, "dry_yield_mean_bu_ac", r.dryMeanYield);
+    appendJsonNumber(out, "dry_production_bu", r.dryTotalBushels);
+    out += ", \"numbers_notes\": [";
+    for (std::size_t k = 0; k < r.notes.size(); ++k) {
+        out += k > 0 ? ", " : "";
+        appendJsonString(out, std::string_view(r.notes[k]));
+    }
+    out += "]";
+}
+
+std::string warningJsonFields(const LogOutcome& outcome) {
+    if (outcome.warnings.empty()) {
+        return {};
+    }
+    std::string out = ", \"warnings\": [";
+    for (std::size_t k = 0; k < outcome.warnings.size(); ++k) {
+        out += k > 0 ? ", " : "";
+        appendJsonString(out, std::string_view(outcome.warnings[k]));
     }
     return out + "]";
 }

@@ -33,6 +33,14 @@ class AnalysisSink : public ProgressSink {
 
 // The cleaning counts of a log for its JSON object: "kept", "removed", "removed_by" (points per
 // filter code), "cleaning_note" and "cleaning_warnings"; null for a log that failed.
+// Then the field's numbers, estimated (null where not known): "swath_m", "swath_set",
+// "area_ha", "area_ac", "yield_mean_bu_ac", "yield_plain_mean_bu_ac", "yield_mean_t_ha",
+// "production_bu", "production_t", "standard_moisture_pct", "dry_yield_mean_bu_ac",
+// "dry_production_bu", "numbers_notes".
 std::string cleaningJsonFields(const LogOutcome& outcome);
+void appendNumbersJson(std::string& out, const analysis::FieldNumbers& numbers);
+
+// "warnings" (a list) on the last log of a merged set whose logs lie far apart; "" otherwise.
+std::string warningJsonFields(const LogOutcome& outcome);
 
 }  // namespace vornakite::cli

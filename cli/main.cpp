@@ -12,6 +12,8 @@
 #include "batch.hpp"
 #include "console.hpp"
 #include "options.hpp"
+#include "output_paths.hpp"
+#include "own_files.hpp"
 #include "read/log_files.hpp"
 #include "report.hpp"
 #include "text/text.hpp"
@@ -38,8 +40,11 @@ int usageError(const std::string& message) {
 }
 
 // The logs the arguments stand for: on Windows wildcards expanded first (no shell does it
-// there), then folders.
-std::vector<std::filesystem::path> logsOf(const Options& options) {
+// there), then folders, whose walk leaves out the output folder and the CSV files this program
+// wrote.
+std::vector<std::filesystem::path> logsOf(const Options& options,
+                                          const std::filesystem::path& outputFolder) {
+    const vornakite::WalkSkips skips{outputFolder, vornakite::isOwnCsvFile};
 #ifdef _WIN32
     std::vector<std::filesystem::path> expanded;
     for (const std::filesystem::path& argument : options.arguments) {
@@ -47,9 +52,9 @@ std::vector<std::filesystem::path> logsOf(const Options& options) {
             expanded.push_back(std::move(match));
         }
     }
-    return vornakite::expandLogArguments(expanded, options.recursive);
+    return vornakite::expandLogArguments(expanded, options.recursive, skips);
 #else
-    return vornakite::expandLogArguments(options.arguments, options.recursive);
+    return vornakite::expandLogArguments(options.arguments, options.recursive, skips);
 #endif
 }
 
@@ -67,7 +72,14 @@ int convert(const Options& options) {
         outputFolder = cwd / "Rx";
         folderLabel = L"Rx";
     }
-    const std::vector<std::filesystem::path> logs = logsOf(options);
+    const std::vector<std::filesystem::path> logs = logsOf(options, outputFolder);
+    const std::filesystem::path shownFolder =
+        options.outputFolder.empty() ? std::filesystem::path("Rx") : options.outputFolder;
+    if (const std::string refused =
+            refusedAnalysisPath(options, logs, outputFolder, shownFolder / "summary.csv");
+        !refused.empty()) {
+        return usageError(refused);
+    }
     vornakite::BatchOptions batch;
     batch.merge = options.merge;
     batch.jobs =
@@ -77,13 +89,16 @@ int convert(const Options& options) {
     // The cleaning, the summary and the report, when asked for.
     const AnalysisOptions& analysis = options.analysis;
     const bool json = options.report == Report::Json;
-    if (analysis.clean && json) {
-        report.logFields = cleaningJsonFields;
+    if (json && (analysis.clean || options.merge)) {
+        const bool clean = analysis.clean;
+        report.logFields = [clean](const vornakite::LogOutcome& outcome) {
+            return (clean ? cleaningJsonFields(outcome) : std::string()) +
+                   warningJsonFields(outcome);
+        };
     }
-    vornakite::AnalysisOutputs outputs({analysis.summary, analysis.report}, outputFolder);
-    AnalysisSink analysisSink(
-        report, outputs, options.report,
-        options.outputFolder.empty() ? std::filesystem::path("Rx") : options.outputFolder);
+    vornakite::AnalysisOutputs outputs(
+        {analysis.summary, analysis.report, options.force, options.noClobber}, outputFolder);
+    AnalysisSink analysisSink(report, outputs, options.report, shownFolder);
     const bool analysisOutputs = outputs.summary().wanted || outputs.report().wanted;
     vornakite::ConversionOptions& conversion = batch.conversion;
     conversion = conversionOptions(analysis, json);

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <charconv>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -122,7 +123,7 @@ std::string setFormats(Command& command, const Path& value) {
 }
 
 // In the order --help lists them.
-const std::array<OptionSpec, 10> kOptions{{
+const std::array<OptionSpec, 11> kOptions{{
     {"-o", "", "DIR", "a folder", "write the outputs into DIR (default: ./Rx)",
      [](Command& command, const Path& value) -> std::string {
          if (value.empty()) {
@@ -146,6 +147,12 @@ const std::array<OptionSpec, 10> kOptions{{
     {"", "--no-clobber", "", "", "fail a log whose set exists already, leaving that set as it is",
      [](Command& command, const Path&) -> std::string {
          command.options.noClobber = true;
+         return {};
+     }},
+    {"", "--force", "", "",
+     "let the summary and the report replace files this program did not write",
+     [](Command& command, const Path&) -> std::string {
+         command.options.force = true;
          return {};
      }},
     {"-j", "--jobs", "N", "a number", "convert up to N logs at once (default: one per core)",
@@ -182,6 +189,77 @@ Command usageError(std::string message) {
     return command;
 }
 
+// An option whose value is given in the same argument, "--format=csv" or "-j2" (a short option
+// only when it takes a value): its name and its value, kept as the system gave it.
+struct Attached {
+    std::string name;
+    Path value;
+};
+
+std::optional<Attached> attachedValue(const Path& argument, const std::string& text) {
+    const auto& native = argument.native();
+    if (text.starts_with("--")) {
+        const std::size_t equals = native.find('=');
+        if (equals == std::string::npos || equals < 3) {
+            return std::nullopt;
+        }
+        return Attached{text.substr(0, text.find('=')), Path(native.substr(equals + 1))};
+    }
+    const OptionSpec* option = text.size() > 2 ? findOption(text.substr(0, 2)) : nullptr;
+    if (option == nullptr || option->valueName.empty()) {
+        return std::nullopt;
+    }
+    return Attached{text.substr(0, 2), Path(native.substr(2))};
+}
+
+// Reads the option at arguments[i] (its value from the same argument or the next one, then
+// advancing i past it); a usage error's message, or "".
+std::string readOption(Command& command, const std::vector<Path>& arguments, std::size_t& i,
+                       const std::string& text) {
+    const std::optional<Attached> attached = attachedValue(arguments[i], text);
+    const std::string name = attached ? attached->name : text;
+    const OptionSpec* option = findOption(name);
+    if (option == nullptr) {
+        std::string error;
+        // The analysis options take their value from the list they are given.
+        const std::vector<Path> pair =
+            attached ? std::vector<Path>{Path(name), attached->value} : std::vector<Path>{};
+        std::size_t at = 0;
+        std::size_t& index = attached ? at : i;
+        switch (parseAnalysisOption(command.options.analysis, name, attached ? pair : arguments,
+                                    index, error)) {
+            case AnalysisParse::Read:
+                return attached && at == 0 ? name + " takes no value" : std::string();
+            case AnalysisParse::Error:
+                return error;
+            case AnalysisParse::NotAnalysis:
+                break;
+        }
+        return "unknown option " + name;
+    }
+    if (option->valueName.empty()) {
+        return attached ? name + " takes no value" : option->apply(command, Path());
+    }
+    if (attached) {
+        return option->apply(command, attached->value);
+    }
+    if (i + 1 >= arguments.size()) {
+        return name + " needs " + std::string(option->valueNoun);
+    }
+    return option->apply(command, arguments[++i]);
+}
+
+// The usage error of options that need or exclude others, or "".
+std::string checkCombinations(const Options& options) {
+    if (options.force && options.noClobber) {
+        return "--force and --no-clobber cannot be combined";
+    }
+    if (options.force && !options.analysis.summary && options.analysis.report.empty()) {
+        return "--force needs --summary or --report";
+    }
+    return checkAnalysisOptions(options.analysis);
+}
+
 }  // namespace
 
 Command parseCommandLine(const std::vector<Path>& arguments) {
@@ -198,27 +276,7 @@ Command parseCommandLine(const std::vector<Path>& arguments) {
             optionsEnded = true;
             continue;
         }
-        const OptionSpec* option = findOption(text);
-        if (option == nullptr) {
-            std::string error;
-            switch (parseAnalysisOption(command.options.analysis, text, arguments, i, error)) {
-                case AnalysisParse::Read:
-                    continue;
-                case AnalysisParse::Error:
-                    return usageError(std::move(error));
-                case AnalysisParse::NotAnalysis:
-                    break;
-            }
-            return usageError("unknown option " + text);
-        }
-        Path value;
-        if (!option->valueName.empty()) {
-            if (i + 1 >= arguments.size()) {
-                return usageError(text + " needs " + std::string(option->valueNoun));
-            }
-            value = arguments[++i];
-        }
-        if (std::string error = option->apply(command, value); !error.empty()) {
+        if (std::string error = readOption(command, arguments, i, text); !error.empty()) {
             return usageError(std::move(error));
         }
         if (command.action != Command::Action::Convert) {
@@ -228,7 +286,7 @@ Command parseCommandLine(const std::vector<Path>& arguments) {
     if (command.options.arguments.empty()) {
         return usageError("no log given");
     }
-    if (std::string error = checkAnalysisOptions(command.options.analysis); !error.empty()) {
+    if (std::string error = checkCombinations(command.options); !error.empty()) {
         return usageError(std::move(error));
     }
     return command;

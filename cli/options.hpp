@@ -25,6 +25,7 @@ struct Options {
     OutputFormats formats;
     bool merge = false;
     bool noClobber = false;
+    bool force = false;  // a summary or report replaces a file this program did not write
     std::vector<std::filesystem::path> arguments;  // logs and folders, as given
     AnalysisOptions analysis;                      // --clean, --summary, --report and filters
 };

@@ -25,7 +25,8 @@ if(TARGET VornakiteConverter)
     install(TARGETS VornakiteConverter RUNTIME DESTINATION ${VORNAKITE_BINDIR})
 endif()
 install(FILES README.md LICENSE DESTINATION ${VORNAKITE_DOCDIR})
-install(FILES docs/cleaning.md docs/reliability.md docs/report.png
+install(FILES docs/cleaning.md docs/field-numbers.md docs/reliability.md docs/report.md
+              docs/report.png
         DESTINATION ${VORNAKITE_DOCDIR}/docs)
 
 set(CPACK_PACKAGE_NAME vornakite-convert)

@@ -5,7 +5,9 @@
 #include <ostream>
 #include <utility>
 
+#include "analysis/log_numbers.hpp"
 #include "analysis/report.hpp"
+#include "own_files.hpp"
 #include "text/text.hpp"
 #include "write/output_transaction.hpp"
 #include "write/text_output.hpp"
@@ -32,10 +34,10 @@ class AnalysisOutputs::ReportFile {
         report_.emplace(stream_);
     }
     void add(const std::string& section) { report_->addSection(section); }
-    void commit() {
+    void commit(const EntryCheck& check) {
         report_->finish();
         output_.finish();
-        transaction_.commit(path_);
+        transaction_.commit(path_, true, check);
     }
 
   private:
@@ -52,6 +54,8 @@ AnalysisOutputs::AnalysisOutputs(const AnalysisOutputOptions& options,
     summary_.path = outputFolder / "summary.csv";
     report_.wanted = !options.report.empty();
     report_.path = options.report;
+    force_ = options.force;
+    noClobber_ = options.noClobber;
 }
 
 AnalysisOutputs::~AnalysisOutputs() = default;
@@ -61,12 +65,111 @@ AnalysisOutputs::Prepared AnalysisOutputs::work(const std::filesystem::path& bas
     Prepared p;
     p.field =
         analysis::summarizeField(toUtf8(pathText(basePath.filename())), log.points, log.cleaning);
+    p.field.log = log.logName;
+    if (log.numbers) {
+        p.field.numbers = log.numbers->numbers;
+    }
     if (report_.wanted) {
         // The set's name is the section's id: unique in the batch, and the same with any -j.
-        p.section =
-            analysis::HtmlReport::section(p.field.setName, p.field, log.points, log.cleaning);
+        analysis::SectionExtras extras;
+        extras.surface = log.numbers && log.numbers->surface ? &*log.numbers->surface : nullptr;
+        extras.logNames = std::span<const std::string>(&log.logName, 1);
+        p.section = analysis::HtmlReport::section(p.field.setName, p.field, log.points,
+                                                  log.cleaning, extras);
     }
     return p;
+}
+
+namespace {
+
+// The logs of a merged set one after another, as one log: their points, the filters' verdicts
+// (each log judged on its own), the counts summed, and where each log begins.
+struct MergedLogs {
+    std::vector<YieldPoint> points;
+    analysis::CleaningResult cleaning;
+    std::vector<std::uint8_t> kept;
+    std::vector<std::size_t> starts;
+};
+
+MergedLogs mergeLogs(const MergedAnalysis& merged) {
+    MergedLogs m;
+    for (const auto& log : merged.logs) {
+        m.starts.push_back(m.points.size());
+        m.points.insert(m.points.end(), log->points.begin(), log->points.end());
+        const analysis::CleaningResult& r = log->cleaning;
+        m.cleaning.flags.insert(m.cleaning.flags.end(), r.flags.begin(), r.flags.end());
+        for (std::size_t f = 0; f < r.flagged.size(); ++f) {
+            m.cleaning.flagged[f] += r.flagged[f];
+        }
+        m.cleaning.kept += r.kept;
+        m.cleaning.removed += r.removed;
+        m.cleaning.warnings.insert(m.cleaning.warnings.end(), r.warnings.begin(), r.warnings.end());
+    }
+    m.kept.resize(m.points.size());
+    for (std::size_t i = 0; i < m.kept.size(); ++i) {
+        m.kept[i] = m.cleaning.flags[i] == 0 ? 1 : 0;
+    }
+    return m;
+}
+
+}  // namespace
+
+void AnalysisOutputs::mergedDone(const LogOutcome& outcome) {
+    const MergedAnalysis& merged = *outcome.merged;
+    if (!mergedDone_.insert(&merged).second) {
+        return;  // the set's rows and section went with its first log
+    }
+    const std::string setName = toUtf8(pathText(outcome.basePath.filename()));
+    const MergedLogs m = mergeLogs(merged);
+    analysis::FieldSummary whole = analysis::summarizeField(setName, m.points, m.cleaning);
+    analysis::LogNumbersOptions options;
+    const AnalysedLog& first = *merged.logs.front();
+    if (first.numbers) {
+        const analysis::FieldNumbers& n = first.numbers->numbers;
+        options.field.swathMetres =
+            n.swathSet ? std::optional<double>(n.swathMetres) : std::nullopt;
+        options.field.standardMoisture =
+            n.standardSet ? std::optional<double>(n.standardMoisture) : std::nullopt;
+    }
+    whole.numbers = analysis::logNumbers(m.points, m.kept, first.crop, options).numbers;
+    if (report_.wanted) {
+        analysis::SectionExtras extras;
+        extras.surface = merged.surface.get();
+        extras.logNames = merged.logNames;
+        extras.logStarts = m.starts;
+        extras.warnings = merged.warnings;
+        addSection(analysis::HtmlReport::section(setName, whole, m.points, m.cleaning, extras));
+    }
+    if (summary_.wanted) {
+        fields_.push_back(std::move(whole));
+        for (std::size_t k = 0; k < merged.logs.size(); ++k) {
+            const AnalysedLog& log = *merged.logs[k];
+            analysis::FieldSummary row =
+                analysis::summarizeField(setName, log.points, log.cleaning);
+            row.log = merged.logNames[k];
+            if (log.numbers) {
+                row.numbers = log.numbers->numbers;
+            }
+            fields_.push_back(std::move(row));
+        }
+    }
+}
+
+void AnalysisOutputs::addSection(const std::string& section) {
+    if (!report_.wanted || !report_.error.empty()) {
+        return;
+    }
+    // A report that cannot be written is given up; the conversion goes on.
+    try {
+        if (!reportFile_) {
+            reportFile_ = std::make_unique<ReportFile>(report_.path);
+        }
+        reportFile_->add(section);
+    } catch (const std::exception& e) {
+        report_.error = e.what();
+        report_.code = failureOf(e).code;
+        reportFile_.reset();
+    }
 }
 
 void AnalysisOutputs::prepare(const std::filesystem::path& basePath, const AnalysedLog& log) {
@@ -83,6 +186,10 @@ void AnalysisOutputs::logDone(const LogOutcome& outcome) {
     if (!outcome.converted || !outcome.analysed) {
         return;
     }
+    if (outcome.merged) {
+        mergedDone(outcome);
+        return;
+    }
     Prepared p;
     {
         const std::lock_guard<std::mutex> lock(mutex_);
@@ -97,18 +204,7 @@ void AnalysisOutputs::logDone(const LogOutcome& outcome) {
             p = work(outcome.basePath, *outcome.analysed);
         }
     }
-    if (report_.wanted && report_.error.empty()) {
-        // A report that cannot be written is given up; the conversion goes on.
-        try {
-            if (!reportFile_) {
-                reportFile_ = std::make_unique<ReportFile>(report_.path);
-            }
-            reportFile_->add(p.section);
-        } catch (const std::exception& e) {
-            report_.error = e.what();
-            reportFile_.reset();
-        }
-    }
+    addSection(p.section);
     if (summary_.wanted) {
         fields_.push_back(std::move(p.field));
     }
@@ -124,18 +220,21 @@ void AnalysisOutputs::finish() {
             std::ostream csv(&output);
             analysis::writeSummaryCsv(csv, fields_);
             output.finish();
-            transaction.commit(summary_.path);
+            transaction.commit(summary_.path, true,
+                               ownFileCheck(OwnFile::summary, force_, noClobber_));
             summary_.written = true;
         } catch (const std::exception& e) {
             summary_.error = e.what();
+            summary_.code = failureOf(e).code;
         }
     }
     if (reportFile_) {
         try {
-            reportFile_->commit();
+            reportFile_->commit(ownFileCheck(OwnFile::report, force_, noClobber_));
             report_.written = true;
         } catch (const std::exception& e) {
             report_.error = e.what();
+            report_.code = failureOf(e).code;
         }
         reportFile_.reset();
     }

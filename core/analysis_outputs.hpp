@@ -7,6 +7,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -19,6 +20,9 @@ namespace vornakite {
 struct AnalysisOutputOptions {
     bool summary = false;          // summary.csv in the output folder
     std::filesystem::path report;  // the HTML report; empty: none
+    // What may be replaced (see ownFileCheck): with neither, only an earlier summary or report.
+    bool force = false;
+    bool noClobber = false;
 };
 
 class AnalysisOutputs {
@@ -29,6 +33,7 @@ class AnalysisOutputs {
         std::filesystem::path path;
         bool written = false;
         std::string error;  // why it was not written
+        ErrorCode code = ErrorCode::none;
     };
 
     AnalysisOutputs(const AnalysisOutputOptions& options,
@@ -40,6 +45,8 @@ class AnalysisOutputs {
     // the log converted. May be called from any thread.
     void prepare(const std::filesystem::path& basePath, const AnalysedLog& log);
     // Each log's outcome, in input order: a converted log's summary row and report section.
+    // The first outcome of a merged set adds the set's row, a row per log and one section for
+    // the whole set.
     void logDone(const LogOutcome& outcome);
     // Writes summary.csv and completes the report, when any log was converted.
     void finish();
@@ -56,15 +63,20 @@ class AnalysisOutputs {
         std::string section;  // empty without a report
     };
     Prepared work(const std::filesystem::path& basePath, const AnalysedLog& log);
+    void mergedDone(const LogOutcome& outcome);
+    void addSection(const std::string& section);
 
     File summary_;
     File report_;
+    bool force_ = false;
+    bool noClobber_ = false;
     std::vector<analysis::FieldSummary> fields_;
     std::unique_ptr<ReportFile> reportFile_;
     // Prepared logs by their analysis (one that then failed is replaced when the address comes
     // back, or dropped at the end).
     std::mutex mutex_;
     std::map<const AnalysedLog*, Prepared> prepared_;
+    std::set<const MergedAnalysis*> mergedDone_;  // the merged sets whose rows were added
 };
 
 }  // namespace vornakite

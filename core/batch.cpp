@@ -1,7 +1,9 @@
 #include "batch.hpp"
 
 #include <algorithm>
+#include <cmath>
 #include <condition_variable>
+#include <cstdio>
 #include <exception>
 #include <map>
 #include <mutex>
@@ -194,6 +196,8 @@ class MergeRun {
         std::vector<std::size_t> logs;
         std::vector<std::size_t> appended;
         std::unique_ptr<MergedSet> set;
+        std::vector<std::pair<double, double>> centres;  // of the appended logs with positions
+        std::shared_ptr<MergedAnalysis> merged;          // with keepAnalysis
     };
     struct Log {
         std::optional<std::size_t> group;
@@ -215,7 +219,7 @@ class MergeRun {
                 }
                 const auto [at, added] = groupOf.try_emplace(nameKey(name.name), groups_.size());
                 if (added) {
-                    groups_.push_back(Group{name.name, {}, {}, {}});
+                    groups_.push_back(Group{name.name, {}, {}, {}, {}, {}});
                 }
                 groups_[at->second].logs.push_back(k);
                 logs_[k].group = at->second;
@@ -245,6 +249,14 @@ class MergeRun {
             outcome.cleaningLine = loaded.cleaningLine;
             if (batch_.options.keepAnalysis) {
                 outcome.analysed = loaded.log;
+                if (!group.merged) {
+                    group.merged = std::make_shared<MergedAnalysis>();
+                }
+                group.merged->logs.push_back(loaded.log);
+                group.merged->logNames.push_back(loaded.log->logName);
+            }
+            if (loaded.hasCentre) {
+                group.centres.emplace_back(loaded.centreLon, loaded.centreLat);
             }
             group.appended.push_back(k);
         }
@@ -252,17 +264,61 @@ class MergeRun {
             return;
         }
         // The set's last log: place the set, unless no log made it in.
-        const Failure failure = group.appended.empty() ? Failure{} : group.set->commit();
+        const Failure failure =
+            group.appended.empty() ? Failure{} : group.set->commit(keepLogs(batch_));
+        std::vector<std::string> warnings;
+        if (const std::string far = farApartWarning(group); !far.empty()) {
+            warnings.push_back(far);
+        }
+        if (group.merged) {
+            group.merged->surface = group.set->surface();
+            group.merged->warnings = warnings;
+        }
         group.set.reset();
         for (std::size_t member : group.appended) {
             if (!failure.failed()) {
                 logs_[member].outcome.converted = true;
+                logs_[member].outcome.merged = group.merged;
                 logs_[member].done = true;
             } else {
                 fail(member, failure);
             }
         }
+        if (!failure.failed() && !group.appended.empty()) {
+            logs_[group.appended.back()].outcome.warnings = std::move(warnings);
+        }
         group.appended.clear();
+        group.centres.clear();
+        group.merged.reset();
+    }
+
+    // Logs merged under one name whose positions lie more than kFarApartMetres apart are most
+    // likely different fields whose names reduce to the same set name.
+    static constexpr double kFarApartMetres = 2000.0;
+    std::string farApartWarning(const Group& group) const {
+        double farthest = 0.0;
+        for (std::size_t a = 0; a < group.centres.size(); ++a) {
+            for (std::size_t b = a + 1; b < group.centres.size(); ++b) {
+                farthest = std::max(farthest, metresBetween(group.centres[a], group.centres[b]));
+            }
+        }
+        if (farthest <= kFarApartMetres) {
+            return {};
+        }
+        char km[32];
+        std::snprintf(km, sizeof km, "%.1f", farthest / 1000.0);
+        return "Warning: the logs merged into " + toUtf8(group.name) + " lie up to " + km +
+               " km apart: probably different fields that reduce to the same name";
+    }
+    // Great-circle distance between (longitude, latitude) pairs, on a sphere of the earth's
+    // mean radius: plenty for telling fields apart.
+    static double metresBetween(std::pair<double, double> a, std::pair<double, double> b) {
+        constexpr double kRad = 3.14159265358979323846 / 180.0, kEarthRadius = 6371008.8;
+        const double dLat = (b.second - a.second) * kRad, dLon = (b.first - a.first) * kRad;
+        const double h = std::sin(dLat / 2) * std::sin(dLat / 2) +
+                         std::cos(a.second * kRad) * std::cos(b.second * kRad) *
+                             std::sin(dLon / 2) * std::sin(dLon / 2);
+        return 2.0 * kEarthRadius * std::asin(std::min(1.0, std::sqrt(h)));
     }
 
     void fail(std::size_t k, const Failure& failure) {
@@ -296,6 +352,9 @@ class MergeRun {
                 ++succeeded_;
                 if (!outcome.cleaningLine.empty()) {
                     sink_.postLine(widenText(outcome.cleaningLine));
+                }
+                for (const std::string& warning : outcome.warnings) {
+                    sink_.postLine(widenText(warning));
                 }
             }
             if (onLogDone_) {
@@ -340,6 +399,7 @@ int runConversionBatch(const std::vector<std::filesystem::path>& inputPaths,
     batch.options.writeInBackground =
         batch.options.writeInBackground && (options.jobs <= 1 || inputPaths.size() <= 1);
     batch.stop = stop;
+    rememberLogFiles(batch, inputPaths);
     const int succeeded =
         options.merge ? MergeRun(inputPaths, outputFolder, sink, onLogDone, batch).run(options.jobs)
                       : convertEach(inputPaths, outputFolder, sink, onLogDone, batch, options.jobs);

@@ -1,6 +1,7 @@
 #include "convert.hpp"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdint>
 #include <exception>
 #include <functional>
@@ -8,10 +9,13 @@
 #include <thread>
 #include <utility>
 
+#include "analysis/geo.hpp"
 #include "os/memory.hpp"
 #include "read/log_reader.hpp"
 #include "text/text.hpp"
 #include "write/background_writer.hpp"
+#include "write/geotiff_writer.hpp"
+#include "write/text_output.hpp"
 
 namespace vornakite {
 namespace {
@@ -73,6 +77,21 @@ bool keepsPoints(const ConversionOptions& options) {
     return options.cleaning || options.keepAnalysis;
 }
 
+// The field's numbers of an analysed log, its surface with them when a grid cell is set.
+void numbersOf(AnalysedLog& log, const analysis::LogNumbersOptions& options) {
+    log.numbers = analysis::logNumbers(log.points, log.cleaning, log.crop, options);
+}
+
+// The cleaning line, ending with the field's numbers when the log was judged (a log too small
+// to judge is too small for them).
+std::string lineWithNumbers(const AnalysedLog& log) {
+    std::string line = analysis::cleaningLine(log.cleaning);
+    if (log.numbers && log.cleaning.judged()) {
+        line += "; " + analysis::numbersLineText(log.numbers->numbers);
+    }
+    return line;
+}
+
 }  // namespace
 
 // The sets of a log, each in every requested format: the standard set and, when cleaning, the
@@ -90,6 +109,9 @@ class LogSets {
             removed_.emplace(
                 transaction, options.formats,
                 SetLayout{L"_removed", withLog({kReasonColumn}, options.logColumn), true});
+        }
+        if (options.numbers.gridCellMetres > 0.0) {
+            grid_.emplace(transaction, L"_yield.tif", kGeoTiffMessages);
         }
     }
 
@@ -129,6 +151,25 @@ class LogSets {
         }
     }
 
+    // BASE_yield.tif, when the set has one: the surface, or the reason there is none.
+    void writeSurface(const analysis::YieldSurface* surface, const std::string& error) {
+        if (!grid_) {
+            return;
+        }
+        if (surface == nullptr || surface->columns == 0) {
+            throw std::runtime_error(error.empty() ? "No kept point with a position and a yield "
+                                                     "for the yield grid"
+                                                   : error);
+        }
+        const GeoTiffRaster raster{surface->columns, surface->rows,       surface->west,
+                                   surface->north,   surface->cellMetres, surface->epsg,
+                                   surface->values};
+        writeGeoTiff(raster, [this](const char* data, std::size_t size) {
+            grid_->sputn(data, static_cast<std::streamsize>(size));
+        });
+        grid_->finish();
+    }
+
     void finish() {
         standard_.finish();
         if (kept_) {
@@ -143,6 +184,7 @@ class LogSets {
     PointSetWriter standard_;
     std::optional<PointSetWriter> kept_;
     std::optional<PointSetWriter> removed_;
+    std::optional<StreamedOutput> grid_;
 };
 
 struct PreparedLog::State {
@@ -205,28 +247,74 @@ PreparedLog prepareLog(const std::filesystem::path& inputPath,
         if (keepsPoints(options)) {
             s.analysed = std::make_shared<AnalysedLog>();
             s.analysed->points = visitor->takePoints();
+            s.analysed->crop = visitor->logHeader().field8;
+            s.analysed->logName = logColumnText(inputPath);
             s.analysed->cleaning = analysis::cleanPoints(
                 s.analysed->points, options.cleaning.value_or(analysis::CleaningOptions{}));
         }
-        // Write: complete every set in its temporaries, the caller's work on the analysis
-        // meanwhile.
+        // Write: complete every set in its temporaries; meanwhile the field's numbers, then the
+        // caller's work on the analysis.
+        std::exception_ptr numbersFailure;
+        auto alongsideWork = [&](const std::filesystem::path& unsuffixed) {
+            try {
+                numbersOf(*s.analysed, options.numbers);
+            } catch (...) {
+                numbersFailure = std::current_exception();
+            }
+            if (options.whileWriting) {
+                options.whileWriting(unsuffixed, *s.analysed);
+            }
+        };
         std::jthread alongside;  // joined when this block ends, however it ends
-        if (options.whileWriting && s.analysed) {
+        if (s.analysed) {
             const std::filesystem::path unsuffixed = outputFolder / s.name;
             try {
-                alongside = std::jthread(options.whileWriting, unsuffixed, std::cref(*s.analysed));
+                alongside = std::jthread(alongsideWork, unsuffixed);
             } catch (const std::system_error&) {
-                options.whileWriting(unsuffixed, *s.analysed);  // no thread to be had: first
+                alongsideWork(unsuffixed);  // no thread to be had: first
             }
         }
         if (options.cleaning) {
             s.sets->writeCleaned(s.analysed->points, s.analysed->cleaning);
+        }
+        if (alongside.joinable()) {
+            alongside.join();
+        }
+        if (numbersFailure) {
+            std::rethrow_exception(numbersFailure);
+        }
+        if (s.analysed) {
+            const analysis::LogNumbers& numbers = *s.analysed->numbers;
+            s.sets->writeSurface(numbers.surface ? &*numbers.surface : nullptr,
+                                 numbers.surfaceError);
         }
         s.sets->finish();
     } catch (const std::exception& e) {
         s.writeFailure = failureOf(e);
     }
     return PreparedLog(std::move(state));
+}
+
+void rememberLogFiles(BatchContext& batch, const std::vector<std::filesystem::path>& logs) {
+    batch.logFiles.clear();
+    for (const std::filesystem::path& log : logs) {
+        if (const auto id = os::fileIdentity(log, true)) {
+            batch.logFiles.push_back(*id);
+        }
+    }
+    std::sort(batch.logFiles.begin(), batch.logFiles.end());
+}
+
+EntryCheck keepLogs(const BatchContext& batch) {
+    if (batch.logFiles.empty()) {
+        return {};
+    }
+    return [&files = batch.logFiles](const std::filesystem::path& name) {
+        const auto id = os::fileIdentity(name, false);
+        if (id && std::binary_search(files.begin(), files.end(), *id)) {
+            throw ConversionError(ErrorCode::outputIsLog, kOutputIsLogMessage);
+        }
+    };
 }
 
 LogOutcome failedLog(const Failure& failure) {
@@ -258,13 +346,13 @@ LogOutcome commitLog(PreparedLog log, ProgressSink& sink, BatchContext& batch) {
             return failedOutcome(s.writeFailure, sink);
         }
         // Move every set into place together.
-        s.transaction->commit(basePath, !options.noClobber);
+        s.transaction->commit(basePath, !options.noClobber, keepLogs(batch));
         LogOutcome outcome;
         outcome.converted = true;
         outcome.basePath = basePath;
         outcome.points = s.points;
         if (options.cleaning) {
-            outcome.cleaningLine = analysis::cleaningLine(s.analysed->cleaning);
+            outcome.cleaningLine = lineWithNumbers(*s.analysed);
             sink.postLine(widenText(outcome.cleaningLine));
         }
         if (options.keepAnalysis) {
@@ -328,13 +416,26 @@ LoadedLog loadLog(const std::filesystem::path& inputPath, const BatchContext& ba
         loaded.name = nameOf(visitor.logHeader(), inputPath);
         loaded.log = std::make_shared<AnalysedLog>();
         loaded.log->points = visitor.takePoints();
+        loaded.log->crop = visitor.logHeader().field8;
+        loaded.log->logName = logColumnText(inputPath);
         if (keepsPoints(options)) {
             loaded.log->cleaning = analysis::cleanPoints(
                 loaded.log->points, options.cleaning.value_or(analysis::CleaningOptions{}));
+            // Each log's own numbers; the merged set's surface is made from all its logs.
+            analysis::LogNumbersOptions numbers = options.numbers;
+            numbers.gridCellMetres = 0.0;
+            numbersOf(*loaded.log, numbers);
         }
         if (options.cleaning) {
-            loaded.cleaningLine = analysis::cleaningLine(loaded.log->cleaning);
+            loaded.cleaningLine = lineWithNumbers(*loaded.log);
         }
+        const analysis::LocalProjection centre =
+            analysis::LocalProjection::around(loaded.log->points);
+        loaded.centreLon = centre.centreLon();
+        loaded.centreLat = centre.centreLat();
+        loaded.hasCentre =
+            std::any_of(loaded.log->points.begin(), loaded.log->points.end(),
+                        [](const YieldPoint& p) { return analysis::validPosition(p); });
     } catch (const std::exception& e) {
         loaded = LoadedLog{};
         loaded.failure = failureOf(e);
@@ -370,16 +471,52 @@ Failure MergedSet::append(const LoadedLog& log, const std::filesystem::path& inp
         if (options_.cleaning) {
             sets_->writeCleaned(log.log->points, log.log->cleaning);
         }
+        if (options_.numbers.gridCellMetres > 0.0) {
+            gatherForSurface(*log.log);
+        }
     } catch (const std::exception& e) {
         return failureOf(e);
     }
     return {};
 }
 
-Failure MergedSet::commit() {
+void MergedSet::gatherForSurface(const AnalysedLog& log) {
+    for (std::size_t i = 0; i < log.points.size(); ++i) {
+        if (log.cleaning.flags.empty() || log.cleaning.isKept(i)) {
+            keptPoints_.push_back(log.points[i]);
+        }
+    }
+    if (log.numbers && std::isfinite(log.numbers->numbers.swathMetres)) {
+        swaths_.push_back(log.numbers->numbers.swathMetres);
+    }
+}
+
+Failure MergedSet::commit(const EntryCheck& check) {
     try {
+        if (options_.numbers.gridCellMetres > 0.0) {
+            // The set's surface from the kept points of all its logs, the radius from the
+            // median of their swaths.
+            std::string error;
+            try {
+                analysis::SurfaceOptions surface;
+                surface.cellMetres = options_.numbers.gridCellMetres;
+                double swath = 0.0;
+                if (!swaths_.empty()) {
+                    const auto middle =
+                        swaths_.begin() + static_cast<std::ptrdiff_t>(swaths_.size() / 2);
+                    std::nth_element(swaths_.begin(), middle, swaths_.end());
+                    swath = *middle;
+                }
+                surface_ = std::make_shared<const analysis::YieldSurface>(
+                    analysis::buildSurface(keptPoints_, {}, swath, surface));
+            } catch (const analysis::SurfaceTooLarge& e) {
+                error = e.what();
+            }
+            keptPoints_ = {};
+            sets_->writeSurface(surface_.get(), error);
+        }
         sets_->finish();
-        transaction_->commit(basePath_, !options_.noClobber);
+        transaction_->commit(basePath_, !options_.noClobber, check);
     } catch (const std::exception& e) {
         return failureOf(e);
     }

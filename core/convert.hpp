@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "analysis/cleaning.hpp"
+#include "analysis/log_numbers.hpp"
 #include "model/conversion_error.hpp"
 #include "name/naming.hpp"
 #include "progress_sink.hpp"
@@ -54,6 +55,10 @@ struct ConversionOptions {
     // section, whose results are used once the log's outcome shows it converted (and under
     // which name). Must not throw.
     std::function<void(const std::filesystem::path&, const AnalysedLog&)> whileWriting;
+    // The field's numbers (worked out whenever the filters run, on the thread beside the
+    // writing) and, with a grid cell, the yield surface written as BASE_yield.tif in the set's
+    // transaction.
+    analysis::LogNumbersOptions numbers;
 };
 
 // The Reason column of a removed set: all filter codes together fit.
@@ -66,16 +71,43 @@ inline constexpr TextColumn kLogColumn{"Log", 254};
 struct AnalysedLog {
     std::vector<YieldPoint> points;
     analysis::CleaningResult cleaning;
+    std::string crop;     // header field 8, as logged
+    std::string logName;  // the log's file name without its folder, UTF-8
+    std::optional<analysis::LogNumbers> numbers;
+};
+
+// The logs merged into one set, for the summary and the report of the whole set: each log's
+// analysis and file name in the order they joined, the set's yield surface when one was asked
+// for, and warnings about the set (logs far apart).
+struct MergedAnalysis {
+    std::vector<std::shared_ptr<const AnalysedLog>> logs;
+    std::vector<std::string> logNames;
+    std::shared_ptr<const analysis::YieldSurface> surface;
+    std::vector<std::string> warnings;
 };
 
 // What the logs of one batch share: the options, the names given out so far, the output folders
-// already cleared of abandoned temporaries, and a request to stop (the program is closing).
+// already cleared of abandoned temporaries, a request to stop (the program is closing), and the
+// files of the batch's logs, which no output may replace.
 struct BatchContext {
     ConversionOptions options;
     BatchNames names;
     SweptFolders swept;
     const std::atomic<bool>* stop = nullptr;
+    std::vector<os::FileId> logFiles;  // sorted; see keepLogs
 };
+
+// The failure of a set one of whose files would replace a log of the batch.
+inline constexpr const char* kOutputIsLogMessage = "Output would replace a log of this batch";
+
+// Takes the identity of every log (the file each path leads to) into batch.logFiles, before any
+// is converted, so that what a commit refuses does not depend on which log was converted first.
+void rememberLogFiles(BatchContext& batch, const std::vector<std::filesystem::path>& logs);
+
+// The check of a commit that refuses to replace any of batch.logFiles (the entry at an output
+// name itself, never a link's target, since a link there is replaced, not followed), with
+// kOutputIsLogMessage; none when the batch has no logs remembered.
+EntryCheck keepLogs(const BatchContext& batch);
 
 // What became of one log.
 struct LogOutcome {
@@ -88,6 +120,10 @@ struct LogOutcome {
     ErrorPlace errorPlace;     // the line and field of a bad value, where the reader knows them
     std::string cleaningLine;  // "Cleaning: ..." when the filters ran
     std::shared_ptr<const AnalysedLog> analysed;  // with ConversionOptions::keepAnalysis
+    // A log of a merged set: the whole set, the same for each of its logs (with keepAnalysis).
+    std::shared_ptr<const MergedAnalysis> merged;
+    // Lines told after the log's own ("Warning: ..."): on the last log of a merged set.
+    std::vector<std::string> warnings;
 };
 
 // The outcome of a log that failed with `failure`.
@@ -149,6 +185,8 @@ struct LoadedLog {
     std::wstring name;  // the base name its header gives
     std::shared_ptr<AnalysedLog> log;
     std::string cleaningLine;
+    double centreLon = 0.0, centreLat = 0.0;  // the median of its valid positions
+    bool hasCentre = false;
 };
 
 // Reads a log whole and runs the filters on it. Never throws; safe to call for several logs of
@@ -166,18 +204,26 @@ class MergedSet {
     // Appends a loaded log. Returns the failure, if any: a log whose points cannot be added (the
     // output folder cannot be made) adds nothing.
     Failure append(const LoadedLog& log, const std::filesystem::path& inputPath);
-    // Completes the set and moves it into place; returns the failure, if any.
-    Failure commit();
+    // Completes the set and moves it into place, unless `check` refuses what is at its names;
+    // returns the failure, if any.
+    Failure commit(const EntryCheck& check = {});
 
     const std::filesystem::path& basePath() const { return basePath_; }
+    // The set's yield surface, once committed with a grid cell.
+    std::shared_ptr<const analysis::YieldSurface> surface() const { return surface_; }
 
   private:
     class Sets;
+    void gatherForSurface(const AnalysedLog& log);
 
     const ConversionOptions& options_;
     std::filesystem::path basePath_;
     std::unique_ptr<OutputTransaction> transaction_;
     std::unique_ptr<Sets> sets_;
+    // With a grid cell: the kept points of every log, and each log's swath estimate.
+    std::vector<YieldPoint> keptPoints_;
+    std::vector<double> swaths_;
+    std::shared_ptr<const analysis::YieldSurface> surface_;
 };
 
 }  // namespace vornakite

@@ -5,9 +5,11 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstdint>
 #include <filesystem>
 #include <functional>
 #include <future>
+#include <iterator>
 #include <map>
 #include <string>
 #include <vector>
@@ -23,6 +25,7 @@
 #include "convert.hpp"
 #include "os/files.hpp"
 #include "test_support.hpp"
+#include "write/output_transaction.hpp"
 
 namespace fs = std::filesystem;
 using testsupport::readFile;
@@ -168,19 +171,188 @@ TEST(SafeOutputs, ALogFailingLateRemovesTheFolderItCreated) {
 TEST(SafeOutputs, AbandonedTemporariesAreRemovedAndLiveOnesKept) {
     ScratchDir dir;
     fs::create_directories(dir / "Rx");
-    // Left by a conversion that was killed: a temporary and an old output set aside.
+    // Left by a conversion that was killed: a temporary; and an old output set aside by an earlier
+    // version, which wrote no journal: it may be the only copy of that output, so it stays.
     writeFile(dir / "Rx" / ".~vk-dead-1-2.0", "partial");
     writeFile(dir / "Rx" / ".~vk-dead-1-2.3.old", "old");
-    // Held by a conversion that still runs, here or in another process.
+    // Held by a conversion that still runs, here or in another process; one that is moving its
+    // set holds its journal, and its temporaries are closed.
     vornakite::os::OutputFile live;
     ASSERT_TRUE(live.create(dir / "Rx" / ".~vk-live-0-0.0"));
+    vornakite::os::OutputFile journal;
+    ASSERT_TRUE(journal.create(dir / "Rx" / ".~vk-live-1-0.journal"));
+    writeFile(dir / "Rx" / ".~vk-live-1-0.0", "closed");
     writeFile(dir / "a.log", logOf(2));
     EXPECT_TRUE(convertOne(dir / "a.log", dir / "Rx").empty());
     EXPECT_FALSE(fs::exists(dir / "Rx" / ".~vk-dead-1-2.0"));
-    EXPECT_FALSE(fs::exists(dir / "Rx" / ".~vk-dead-1-2.3.old"));
+    EXPECT_TRUE(fs::exists(dir / "Rx" / ".~vk-dead-1-2.3.old"));
     EXPECT_TRUE(fs::exists(dir / "Rx" / ".~vk-live-0-0.0"));
-    EXPECT_EQ(filesOf(dir / "Rx").size(), 6u);
+    EXPECT_TRUE(fs::exists(dir / "Rx" / ".~vk-live-1-0.0"));
+    EXPECT_EQ(filesOf(dir / "Rx").size(), 9u);
     live.close();
+    journal.close();
+}
+
+namespace {
+
+using Folder = std::map<fs::path::string_type, std::string>;
+
+Folder contentsOf(const fs::path& folder) {
+    Folder files;
+    for (const auto& entry : fs::directory_iterator(folder)) {
+        files[entry.path().filename().native()] = readFile(entry.path());
+    }
+    return files;
+}
+
+enum class Commit { placed, failed, killed };
+
+// Commits a set of five files named `base` + extension into `folder`, with the faults given.
+Commit commitNewSet(const fs::path& folder, const fs::path& base, std::size_t kill,
+                    std::size_t failMove) {
+    vornakite::OutputTransaction transaction(folder, nullptr);
+    for (const char* extension : kExtensions) {
+        transaction.add(fs::path(extension).wstring(), vornakite::kShapefileMessages);
+    }
+    transaction.open();
+    for (std::size_t i = 0; i < std::size(kExtensions); ++i) {
+        const std::string bytes = std::string("new") + kExtensions[i];
+        transaction.write(i, bytes.data(), bytes.size());
+    }
+    transaction.injectFaults(kill, failMove);
+    try {
+        transaction.commit(folder / base);
+    } catch (const vornakite::SwapKilled&) {
+        return Commit::killed;
+    } catch (const std::runtime_error&) {
+        return Commit::failed;
+    }
+    return Commit::placed;
+}
+
+// The next run into the folder, which settles what a killed run left; whether it was killed too.
+bool nextRun(const fs::path& folder, std::size_t kill = 0, std::size_t failMove = 0) {
+    vornakite::OutputTransaction transaction(folder, nullptr);
+    transaction.add(L".x", vornakite::kShapefileMessages);
+    transaction.injectFaults(kill, failMove);
+    try {
+        transaction.open();
+    } catch (const vornakite::SwapKilled&) {
+        return true;
+    }
+    return false;
+}
+
+struct Faults {
+    std::size_t kill, failMove;          // of the commit
+    std::size_t nextKill, nextFailMove;  // of the next run; a third one follows
+};
+
+struct Outcome {
+    Commit commit;
+    bool nextKilled;
+    bool whole;  // the new set is in
+};
+
+// A new set committed, with `faults`, over one whose names `taken` are there, in a folder that
+// holds another file too; and the next runs. Checks that they leave the earlier set or the new
+// one, byte for byte, and nothing else.
+Outcome commitAndRecover(const std::vector<const char*>& taken, const Faults& faults) {
+    SCOPED_TRACE("move " + std::to_string(faults.failMove) + " fails, killed after step " +
+                 std::to_string(faults.kill) + "; the next run: move " +
+                 std::to_string(faults.nextFailMove) + " fails, killed after step " +
+                 std::to_string(faults.nextKill));
+    const fs::path base(u8"F %\u00e9 \U0001F33D");  // escaped in the journal
+    ScratchDir dir;
+    writeFile(dir / "keep.txt", "not ours");
+    for (const char* extension : taken) {
+        writeFile(dir / (base.native() + fs::path(extension).native()), extension);
+    }
+    const Folder earlier = contentsOf(dir.path());
+    Folder whole = earlier;
+    for (const char* extension : kExtensions) {
+        whole[base.native() + fs::path(extension).native()] = std::string("new") + extension;
+    }
+    const Commit commit = commitNewSet(dir.path(), base, faults.kill, faults.failMove);
+    const bool nextKilled = nextRun(dir.path(), faults.nextKill, faults.nextFailMove);
+    if (faults.nextKill != 0 || faults.nextFailMove != 0) {
+        nextRun(dir.path());
+    }
+    const Folder after = contentsOf(dir.path());
+    if (commit == Commit::killed) {
+        EXPECT_TRUE(after == earlier || after == whole);
+    } else {
+        EXPECT_EQ(after, commit == Commit::failed ? earlier : whole);
+    }
+    return {commit, nextKilled, after == whole};
+}
+
+}  // namespace
+
+TEST(SafeOutputs, ACommitStoppedAtAnyStepIsSettledWholeByTheNextRun) {
+    struct Case {
+        const char* what;
+        std::vector<const char*> taken;
+    };
+    for (const Case& c :
+         {Case{"replacing a set", {".shp", ".shx", ".dbf", ".prj", ".cpg"}},
+          Case{"into free names", {}}, Case{"some names taken", {".dbf", ".cpg"}}}) {
+        SCOPED_TRACE(c.what);
+        const bool replacing = c.taken.size() == std::size(kExtensions);
+        // The process killed after every step; then with each move failing in turn, after every
+        // step that follows the failure, until a move number past the last one.
+        for (std::size_t failMove = 0;; ++failMove) {
+            bool newSeen = false;
+            std::size_t kill = 1;
+            for (;; ++kill) {
+                const Outcome outcome = commitAndRecover(c.taken, {kill, failMove, 0, 0});
+                if (failMove == 0) {  // once the new set is in, it stays
+                    EXPECT_FALSE(newSeen && !outcome.whole) << kill;
+                    newSeen = outcome.whole;
+                }
+                // The next run, too, killed after each of its steps, or one of its moves failing.
+                for (std::size_t r = 1;
+                     replacing && failMove == 0 && outcome.commit == Commit::killed; ++r) {
+                    commitAndRecover(c.taken, {kill, 0, 0, r});
+                    if (!commitAndRecover(c.taken, {kill, 0, r, 0}).nextKilled) {
+                        break;
+                    }
+                }
+                if (outcome.commit != Commit::killed) {
+                    EXPECT_TRUE(failMove != 0 || newSeen);
+                    break;
+                }
+            }
+            if (failMove > 0 && kill == 1) {
+                break;  // no move failed: every step after a failure was tried
+            }
+        }
+    }
+}
+
+TEST(SafeOutputs, ATornJournalIsDroppedWithItsTemporaries) {
+    // The journal written, nothing moved yet; then cut short at every fifth length, and at every
+    // length within its last line.
+    for (std::size_t length = 0, size = SIZE_MAX; length < size;
+         length += length + 8 < size ? 5 : 1) {
+        ScratchDir dir;
+        writeFile(dir / "F.shp", "old");
+        const Folder earlier = contentsOf(dir.path());
+        ASSERT_EQ(commitNewSet(dir.path(), "F", 2, 0), Commit::killed);
+        fs::path journal;
+        for (const auto& entry : fs::directory_iterator(dir.path())) {
+            if (entry.path().extension() == ".journal") {
+                journal = entry.path();
+            }
+        }
+        size = fs::file_size(journal);  // the token's length varies
+        if (length >= size) {
+            break;
+        }
+        fs::resize_file(journal, length);
+        nextRun(dir.path());
+        EXPECT_EQ(contentsOf(dir.path()), earlier) << length;
+    }
 }
 
 TEST(SafeOutputs, AStoppedConversionLeavesNoTrace) {

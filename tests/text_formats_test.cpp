@@ -138,6 +138,15 @@ TEST(TextFormats, WriteOneFeatureOrRowPerPointWithTheTextColumnsLast) {
               "longitude,latitude,Yield_bu,Moist_pct,Weight_ta,Dens_lbbu,Speed_MPH\r\n");
 }
 
+TEST(TextFormats, OnlyTextCellsGetTheSpreadsheetGuardNeverNumbers) {
+    ScratchDir dir;
+    writeSet(dir.path(), {false, false, true},
+             {{{-93.5, -42.0, -5.0, 15.0, 0.0, 56.0, -0.0}, {"-ZERO", "@a,b.txt"}}},
+             {{"Reason", 64}, {"Log", 254}});
+    EXPECT_TRUE(readFile(dir / "set.csv")
+                    .ends_with("\r\n-93.5,-42.0,-5.0,15.0,0.0,56.0,-0.0,'-ZERO,\"'@a,b.txt\"\r\n"));
+}
+
 TEST(TextFormats, EveryValueOfEveryColumnReadsBackAsTheSameDoubleAndOthersAsNullOrEmpty) {
     double YieldPoint::*const members[] = {
         &YieldPoint::longitude, &YieldPoint::latitude, &YieldPoint::yield, &YieldPoint::moisture,

@@ -160,3 +160,24 @@ TEST(Escape, WideTextIsWrittenAsUtf8AndPairsSurrogates) {
         EXPECT_EQ(escape(beyond, Escape::Console), "\xEF\xBF\xBD");
     }
 }
+
+TEST(Escape, CsvTextThatASpreadsheetWouldRunAsAFormulaStaysText) {
+    using vornakite::Escape;
+    const std::pair<const char*, const char*> cases[] = {
+        {"=HYPERLINK(\"x\",\"y\")", "\"'=HYPERLINK(\"\"x\"\",\"\"y\"\")\""},
+        {"+1+1", "'+1+1"},
+        {"-5.0", "'-5.0"},
+        {"@SUM(1)", "'@SUM(1)"},
+        {"\tx", "'\tx"},
+        {"\rx", "\"'\rx\""},
+        {"a=b", "a=b"},
+        {" =x", " =x"},
+        {"\n=x", "\"\n=x\""},
+        {"", ""}};
+    for (const auto& [in, csv] : cases) {
+        EXPECT_EQ(escape(in, Escape::Csv), csv) << in;
+        EXPECT_EQ(escape(in, Escape::CsvBytes), csv) << in;
+        EXPECT_EQ(escape(widenText(in), Escape::Csv), csv) << in;
+        EXPECT_EQ(escape(in, Escape::Console).find('\''), std::string::npos);  // CSV only
+    }
+}

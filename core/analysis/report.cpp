@@ -16,8 +16,9 @@ void HtmlReport::addSection(std::string_view text) {
 }
 
 std::string HtmlReport::section(std::string_view id, const FieldSummary& summary,
-                                std::span<const YieldPoint> points, const CleaningResult& result) {
-    return renderSection(reportSection(id, summary, points, result));
+                                std::span<const YieldPoint> points, const CleaningResult& result,
+                                const SectionExtras& extras) {
+    return renderSection(reportSection(id, summary, points, result, extras));
 }
 
 void HtmlReport::finish() {

@@ -36,7 +36,8 @@ class HtmlReport {
     // name, which is unique in a batch), then the text added to the page. Sections are added in
     // the order of the log list.
     static std::string section(std::string_view id, const FieldSummary& summary,
-                               std::span<const YieldPoint> points, const CleaningResult& result);
+                               std::span<const YieldPoint> points, const CleaningResult& result,
+                               const SectionExtras& extras = {});
     void addSection(std::string_view text);
 
   private:

@@ -1,9 +1,12 @@
 #include "analysis/report_html.hpp"
 
+#include <cmath>
 #include <cstdint>
+#include <cstdio>
 #include <vector>
 
 #include "analysis/format.hpp"
+#include "analysis/report_data.hpp"
 #include "analysis/report_page.hpp"
 #include "text/escape.hpp"
 
@@ -11,33 +14,21 @@ namespace vornakite::analysis {
 
 namespace {
 
-const char kBase64[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-
-void appendBase64(std::string& out, const std::vector<std::uint8_t>& data) {
-    out.reserve(out.size() + (data.size() + 2) / 3 * 4);
-    std::size_t i = 0;
-    for (; i + 3 <= data.size(); i += 3) {
-        const std::uint32_t v =
-            (std::uint32_t{data[i]} << 16) | (std::uint32_t{data[i + 1]} << 8) | data[i + 2];
-        out += kBase64[(v >> 18) & 63];
-        out += kBase64[(v >> 12) & 63];
-        out += kBase64[(v >> 6) & 63];
-        out += kBase64[v & 63];
+// A number for a table cell: at most kCellDigits characters, else in exponent form with the
+// full value in its title, so that no value can push a table off the page.
+constexpr std::size_t kCellDigits = 14;
+std::string shortNumber(double v, int decimals) {
+    const std::string s = fixedNumber(v, decimals);
+    if (s.size() <= kCellDigits) {
+        return s;
     }
-    if (i < data.size()) {
-        std::uint32_t v = std::uint32_t{data[i]} << 16;
-        if (i + 1 < data.size()) {
-            v |= std::uint32_t{data[i + 1]} << 8;
-        }
-        out += kBase64[(v >> 18) & 63];
-        out += kBase64[(v >> 12) & 63];
-        out += i + 1 < data.size() ? kBase64[(v >> 6) & 63] : '=';
-        out += '=';
-    }
+    char text[32];
+    std::snprintf(text, sizeof text, "%.3e", v);
+    return "<span class=\"num\" title=\"" + s + "\">" + text + "</span>";
 }
 
 std::string cell(double v, int decimals) {
-    const std::string s = fixedNumber(v, decimals);
+    const std::string s = shortNumber(v, decimals);
     return s.empty() ? "&ndash;" : s;
 }
 
@@ -81,9 +72,9 @@ std::string histogram(const YieldHistogram& h) {
         const double x = left + plotW * t / 4;
         const char* anchor = t == 0 ? "start" : t == 4 ? "end" : "middle";
         svg += "<text x=\"" + fixedNumber(x, 1) + "\" y=\"152\" text-anchor=\"" + anchor + "\">" +
-               plainNumber(lo + (hi - lo) * t / 4, 0) + "</text>";
+               shortNumber(lo + (hi - lo) * t / 4, 0) + "</text>";
     }
-    svg += "<text x=\"226\" y=\"166\" text-anchor=\"middle\">yield, bu</text>";
+    svg += "<text x=\"226\" y=\"166\" text-anchor=\"middle\">yield, bu/ac</text>";
     // The tallest bar's count; in thousands from 100,000 on, so that it fits left of the axis.
     const std::string topText =
         top >= 100000 ? std::to_string((top + 500) / 1000) + "k" : std::to_string(top);
@@ -96,7 +87,12 @@ std::string histogram(const YieldHistogram& h) {
 // The heading: the log's name, its counts and what the map leaves out, and the notes.
 void appendHeading(std::string& s, const ReportSection& section, const std::string& sid) {
     const FieldSummary& summary = section.summary;
+    std::string logs;
+    for (const std::string& name : section.logNames) {
+        logs += (logs.empty() ? "" : ", ") + htmlEscape(name);
+    }
     s += "<section class=\"log\" id=\"log-" + sid + "\">\n<h2>" + htmlEscape(summary.setName) +
+         (logs.empty() ? "" : " <span class=\"logs\">&mdash; " + logs + "</span>") +
          "</h2>\n<p class=\"sub\">" + std::to_string(summary.points) + " points, " +
          std::to_string(summary.kept) + " kept, " + std::to_string(summary.points - summary.kept) +
          " removed";
@@ -119,27 +115,84 @@ void appendHeading(std::string& s, const ReportSection& section, const std::stri
 // The map's canvas and its legend: the classes' ranges and the toggle of the removed points.
 void appendMap(std::string& s, const ReportSection& section, const std::string& sid) {
     const std::vector<double>& breaks = section.breaks;
-    s +=
-        "<div class=\"grid\">\n<div><div class=\"mapbox\"><canvas id=\"map-" + sid +
-        "\" aria-label=\"Yield map\"></canvas></div>\n<div class=\"legend\"><span>Yield_bu:</span>";
+    s += "<div class=\"grid\">\n<div><div class=\"mapbox\" id=\"box-" + sid +
+         "\"><canvas id=\"map-" + sid +
+         "\" aria-label=\"Yield map\"></canvas><button type=\"button\" class=\"reset\" "
+         "title=\"Whole field\">&#x2922;</button><div class=\"tip\" hidden></div></div>\n"
+         "<div class=\"legend\" id=\"legend-" +
+         sid + "\"><span>Yield_bu, bu/ac:</span>";
     for (std::size_t k = 0; k <= breaks.size() && !breaks.empty(); ++k) {
         const std::string from = k == 0 ? "&lt; " : plainNumber(breaks[k - 1], 1);
         const std::string to = k == breaks.size() ? "" : plainNumber(breaks[k], 1);
-        s += "<span><i style=\"background:" + std::string(kClassColours[k]) + "\"></i>" +
+        s += "<span><i style=\"background:" + std::string(kClassColours[k]) +
+             "\"></i><b class=\"range\">" +
              (k == 0               ? from + to
               : k == breaks.size() ? "&ge; " + from
                                    : from + "&ndash;" + to) +
-             "</span>";
+             "</b></span>";
     }
-    s += "<label><input type=\"checkbox\" id=\"rm-" + sid +
-         "\" checked><i style=\"background:#222\"></i>removed</label></div></div>\n<div>\n";
+    s += "<span><i style=\"background:" + std::string(kNoValueColour) +
+         "\"></i>no yield value</span>";
+    if (section.surface.columns > 0) {
+        s += "<label><input type=\"checkbox\" class=\"layer\"> yield surface</label>";
+    }
+    s += "</div>\n<div class=\"legend reasons\"><label><input type=\"checkbox\" id=\"rm-" + sid +
+         "\" checked>removed, by first reason:</label>";
+    for (const FilterRow& row : section.filters) {
+        if (row.removed == 0) {
+            continue;
+        }
+        const auto f = static_cast<std::size_t>(row.info->filter);
+        s += "<label title=\"" + htmlEscape(row.info->name) +
+             "\"><input type=\"checkbox\" class=\"reason\" data-r=\"" + std::to_string(f) +
+             "\" checked><i style=\"background:" + std::string(kReasonColours[f]) + "\"></i>" +
+             std::string(row.info->code) + " " + std::to_string(row.removed) + "</label>";
+    }
+    s += "</div></div>\n<div>\n";
+}
+
+// The field's numbers, all estimated: area, swath, production, dry yield.
+void appendFieldNumbers(std::string& s, const FieldSummary& summary) {
+    if (!summary.numbers) {
+        return;
+    }
+    const FieldNumbers& r = *summary.numbers;
+    auto row = [&](const char* name, const std::string& value) {
+        s += std::string("<tr><td>") + name + "</td><td>" + value + "</td></tr>";
+    };
+    s += "<h3>The field (estimated)</h3><table class=\"numbers\"><tbody>";
+    row("area harvested", cell(r.areaAcres, 1) + " ac (" + cell(r.areaHectares, 2) + " ha)");
+    row("swath", cell(r.swathMetres, 1) + " m" +
+                     (r.swathSet                  ? " (set)"
+                      : r.swathEstimate.estimated ? " (from the passes)"
+                                                  : ""));
+    row("distance on passes", cell(r.distanceMetres / 1000.0, 2) + " km");
+    row("production",
+        cell(r.totalBushels, 0) + " bu" +
+            (std::isfinite(r.totalTonnes) ? " (" + cell(r.totalTonnes, 1) + " t)" : ""));
+    row("mean yield, over the area", cell(r.meanYield, 1) + " bu/ac" +
+                                         (std::isfinite(r.meanTonnesPerHectare)
+                                              ? " (" + cell(r.meanTonnesPerHectare, 2) + " t/ha)"
+                                              : ""));
+    row("mean of the kept points", cell(r.plainMeanYield, 1) + " bu/ac");
+    if (std::isfinite(r.standardMoisture)) {
+        const std::string at =
+            " at " + cell(r.standardMoisture, 1) + " %" + (r.standardSet ? " (set)" : "");
+        row("dry yield", cell(r.dryMeanYield, 1) + " bu/ac" + at);
+        row("dry production", cell(r.dryTotalBushels, 0) + " bu" + at);
+    }
+    s += "</tbody></table>";
+    for (const std::string& note : r.notes) {
+        s += "<p class=\"sub\">" + htmlEscape(note) + "</p>";
+    }
 }
 
 // The summary table, before and after cleaning, and the histogram below it.
 void appendSummary(std::string& s, const ReportSection& section) {
     const FieldSummary& summary = section.summary;
-    s += "<h3>Summary</h3><table class=\"summary\"><thead><tr><th>Yield_bu</th><th>before "
-         "cleaning</th><th>after</th></tr></thead><tbody>";
+    appendFieldNumbers(s, summary);
+    s += "<h3>Summary</h3><table class=\"summary\"><thead><tr><th>Yield_bu, bu/ac</th><th>"
+         "before cleaning</th><th>after</th></tr></thead><tbody>";
     s += "<tr><td>points</td><td>" + std::to_string(summary.before.count) + "</td><td>" +
          std::to_string(summary.after.count) + "</td></tr>";
     s += statsRow("mean", summary.before.mean, summary.after.mean, 1);
@@ -147,8 +200,8 @@ void appendSummary(std::string& s, const ReportSection& section) {
     s += statsRow("minimum", summary.before.min, summary.after.min, 1);
     s += statsRow("maximum", summary.before.max, summary.after.max, 1);
     s += statsRow("CV, %", summary.before.cv, summary.after.cv, 1);
-    s += "<tr><td>moisture, % (mean, kept)</td><td></td><td>" + cell(summary.meanMoisture, 1) +
-         "</td></tr><tr><td>speed, mph (median, kept)</td><td></td><td>" +
+    s += "<tr><td>Moist_pct, % (mean, kept)</td><td></td><td>" + cell(summary.meanMoisture, 1) +
+         "</td></tr><tr><td>Speed_MPH, mph (median, kept)</td><td></td><td>" +
          cell(summary.medianSpeed, 1) + "</td></tr>";
     s += "<tr><td>extent W&ndash;E</td><td colspan=\"2\">" + cell(summary.box.west, 6) +
          " &ndash; " + cell(summary.box.east, 6) + "</td></tr><tr><td>extent S&ndash;N</td>" +
@@ -180,33 +233,6 @@ void appendFilters(std::string& s, const ReportSection& section) {
     s += "</tbody></table>\n</section>\n";
 }
 
-// The map's data for the page's script: its size, dot, colours and breaks, and the points as
-// five bytes each (x and y little-endian, then the class) in base64.
-void appendMapData(std::string& s, const ReportSection& section) {
-    const YieldMap& map = section.map;
-    s += "<script>VK_LOGS.push({id:" + jsonString(section.id) +
-         ",name:" + jsonString(section.summary.setName) + ",w:" + jsonNumber(map.width, 3) +
-         ",h:" + jsonNumber(map.height, 3) + ",dot:" + jsonNumber(map.dot, 3) + ",colours:[";
-    for (std::size_t k = 0; k < kClassColours.size(); ++k) {
-        s += std::string(k ? "," : "") + "\"" + std::string(kClassColours[k]) + "\"";
-    }
-    s += "],breaks:[";
-    for (std::size_t k = 0; k < section.breaks.size(); ++k) {
-        s += (k ? "," : "") + jsonNumber(section.breaks[k], 3);
-    }
-    s += "],pts:\"";
-    std::vector<std::uint8_t> data;
-    data.reserve(map.points.size() * 5);
-    for (const MapPoint& p : map.points) {
-        data.insert(data.end(),
-                    {static_cast<std::uint8_t>(p.x & 0xFF), static_cast<std::uint8_t>(p.x >> 8),
-                     static_cast<std::uint8_t>(p.y & 0xFF), static_cast<std::uint8_t>(p.y >> 8),
-                     p.yieldClass});
-    }
-    appendBase64(s, data);
-    s += "\"});</script>\n";
-}
-
 }  // namespace
 
 std::string htmlEscape(std::string_view text) {
@@ -224,14 +250,21 @@ std::string jsonNumber(double v, int decimals) {
 
 std::string reportPageStart(std::string_view title) {
     return "<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n"
+           "<meta name=\"generator\" content=\"vornakite-convert\">\n"
            "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">\n<title>" +
            htmlEscape(title) + "</title>\n" + kReportStyle + "</head>\n<body>\n<header><h1>" +
            htmlEscape(title) +
-           "</h1><nav id=\"nav\"></nav></header>\n<script>window.VK_LOGS=[];</script>\n";
+           "</h1><label class=\"common\"><input type=\"checkbox\" id=\"common-classes\"> yield "
+           "classes common to all fields</label><nav id=\"nav\"></nav></header>\n"
+           "<p class=\"units\">Units: Yield_bu bu/ac as logged; Moist_pct %; Weight_ta the "
+           "monitor's t/ac, as logged; Dens_lbbu lb/bu; Speed_MPH mph. The field's numbers are "
+           "estimated from the track and the kept points. Maps: wheel or pinch to zoom, drag to "
+           "pan, point at a dot for its values.</p>\n<script>window.VK_LOGS=[];</script>\n" +
+           reasonTableScript() + kReportScript;
 }
 
 std::string reportPageEnd() {
-    return std::string(kReportScript) + "</body>\n</html>\n";
+    return "<script>VK_DONE();</script>\n</body>\n</html>\n";
 }
 
 std::string renderSection(const ReportSection& section) {
@@ -242,7 +275,7 @@ std::string renderSection(const ReportSection& section) {
     appendMap(s, section, sid);
     appendSummary(s, section);
     appendFilters(s, section);
-    appendMapData(s, section);
+    s += mapDataScript(section);
     return s;
 }
 

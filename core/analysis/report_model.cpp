@@ -2,8 +2,10 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 
 #include "analysis/robust.hpp"
+#include "analysis/utm.hpp"
 
 namespace vornakite::analysis {
 
@@ -143,6 +145,7 @@ void placePoints(std::span<const YieldPoint> points, const CleaningResult& resul
     const std::size_t n = points.size();
     map.stride = n > kMaxMapPoints ? (n + kMaxMapPoints - 1) / kMaxMapPoints : 1;
     map.points.reserve(n / map.stride + 1);
+    map.values.reserve(n / map.stride + 1);
     const double w = map.width, h = map.height;
     for (std::size_t i = 0; i < n; i += map.stride) {
         if ((k.kind[i] & kValid) == 0) {
@@ -155,13 +158,16 @@ void placePoints(std::span<const YieldPoint> points, const CleaningResult& resul
             continue;
         }
         MapPoint p{w > 0 ? roundUnit(x / w) : std::uint16_t{0},
-                   h > 0 ? roundUnit(y / h) : std::uint16_t{0}, kRemovedClass, result.flags[i]};
+                   h > 0 ? roundUnit(y / h) : std::uint16_t{0}, kRemovedClass, result.flags[i],
+                   static_cast<std::uint32_t>(i)};
         if (p.flags == 0) {
             p.yieldClass = std::isfinite(points[i].yield) && !breaks.empty()
                                ? classOf(points[i].yield, breaks)
                                : std::uint8_t{0};
         }
         map.points.push_back(p);
+        const YieldPoint& v = points[i];
+        map.values.push_back({v.yield, v.moisture, v.weight, v.density, v.speed});
     }
     // Dot size: about the spacing of the points, from the extent and their number.
     const double area = std::max(w * h, 1.0);
@@ -236,13 +242,84 @@ std::size_t YieldHistogram::tallest() const {
     return top;
 }
 
+SurfaceLayer surfaceLayer(const YieldSurface& surface, const YieldMap& map) {
+    SurfaceLayer layer;
+    if (surface.columns == 0 || !(map.width > 0.0 && map.height > 0.0)) {
+        return layer;
+    }
+    const double side = std::max(map.width, map.height);
+    layer.cell = std::max(surface.cellMetres, side / static_cast<double>(kSurfaceLayerSide));
+    layer.columns = static_cast<std::size_t>(std::ceil(map.width / layer.cell));
+    layer.rows = static_cast<std::size_t>(std::ceil(map.height / layer.cell));
+    float lo = std::numeric_limits<float>::max(), hi = std::numeric_limits<float>::lowest();
+    for (float v : surface.values) {
+        if (std::isfinite(v)) {
+            lo = std::min(lo, v);
+            hi = std::max(hi, v);
+        }
+    }
+    layer.lo = lo;
+    layer.hi = hi;
+    const UtmProjection utm(UtmZone{surface.epsg % 100, surface.epsg < 32700});
+    const LocalProjection& proj = map.projection;
+    layer.values.assign(layer.columns * layer.rows, 255);
+    for (std::size_t r = 0; r < layer.rows; ++r) {
+        const double lat =
+            proj.centreLat() +
+            (map.minY + (static_cast<double>(r) + 0.5) * layer.cell) / proj.metresPerDegreeLat();
+        for (std::size_t c = 0; c < layer.columns; ++c) {
+            const double lon =
+                proj.centreLon() + (map.minX + (static_cast<double>(c) + 0.5) * layer.cell) /
+                                       proj.metresPerDegreeLon();
+            const Projected e = utm.forward(lon, lat);
+            const double col = (e.easting - surface.west) / surface.cellMetres;
+            const double row = (surface.north - e.northing) / surface.cellMetres;
+            if (!(col >= 0.0 && row >= 0.0 && col < static_cast<double>(surface.columns) &&
+                  row < static_cast<double>(surface.rows))) {
+                continue;
+            }
+            const float v = surface.values[static_cast<std::size_t>(row) * surface.columns +
+                                           static_cast<std::size_t>(col)];
+            if (std::isfinite(v)) {
+                const double f = hi > lo ? (v - lo) / (hi - lo) : 0.0;
+                layer.values[r * layer.columns + c] =
+                    static_cast<std::uint8_t>(std::lround(std::clamp(f, 0.0, 1.0) * 254.0));
+            }
+        }
+    }
+    return layer;
+}
+
 ReportSection reportSection(std::string_view id, const FieldSummary& summary,
-                            std::span<const YieldPoint> points, const CleaningResult& result) {
-    ReportSection s{std::string(id), summary, result.warnings, {}, {}, {}, filterRows(summary)};
+                            std::span<const YieldPoint> points, const CleaningResult& result,
+                            const SectionExtras& extras) {
+    ReportSection s{std::string(id),
+                    summary,
+                    result.warnings,
+                    {},
+                    {},
+                    {},
+                    filterRows(summary),
+                    {extras.logNames.begin(), extras.logNames.end()},
+                    {extras.logStarts.begin(), extras.logStarts.end()},
+                    {},
+                    0,
+                    {}};
+    s.warnings.insert(s.warnings.begin(), extras.warnings.begin(), extras.warnings.end());
+    if (s.logStarts.size() != s.logNames.size()) {
+        s.logStarts.assign(s.logNames.empty() ? 0 : 1, 0);
+    }
     // Three passes over the points: what each is, samples, then the extent and the histogram;
     // then the map's points.
     const PointKinds kinds = classify(points, result);
     Samples samples = sample(points, kinds);
+    if (!samples.keptYields.values.empty()) {
+        for (int k = 0; k <= kSketchSteps; ++k) {
+            s.sketch.push_back(
+                quantile(samples.keptYields.values, static_cast<double>(k) / kSketchSteps));
+        }
+        s.sketchCount = kinds.keptFinite;
+    }
     s.breaks = classBreaks(samples.keptYields.values);
     s.histogram = YieldHistogram(samples.yields.values);
     s.map.projection = projectionOf(samples.lons.values, samples.lats);
@@ -254,6 +331,9 @@ ReportSection reportSection(std::string_view id, const FieldSummary& summary,
         }
     }
     placePoints(points, result, kinds, s.breaks, s.map);
+    if (extras.surface != nullptr) {
+        s.surface = surfaceLayer(*extras.surface, s.map);
+    }
     return s;
 }
 

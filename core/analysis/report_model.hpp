@@ -14,6 +14,7 @@
 #include "analysis/cleaning.hpp"
 #include "analysis/geo.hpp"
 #include "analysis/summary.hpp"
+#include "analysis/surface.hpp"
 #include "model/yield_point.hpp"
 
 namespace vornakite::analysis {
@@ -58,7 +59,18 @@ struct MapPoint {
     std::uint16_t x, y;       // across the map's width and up its height, 0 to 65535
     std::uint8_t yieldClass;  // 0 .. kYieldClasses - 1 for a kept point, else kRemovedClass
     FilterMask flags;         // the filters that flagged it; 0 when kept
+    std::uint32_t index;      // the point's index among the section's points
 };
+
+// The colour a removed point is drawn in, by the first filter that flagged it (filter order),
+// and that of a kept point without a finite yield (in no class).
+inline constexpr std::array<std::string_view, kFilterCount> kReasonColours = {
+    "#762a83", "#8c510a", "#e7298a", "#878787", "#bdd7e7", "#74a9cf", "#08306b",
+    "#222222", "#fa9fb5", "#9970ab", "#01665e", "#5ab4ac", "#0571b0"};
+inline constexpr std::string_view kNoValueColour = "#00e5ff";
+// Quantiles of the kept yields embedded per section (0, 1/64, ..., 1), from which the page
+// works out classes common to all its sections.
+inline constexpr int kSketchSteps = 64;
 
 // The map: the kept points' extent with a margin, in metres of a local projection around the
 // kept points (all points when none is kept).
@@ -70,6 +82,25 @@ struct YieldMap {
     std::size_t stride = 1;            // every stride-th point of the log is mapped
     std::size_t offMap = 0;            // removed points that lie off the map and are left off
     std::vector<MapPoint> points;      // in log order
+    // Per map point: yield, moisture, weight, density and speed, as logged.
+    std::vector<std::array<double, 5>> values;
+};
+
+// The yield surface as the map shows it: resampled into the map's metres (cells of `cell`
+// metres from the map's lower left corner, rows from the south), each value quantised to
+// 0..254 over lo..hi, 255 where the surface has no value.
+struct SurfaceLayer {
+    std::size_t columns = 0, rows = 0;  // 0: no surface
+    double cell = 0.0, lo = 0.0, hi = 0.0;
+    std::vector<std::uint8_t> values;
+};
+
+// What a section shows beyond one log's points and verdicts.
+struct SectionExtras {
+    const YieldSurface* surface = nullptr;   // the yield surface layer
+    std::span<const std::string> logNames;   // the log(s) whose points the section holds
+    std::span<const std::size_t> logStarts;  // where each log's points begin; empty: one log
+    std::span<const std::string> warnings;   // about the whole section (merged logs far apart)
 };
 
 // One filter's row in the report's table.
@@ -88,10 +119,20 @@ struct ReportSection {
     YieldHistogram histogram;
     YieldMap map;
     std::vector<FilterRow> filters;  // every filter, in table order
+    std::vector<std::string> logNames;
+    std::vector<std::size_t> logStarts;  // one per log name
+    std::vector<double> sketch;          // kSketchSteps + 1 quantiles of the kept yields, or none
+    std::size_t sketchCount = 0;         // the kept finite yields they stand for
+    SurfaceLayer surface;
 };
 
 // Works out the section of a log whose points `result` judged and `summary` sums up.
 ReportSection reportSection(std::string_view id, const FieldSummary& summary,
-                            std::span<const YieldPoint> points, const CleaningResult& result);
+                            std::span<const YieldPoint> points, const CleaningResult& result,
+                            const SectionExtras& extras = {});
+
+// The surface resampled onto the map's extent, at most kSurfaceLayerSide cells a side.
+inline constexpr std::size_t kSurfaceLayerSide = 200;
+SurfaceLayer surfaceLayer(const YieldSurface& surface, const YieldMap& map);
 
 }  // namespace vornakite::analysis

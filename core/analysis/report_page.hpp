@@ -4,7 +4,8 @@
 
 namespace vornakite::analysis {
 
-// A <style> element, and a <script> element for the end of the page; each ends in a newline.
+// A <style> element, and the <script> element that takes each section's map as it arrives;
+// each ends in a newline.
 extern const char* const kReportStyle;
 extern const char* const kReportScript;
 

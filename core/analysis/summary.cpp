@@ -157,6 +157,30 @@ FieldSummary summarizeField(std::string setName, std::span<const YieldPoint> poi
     return f;
 }
 
+namespace {
+
+// The field's numbers' columns of a row; empty fields without them.
+void appendNumbers(std::string& row, const std::optional<FieldNumbers>& numbers) {
+    if (!numbers) {
+        row += std::string(12, ',');
+        return;
+    }
+    const FieldNumbers& r = *numbers;
+    row += ',' + plainNumber(r.swathMetres, 2) + ',' + (r.swathSet ? "yes" : "no");
+    for (double v :
+         {r.areaHectares, r.areaAcres, r.meanYield, r.meanTonnesPerHectare, r.totalBushels,
+          r.totalTonnes, r.standardMoisture, r.dryMeanYield, r.dryTotalBushels}) {
+        row += ',' + plainNumber(v, 3);
+    }
+    std::string notes;
+    for (const std::string& n : r.notes) {
+        notes += (notes.empty() ? "" : "; ") + n;
+    }
+    row += ',' + escape(notes, Escape::CsvBytes);
+}
+
+}  // namespace
+
 void writeSummaryCsv(std::ostream& out, std::span<const FieldSummary> fields) {
     std::string row = "set,points,kept,removed";
     for (const FilterInfo& f : kFilterInfo) {
@@ -173,7 +197,10 @@ void writeSummaryCsv(std::ostream& out, std::span<const FieldSummary> fields) {
         row += ',';
         row += t.option;
     }
-    row += ",overridden,note\r\n";
+    row +=
+        ",overridden,note,log,swath_m,swath_set,area_ha,area_ac,yield_mean_bu_ac,"
+        "yield_mean_t_ha,production_bu,production_t,standard_moisture_pct,"
+        "dry_yield_mean_bu_ac,dry_production_bu,numbers_note\r\n";
     out << row;
     for (const FieldSummary& f : fields) {
         row = escape(f.setName, Escape::CsvBytes) + ',' + std::to_string(f.points) + ',' +
@@ -205,8 +232,9 @@ void writeSummaryCsv(std::ostream& out, std::span<const FieldSummary> fields) {
             }
         }
         row += ',' + escape(overridden, Escape::CsvBytes) + ',' + escape(f.note, Escape::CsvBytes) +
-               "\r\n";
-        out << row;
+               ',' + escape(f.log, Escape::CsvBytes);
+        appendNumbers(row, f.numbers);
+        out << row << "\r\n";
     }
 }
 

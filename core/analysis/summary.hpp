@@ -3,12 +3,14 @@
 
 #include <array>
 #include <cstddef>
+#include <optional>
 #include <ostream>
 #include <span>
 #include <string>
 #include <vector>
 
 #include "analysis/cleaning.hpp"
+#include "analysis/field_numbers.hpp"
 #include "analysis/geo.hpp"
 #include "model/yield_point.hpp"
 
@@ -33,6 +35,9 @@ struct FieldSummary {
     BoundingBox box;                                    // kept points with a valid position
     std::vector<ThresholdUsed> thresholds;
     std::string note;  // why the log could not be judged, or ""
+    // The log's file name; "" in the row of a merged set, which sums up all its logs.
+    std::string log;
+    std::optional<FieldNumbers> numbers;  // the field's numbers, when worked out
 };
 
 FieldSummary summarizeField(std::string setName, std::span<const YieldPoint> points,
@@ -42,7 +47,10 @@ FieldSummary summarizeField(std::string setName, std::span<const YieldPoint> poi
 // or LF are quoted with quotes doubled; rows end in CRLF, as the RFC and spreadsheets expect.
 // Numbers are plain C-locale decimals; a missing value is an empty field. Thresholds get one
 // column each, named after their option, empty where the filter did not run; the column
-// "overridden" lists the options the user set.
+// "overridden" lists the options the user set. After those, "log" and the field's numbers
+// (estimated; empty where not known): swath_m, swath_set, area_ha, area_ac, yield_mean_bu_ac
+// (area-weighted, kept points), yield_mean_t_ha, production_bu, production_t,
+// standard_moisture_pct, dry_yield_mean_bu_ac, dry_production_bu, numbers_note.
 void writeSummaryCsv(std::ostream& out, std::span<const FieldSummary> fields);
 
 }  // namespace vornakite::analysis

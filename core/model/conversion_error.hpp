@@ -34,6 +34,8 @@ enum class ErrorCode : std::uint8_t {
     stopped,              // "Conversion stopped"
     outOfMemory,          // std::bad_alloc's message
     internal,             // anything else
+    outputIsLog,          // "Output would replace a log of this batch"
+    notReplaced,          // "Not replaced: ..." (a summary or report over a file not of ours)
 };
 
 // The code as the JSON output names it, in snake_case ("cannot_open"); empty for none.
@@ -75,6 +77,10 @@ constexpr const char* errorCodeName(ErrorCode code) {
             return "stopped";
         case ErrorCode::outOfMemory:
             return "out_of_memory";
+        case ErrorCode::outputIsLog:
+            return "output_is_log";
+        case ErrorCode::notReplaced:
+            return "not_replaced";
         case ErrorCode::internal:
             break;
     }

@@ -5,10 +5,12 @@
 // that the system releases when the process dies.
 #pragma once
 
+#include <compare>
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
 #include <optional>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -78,6 +80,20 @@ struct Entry {
 // too long, a folder that cannot be searched).
 std::optional<Entry> entryAt(const std::filesystem::path& path);
 
+// What tells a file from every other on the machine: the device and inode on POSIX, the volume
+// serial number and file index on Windows. Every name of one file (another spelling, a hard
+// link, a link to it) gives the same identity.
+struct FileId {
+    std::uint64_t volume = 0;
+    std::uint64_t index = 0;
+    friend bool operator==(const FileId&, const FileId&) = default;
+    friend std::strong_ordering operator<=>(const FileId&, const FileId&) = default;
+};
+
+// The identity of what is at `path`: of a link's target with `followLinks`, else of the entry
+// itself; nullopt when nothing is there or it cannot be found out.
+std::optional<FileId> fileIdentity(const std::filesystem::path& path, bool followLinks);
+
 // Renames the entry at `from` (a link itself, not its target) to `to`, where nothing may be.
 bool moveEntry(const std::filesystem::path& from, const std::filesystem::path& to);
 
@@ -91,6 +107,28 @@ bool removeEntry(const std::filesystem::path& path);
 // Removes a file whose creator has ended (a temporary left by a process that was killed); false
 // while a live OutputFile still holds it, or when it cannot be removed.
 bool removeIfAbandoned(const std::filesystem::path& path);
+
+// A small file left by a process that ended (the journal of a commit it did not finish), taken
+// over by this one: opened only when no live OutputFile holds it and no other process has taken
+// it, and held until closed.
+class AbandonedFile {
+  public:
+    AbandonedFile() = default;
+    ~AbandonedFile();
+    AbandonedFile(const AbandonedFile&) = delete;
+    AbandonedFile& operator=(const AbandonedFile&) = delete;
+
+    // False while its creator or another taker holds it, and when it is no regular file or
+    // cannot be opened.
+    bool take(const std::filesystem::path& path);
+    // The whole file; nullopt on a read error or when it is longer than `limit` bytes.
+    std::optional<std::string> read(std::size_t limit);
+    void close();
+
+  private:
+    NativeHandle handle_{};
+    bool open_ = false;
+};
 
 // One entry of a folder, as read by readFolder.
 struct FolderEntry {

@@ -11,6 +11,8 @@
 #include <cstdio>
 #include <cstring>
 #include <stdexcept>
+#include <string>
+#include <string_view>
 #include <system_error>
 #include <thread>
 
@@ -174,6 +176,14 @@ std::optional<Entry> entryAt(const std::filesystem::path& path) {
     return Entry{EntryKind::file, readOnly};
 }
 
+std::optional<FileId> fileIdentity(const std::filesystem::path& path, bool followLinks) {
+    struct stat st {};
+    if ((followLinks ? ::stat(path.c_str(), &st) : ::lstat(path.c_str(), &st)) != 0) {
+        return std::nullopt;
+    }
+    return FileId{static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino)};
+}
+
 bool moveEntry(const std::filesystem::path& from, const std::filesystem::path& to) {
     return ::rename(from.c_str(), to.c_str()) == 0;
 }
@@ -206,26 +216,91 @@ bool removeIfAbandoned(const std::filesystem::path& path) {
     return removed;
 }
 
+AbandonedFile::~AbandonedFile() {
+    close();
+}
+
+bool AbandonedFile::take(const std::filesystem::path& path) {
+    close();
+    const int fd = openRetrying(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        return false;
+    }
+    struct stat st {};
+    // A live holder keeps its flock; where there are no locks at all, the folder's lock is the
+    // only guard, as for temporaries.
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) ||
+        (::flock(fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK)) {
+        closeQuietly(fd);
+        return false;
+    }
+    handle_ = fd;
+    open_ = true;
+    return true;
+}
+
+std::optional<std::string> AbandonedFile::read(std::size_t limit) {
+    std::string text;
+    char buffer[4096];
+    for (;;) {
+        const ssize_t got =
+            ::pread(handle_, buffer, sizeof buffer, static_cast<off_t>(text.size()));
+        if (got < 0 && errno == EINTR) {
+            continue;
+        }
+        if (got < 0 || text.size() + static_cast<std::size_t>(got) > limit) {
+            return std::nullopt;
+        }
+        if (got == 0) {
+            return text;
+        }
+        text.append(buffer, static_cast<std::size_t>(got));
+    }
+}
+
+void AbandonedFile::close() {
+    if (open_) {
+        open_ = false;
+        closeQuietly(handle_);
+    }
+}
+
 std::vector<FolderEntry> readFolder(const std::filesystem::path& folder) {
-    namespace fs = std::filesystem;
-    std::error_code ec;
-    fs::directory_iterator it(folder, ec);
-    if (ec) {
+    DIR* dir = ::opendir(folder.c_str());
+    if (dir == nullptr) {
         throw std::runtime_error("Cannot read folder");
     }
+    // Each entry is examined relative to the open folder, so that how long its whole path is
+    // never hides it: an entry whose path is too long to open is still listed, and converting
+    // it (or listing it, for a folder) then fails in the open.
+    const int at = ::dirfd(dir);
     std::vector<FolderEntry> entries;
-    for (; it != fs::directory_iterator(); it.increment(ec)) {
+    for (;;) {
+        errno = 0;
+        const dirent* found = ::readdir(dir);
+        if (found == nullptr) {
+            break;
+        }
+        const std::string_view name = found->d_name;
+        if (name == "." || name == "..") {
+            continue;
+        }
         FolderEntry entry;
-        entry.name = it->path().filename();
-        std::error_code statusError;
-        entry.isLink = it->is_symlink(statusError);
+        entry.name = std::filesystem::path(std::string(name));
+        struct stat own {};
+        struct stat target {};
+        entry.isLink =
+            ::fstatat(at, found->d_name, &own, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(own.st_mode);
         // A link that leads nowhere counts as a file: converting it then says why it fails.
-        const fs::file_status target = it->status(statusError);
-        entry.isFolder = fs::is_directory(target);
-        entry.isSpecial = fs::exists(target) && !fs::is_regular_file(target) && !entry.isFolder;
+        if (::fstatat(at, found->d_name, &target, 0) == 0) {
+            entry.isFolder = S_ISDIR(target.st_mode);
+            entry.isSpecial = !S_ISREG(target.st_mode) && !entry.isFolder;
+        }
         entries.push_back(std::move(entry));
     }
-    if (ec) {
+    const int error = errno;
+    ::closedir(dir);
+    if (error != 0) {
         throw std::runtime_error("Cannot read folder");
     }
     return entries;

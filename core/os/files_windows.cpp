@@ -212,6 +212,30 @@ std::optional<Entry> entryAt(const std::filesystem::path& path) {
     return Entry{EntryKind::file, (attributes & FILE_ATTRIBUTE_READONLY) != 0};
 }
 
+std::optional<FileId> fileIdentity(const std::filesystem::path& path, bool followLinks) {
+    if (isDeviceNamespace(path.native()) || namesDevice(path.filename().native())) {
+        return std::nullopt;
+    }
+    // No access asked for: only the attributes are read, so no other program's sharing stands in
+    // the way; folders open too.
+    const DWORD flags =
+        FILE_FLAG_BACKUP_SEMANTICS | (followLinks ? 0 : FILE_FLAG_OPEN_REPARSE_POINT);
+    HANDLE h = CreateFileW(apiPath(path).c_str(), 0,
+                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                           OPEN_EXISTING, flags, nullptr);
+    if (h == INVALID_HANDLE_VALUE) {
+        return std::nullopt;
+    }
+    BY_HANDLE_FILE_INFORMATION info{};
+    const bool known = GetFileInformationByHandle(h, &info) != 0;
+    CloseHandle(h);
+    if (!known) {
+        return std::nullopt;
+    }
+    return FileId{info.dwVolumeSerialNumber,
+                  (std::uint64_t{info.nFileIndexHigh} << 32) | info.nFileIndexLow};
+}
+
 bool moveEntry(const std::filesystem::path& from, const std::filesystem::path& to) {
     return MoveFileExW(apiPath(from).c_str(), apiPath(to).c_str(), 0) != 0;
 }
@@ -235,6 +259,53 @@ bool removeEntry(const std::filesystem::path& path) {
 bool removeIfAbandoned(const std::filesystem::path& path) {
     // A live creator's handle shares no deletion, so this fails while it is open.
     return removeEntry(path);
+}
+
+AbandonedFile::~AbandonedFile() {
+    close();
+}
+
+bool AbandonedFile::take(const std::filesystem::path& path) {
+    close();
+    // Sharing neither writing nor deletion, this fails while its creator holds it for writing;
+    // asking for deletion itself, it keeps every other taker out.
+    HANDLE h = CreateFileW(apiPath(path).c_str(), GENERIC_READ | DELETE, FILE_SHARE_READ, nullptr,
+                           OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (h == INVALID_HANDLE_VALUE) {
+        return false;
+    }
+    BY_HANDLE_FILE_INFORMATION info{};
+    if (GetFileType(h) != FILE_TYPE_DISK || !GetFileInformationByHandle(h, &info) ||
+        (info.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) != 0) {
+        CloseHandle(h);
+        return false;
+    }
+    handle_ = h;
+    open_ = true;
+    return true;
+}
+
+std::optional<std::string> AbandonedFile::read(std::size_t limit) {
+    std::string text;
+    char buffer[4096];
+    for (;;) {
+        DWORD got = 0;
+        if (!ReadFile(asHandle(handle_), buffer, sizeof buffer, &got, nullptr) ||
+            text.size() + got > limit) {
+            return std::nullopt;
+        }
+        if (got == 0) {
+            return text;
+        }
+        text.append(buffer, got);
+    }
+}
+
+void AbandonedFile::close() {
+    if (open_) {
+        open_ = false;
+        CloseHandle(asHandle(handle_));
+    }
 }
 
 std::vector<FolderEntry> readFolder(const std::filesystem::path& folder) {

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <optional>
 #include <stdexcept>
 #include <string_view>
 #include <type_traits>
@@ -53,10 +54,13 @@ FolderContents contentsOf(const std::filesystem::path& folder) {
     return contents;
 }
 
-// Appends the logs of `top` (and with `recursive` of its subfolders) in pre-order. The
-// pending folders are kept on a stack of their own, so deep trees need no deep recursion.
-void appendFolderLogs(const std::filesystem::path& top, bool recursive,
+// Appends the logs of `top` (and with `recursive` of its subfolders) in pre-order, leaving out
+// what `skips` names. The pending folders are kept on a stack of their own, so deep trees need no
+// deep recursion.
+void appendFolderLogs(const std::filesystem::path& top, bool recursive, const WalkSkips& skips,
                       std::vector<std::filesystem::path>& out) {
+    const std::optional<os::FileId> outputFolder =
+        skips.outputFolder.empty() ? std::nullopt : os::fileIdentity(skips.outputFolder, true);
     std::vector<std::filesystem::path> pending{top};
     while (!pending.empty()) {
         const std::filesystem::path folder = std::move(pending.back());
@@ -68,9 +72,18 @@ void appendFolderLogs(const std::filesystem::path& top, bool recursive,
             out.push_back(folder);  // reported by the conversion as a log it cannot open
             continue;
         }
-        out.insert(out.end(), contents.logs.begin(), contents.logs.end());
-        if (recursive) {
-            pending.insert(pending.end(), contents.subfolders.rbegin(), contents.subfolders.rend());
+        for (std::filesystem::path& log : contents.logs) {
+            if (!skips.isOwnOutput || !skips.isOwnOutput(log)) {
+                out.push_back(std::move(log));
+            }
+        }
+        if (!recursive) {
+            continue;
+        }
+        for (auto sub = contents.subfolders.rbegin(); sub != contents.subfolders.rend(); ++sub) {
+            if (!outputFolder || os::fileIdentity(*sub, true) != outputFolder) {
+                pending.push_back(std::move(*sub));
+            }
         }
     }
 }
@@ -102,12 +115,12 @@ bool nameLessIgnoringCase(const std::filesystem::path& a, const std::filesystem:
 }
 
 std::vector<std::filesystem::path> expandLogArguments(
-    const std::vector<std::filesystem::path>& arguments, bool recursive) {
+    const std::vector<std::filesystem::path>& arguments, bool recursive, const WalkSkips& skips) {
     std::vector<std::filesystem::path> logs;
     logs.reserve(arguments.size());
     for (const std::filesystem::path& argument : arguments) {
         if (!argument.empty() && isFolder(argument)) {
-            appendFolderLogs(argument, recursive, logs);
+            appendFolderLogs(argument, recursive, skips, logs);
         } else {
             logs.push_back(argument);
         }

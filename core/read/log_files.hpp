@@ -2,6 +2,7 @@
 #pragma once
 
 #include <filesystem>
+#include <functional>
 #include <vector>
 
 #include "os/files.hpp"
@@ -20,6 +21,14 @@ bool isLogFileName(const std::filesystem::path& name);
 // code units; names equal but for case then in plain code-unit order.
 bool nameLessIgnoringCase(const std::filesystem::path& a, const std::filesystem::path& b);
 
+// What a walk through folders leaves out, beside what is no log.
+struct WalkSkips {
+    // The batch's output folder: not entered when met inside a folder (one given is listed).
+    std::filesystem::path outputFolder;
+    // Whether a file met in a folder is one of the program's own outputs rather than a log.
+    std::function<bool(const std::filesystem::path&)> isOwnOutput;
+};
+
 // The logs that `arguments` stand for, in order. An argument that is a folder becomes the
 // log files (see isLogFileName) directly in it, in nameLessIgnoringCase order; with
 // `recursive`, each folder's own files are followed by its subfolders' logs, one subfolder
@@ -27,8 +36,10 @@ bool nameLessIgnoringCase(const std::filesystem::path& a, const std::filesystem:
 // entered (so no loop can form); a folder given as an argument is listed even when it is a
 // link. Devices, pipes and sockets are never taken. A folder that cannot be read stays in
 // the list as itself, so that converting it reports "Cannot open file" like any log that
-// cannot be opened. Any other argument stays as it is.
+// cannot be opened. What `skips` names is left out of the walk. Any other argument stays as it
+// is.
 std::vector<std::filesystem::path> expandLogArguments(
-    const std::vector<std::filesystem::path>& arguments, bool recursive);
+    const std::vector<std::filesystem::path>& arguments, bool recursive,
+    const WalkSkips& skips = {});
 
 }  // namespace vornakite

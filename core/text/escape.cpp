@@ -206,14 +206,34 @@ bool quoted(std::basic_string_view<Char> text, Escape scheme) {
            (isCsv(scheme) && text.find_first_of(kCsvSpecial) != std::basic_string_view<Char>::npos);
 }
 
+// Whether a spreadsheet would take a CSV text cell as a formula (or, for a tab or a CR, shift
+// it): such a cell gets a leading ' so that it stays text. Numbers are written, not escaped.
+template <class Char>
+bool startsLikeFormula(std::basic_string_view<Char> text, Escape scheme) {
+    if (!isCsv(scheme) || text.empty()) {
+        return false;
+    }
+    const Char c = text.front();
+    return c == '=' || c == '+' || c == '-' || c == '@' || c == '\t' || c == '\r';
+}
+
+// Opens a field: its quote, when it takes quotes, and the guard against formulas.
+template <class Char>
+void openField(std::string& out, std::basic_string_view<Char> text, Escape scheme, bool quotes) {
+    if (quotes) {
+        out += '"';
+    }
+    if (startsLikeFormula(text, scheme)) {
+        out += '\'';
+    }
+}
+
 }  // namespace
 
 void appendEscaped(std::string& out, std::string_view text, Escape scheme) {
     const bool quotes = quoted(text, scheme);
     const Invalid invalid = invalidPolicy(scheme);
-    if (quotes) {
-        out += '"';
-    }
+    openField(out, text, scheme, quotes);
     const std::array<bool, 0x80>& escaped = asciiEscapes()[static_cast<std::size_t>(scheme)];
     for (std::size_t i = 0; i < text.size();) {
         std::size_t run = i;
@@ -257,9 +277,7 @@ void appendEscaped(std::string& out, std::string_view text, Escape scheme) {
 
 void appendEscaped(std::string& out, std::wstring_view text, Escape scheme) {
     const bool quotes = quoted(text, scheme);
-    if (quotes) {
-        out += '"';
-    }
+    openField(out, text, scheme, quotes);
     for (std::size_t i = 0; i < text.size(); ++i) {
         const char32_t cp = codePointAt(text, i);
         if (appendEscape(out, cp, scheme)) {

@@ -21,8 +21,9 @@ enum class Escape {
     JsonValue,
     // HTML element content or a quoted attribute: & < > " ' as entities, the bytes as they are.
     Html,
-    // One CSV field: in quotes, with each quote doubled, when it holds a comma, a quote, a CR or an
-    // LF; a byte that is not valid UTF-8 as U+FFFD.
+    // One CSV text field: in quotes, with each quote doubled, when it holds a comma, a quote, a CR
+    // or an LF; a byte that is not valid UTF-8 as U+FFFD. A text that begins with = + - @, a tab or
+    // a CR gets a leading ', so that a spreadsheet shows it as text and never runs it as a formula.
     Csv,
     // The same with the bytes kept as they are (summary.csv, whose texts are UTF-8 already).
     CsvBytes,

@@ -1,5 +1,6 @@
 #include "write/output_transaction.hpp"
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <random>
@@ -64,7 +65,7 @@ OutputTransaction::OutputTransaction(std::filesystem::path folder, SweptFolders*
       token_(newToken()) {}
 
 OutputTransaction::~OutputTransaction() {
-    if (!committed_) {
+    if (!committed_ && !abandoned_) {
         rollBack();
     }
 }
@@ -156,7 +157,8 @@ void OutputTransaction::writeAt(std::size_t file, std::uint64_t offset, const ch
     }
 }
 
-void OutputTransaction::commit(const std::filesystem::path& basePath, bool replace) {
+void OutputTransaction::commit(const std::filesystem::path& basePath, bool replace,
+                               const EntryCheck& check) {
     open();
     const std::lock_guard<std::mutex> moving(folderMutex());
     const os::FolderLock lock(folder_, true, kLockTimeoutMs);
@@ -169,69 +171,114 @@ void OutputTransaction::commit(const std::filesystem::path& basePath, bool repla
             fail(output->messages.cannotWrite);
         }
     }
-
-    std::vector<std::filesystem::path> finals;
+    std::vector<SwapEntry> swap;
     for (const auto& output : outputs_) {
-        finals.push_back(withSuffix(basePath, output->suffix));
+        swap.push_back({withSuffix(basePath, output->suffix), output->temporary,
+                        withSuffix(output->temporary, L".old")});
+    }
+    try {
+        moveIntoPlace(swap, replace, check);
+    } catch (const SwapKilled&) {
+        journal_.abandon();
+        abandoned_ = true;
+        throw;
+    }
+}
+
+void OutputTransaction::moveIntoPlace(const std::vector<SwapEntry>& swap, bool replace,
+                                      const EntryCheck& check) {
+    // A single file that takes a free name with one move needs no journal: that move happens
+    // whole or not at all.
+    if (swap.size() > 1) {
+        writeJournal(swap);
     }
     // Where every name is free (a first conversion), each temporary simply takes its name.
     std::size_t placed = 0;
-    while (placed < outputs_.size() &&
-           os::moveEntryToFreeName(outputs_[placed]->temporary, finals[placed])) {
+    while (placed < swap.size() &&
+           steps_.moveToFreeName(swap[placed].temporary, swap[placed].final)) {
         ++placed;
     }
-    if (placed == outputs_.size()) {
+    if (placed == swap.size()) {
         committed_ = true;
+        journal_.remove(steps_);
         return;
     }
-    while (placed > 0) {  // something is in the way: back to the temporaries, the careful way
-        --placed;
-        os::moveEntry(finals[placed], outputs_[placed]->temporary);
+    // Something is in the way: back to the temporaries, the careful way.
+    if (placed > 0 && !settleSwap(swap, steps_)) {
+        undoAndFail(swap, outputs_[placed]->messages.cannotCreate);
     }
-    // Everything that can be told beforehand is checked before anything moves.
-    std::vector<bool> occupied(outputs_.size(), false);
-    for (std::size_t i = 0; i < outputs_.size(); ++i) {
-        const auto entry = os::entryAt(finals[i]);
-        if (entry && entry->kind != os::EntryKind::none && !replace) {
-            fail(kSetExistsMessage, ErrorCode::outputExists);
-        }
-        if (!entry || entry->kind == os::EntryKind::folder || entry->readOnly) {
-            fail(outputs_[i]->messages.cannotCreate);
-        }
-        occupied[i] = entry->kind != os::EntryKind::none;
-    }
-
-    auto asideOf = [&](std::size_t i) { return withSuffix(outputs_[i]->temporary, L".old"); };
-    std::size_t movedAside = 0;
-    auto restoreAside = [&] {
-        for (std::size_t j = 0; j < movedAside; ++j) {
-            if (occupied[j]) {
-                os::moveEntry(asideOf(j), finals[j]);
-            }
-        }
-    };
-    for (; movedAside < outputs_.size(); ++movedAside) {
-        const std::size_t i = movedAside;
-        if (occupied[i] && !os::moveEntry(finals[i], asideOf(i))) {
+    const std::vector<bool> occupied = checkNames(swap, replace, check);
+    writeJournal(swap);
+    for (std::size_t i = 0; i < swap.size(); ++i) {
+        if (occupied[i] && !steps_.move(swap[i].final, swap[i].aside)) {
             // Another program holds it without sharing: leave the earlier set as it was.
-            restoreAside();
-            fail(outputs_[i]->messages.cannotCreate);
+            undoAndFail(swap, outputs_[i]->messages.cannotCreate);
         }
     }
-    for (std::size_t i = 0; i < outputs_.size(); ++i) {
-        if (!os::moveEntry(outputs_[i]->temporary, finals[i])) {
-            for (std::size_t j = 0; j < i; ++j) {
-                os::moveEntry(finals[j], outputs_[j]->temporary);
-            }
-            restoreAside();
-            fail(outputs_[i]->messages.cannotCreate);
+    for (std::size_t i = 0; i < swap.size(); ++i) {
+        if (!steps_.move(swap[i].temporary, swap[i].final)) {
+            undoAndFail(swap, outputs_[i]->messages.cannotCreate);
         }
     }
     committed_ = true;
-    for (std::size_t i = 0; i < outputs_.size(); ++i) {
+    bool removed = true;
+    for (std::size_t i = 0; i < swap.size(); ++i) {
         if (occupied[i]) {
-            os::removeEntry(asideOf(i));
+            removed = steps_.remove(swap[i].aside) && removed;
         }
+    }
+    if (removed) {
+        journal_.remove(steps_);
+    } else {
+        journal_.abandon();  // the next run into this folder removes what is left aside
+    }
+}
+
+std::vector<bool> OutputTransaction::checkNames(const std::vector<SwapEntry>& swap, bool replace,
+                                                const EntryCheck& check) {
+    // Everything that can be told beforehand is checked before anything moves.
+    std::vector<bool> occupied(swap.size(), false);
+    for (std::size_t i = 0; i < swap.size(); ++i) {
+        const auto entry = os::entryAt(swap[i].final);
+        if (entry && entry->kind != os::EntryKind::none && !replace) {
+            undoAndFail(swap, kSetExistsMessage, ErrorCode::outputExists);
+        }
+        if (!entry || entry->kind == os::EntryKind::folder || entry->readOnly) {
+            undoAndFail(swap, outputs_[i]->messages.cannotCreate);
+        }
+        occupied[i] = entry->kind != os::EntryKind::none;
+        if (check && occupied[i]) {
+            try {
+                check(swap[i].final);
+            } catch (...) {
+                undo(swap);
+                throw;
+            }
+        }
+    }
+    return occupied;
+}
+
+void OutputTransaction::writeJournal(const std::vector<SwapEntry>& swap) {
+    // Where there is no room even for the journal (a full disk), the moves go on without one,
+    // unguarded against a kill among them, rather than fail a set that can be placed.
+    if (!journal_.isWritten()) {
+        journal_.write(folder_ / (std::wstring(kTemporaryPrefix) + token_ + L".journal"), swap,
+                       steps_);
+    }
+}
+
+void OutputTransaction::undoAndFail(const std::vector<SwapEntry>& swap, const char* message,
+                                    ErrorCode code) {
+    undo(swap);
+    fail(message, code);
+}
+
+void OutputTransaction::undo(const std::vector<SwapEntry>& swap) {
+    if (!settleSwap(swap, steps_) || !journal_.remove(steps_)) {
+        // Not whole yet: the journal and every file it names stay for the next run to settle.
+        journal_.abandon();
+        abandoned_ = true;
     }
 }
 
@@ -240,7 +287,27 @@ void OutputTransaction::removeAbandonedTemporaries() {
     if (!lock.acquired()) {
         return;  // another conversion is busy here; the next visit sweeps
     }
-    for (const auto& path : os::entriesStartingWith(folder_, kTemporaryPrefix)) {
+    static const std::filesystem::path journal(".journal");
+    static const std::filesystem::path aside(".old");
+    const auto found = os::entriesStartingWith(folder_, kTemporaryPrefix);
+    // First the journals of runs killed among their moves: each brings its set back whole. A
+    // journal that stays (its owner lives, or it could not be settled) keeps every file of its
+    // transaction.
+    std::vector<std::filesystem::path::string_type> kept;
+    for (const auto& path : found) {
+        if (path.extension() == journal && !recoverJournal(path, steps_)) {
+            kept.push_back(path.stem().native() + std::filesystem::path::value_type('.'));
+        }
+    }
+    for (const auto& path : found) {
+        const auto name = path.filename().native();
+        // An aside file without a journal was left by an earlier version of this program killed
+        // between its moves: it may be the only copy of an earlier output, so it stays.
+        if (path.extension() == journal || path.extension() == aside ||
+            std::any_of(kept.begin(), kept.end(),
+                        [&](const auto& prefix) { return name.starts_with(prefix); })) {
+            continue;
+        }
         os::removeIfAbandoned(path);
     }
 }

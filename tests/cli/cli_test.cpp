@@ -3,6 +3,7 @@
 #include <filesystem>
 #include <stdexcept>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "analysis_options.hpp"
@@ -186,6 +187,40 @@ TEST(Options, FormatsComeFromTheTable) {
         EXPECT_NE(
             usage.find(std::string(format.help) + " (" + std::string(format.extensions) + ")"),
             std::string::npos);
+    }
+}
+
+// A value in the same argument as its option ("--jobs=2", "-j2") reads as one in the next; an
+// option that takes none refuses one.
+TEST(Options, TakeTheirValueInTheSameArgumentToo) {
+    using Args = std::vector<fs::path>;
+    const std::pair<Args, Args> same[] = {
+        {{"-j1", "a"}, {"-j", "1", "a"}},
+        {{"--jobs=2", "--format=csv,GeoJSON", "a"},
+         {"--jobs", "2", "--format", "csv,GeoJSON", "a"}},
+        {{"-oout=1", "--report=r=1.html", "a"}, {"-o", "out=1", "--report", "r=1.html", "a"}},
+        {{"--clean", "--jump-m=20", "--", "--jobs=1"},
+         {"--clean", "--jump-m", "20", "--", "--jobs=1"}}};
+    using vornakite::cli::parseCommandLine;
+    for (const auto& [attached, separate] : same) {
+        const auto got = parseCommandLine(attached), want = parseCommandLine(separate);
+        ASSERT_EQ(got.action, vornakite::cli::Command::Action::Convert) << got.error;
+        EXPECT_EQ(std::tie(got.options.jobs, got.options.formats, got.options.outputFolder,
+                           got.options.analysis.report, got.options.arguments),
+                  std::tie(want.options.jobs, want.options.formats, want.options.outputFolder,
+                           want.options.analysis.report, want.options.arguments));
+        EXPECT_EQ(got.options.analysis.filters.jumpMetres,
+                  want.options.analysis.filters.jumpMetres);
+    }
+    const std::pair<Args, const char*> refused[] = {
+        {{"a", "--merge=1"}, "--merge takes no value"},
+        {{"--summary=yes", "a"}, "--summary takes no value"},
+        {{"-j=1", "a"}, "-j needs a number of logs from 1 to 1024, not =1"},
+        {{"--force", "a"}, "--force needs --summary or --report"},
+        {{"--force", "--summary", "--no-clobber", "a"},
+         "--force and --no-clobber cannot be combined"}};
+    for (const auto& [args, error] : refused) {
+        EXPECT_EQ(parseCommandLine(args).error, error);
     }
 }
 

@@ -203,8 +203,9 @@ class Printing(AnalysisCase):
         first, second, batch = (json.loads(line) for line in lines)
         self.assertEqual(list(first)[:8], ["log", "status", "set", "points", "error",
                                            "error_code", "line", "field"])
-        self.assertEqual(list(first)[8:], ["kept", "removed", "removed_by", "cleaning_note",
-                                           "cleaning_warnings"])
+        self.assertEqual(list(first)[8:13], ["kept", "removed", "removed_by", "cleaning_note",
+                                             "cleaning_warnings"])
+        self.assertEqual(list(first)[13:], NUMBER_KEYS)
         self.assertEqual(first["kept"] + first["removed"], first["points"])
         self.assertEqual(list(first["removed_by"]), CODES)
         _, removed = read_dbf(Path(first["set"] + "_removed.dbf"))
@@ -251,7 +252,8 @@ class SummaryCsv(AnalysisCase):
         log = sample_logs()[0]
         rx = self.cwd / "Rx"
         rx.mkdir()
-        (rx / "summary.csv").write_text("old")
+        # An earlier summary, known by its header row.
+        (rx / "summary.csv").write_text("set,points,kept,removed,removed_ZERO\r\nold,1,1,0,0\r\n")
         rc, out, _ = self.run_converter("--summary", log)
         self.assertEqual(rc, 0)
         self.assertEqual(out.splitlines()[-1], "Summary written to %s." % Path("Rx",
@@ -283,7 +285,8 @@ class HtmlReport(AnalysisCase):
         self.assertTrue(html.startswith("<!DOCTYPE html>") and html.endswith("</html>\n"))
         self.assertEqual(html.count('<section class="log"'), len(logs))
         for log in logs:
-            self.assertIn("<h2>%s</h2>" % base_name(log.read_bytes()), html)
+            self.assertIn('<h2>%s <span class="logs">&mdash; %s</span></h2>'
+                          % (base_name(log.read_bytes()), log.name), html)
         self.assertIsNone(re.search(r"(src|href)=\"(https?:)?//|@import|url\(", html))
         self.assertEqual(os.listdir(self.cwd / "reports"), ["season.html"])
 
@@ -296,6 +299,118 @@ class HtmlReport(AnalysisCase):
         self.assertRegex(lines[-1], r"^Error: taken/r\.html: create_directories: ")
         self.assert_set(self.cwd / "Rx", base_name(sample_logs()[0].read_bytes()),
                         base.sample_count(sample_logs()[0].read_bytes()))
+
+
+NUMBER_KEYS = ["swath_m", "swath_set", "area_ha", "area_ac", "yield_mean_bu_ac",
+               "yield_plain_mean_bu_ac", "yield_mean_t_ha", "production_bu", "production_t",
+               "standard_moisture_pct", "dry_yield_mean_bu_ac", "dry_production_bu",
+               "numbers_notes"]
+NUMBER_COLUMNS = ["log", "swath_m", "swath_set", "area_ha", "area_ac", "yield_mean_bu_ac",
+                  "yield_mean_t_ha", "production_bu", "production_t", "standard_moisture_pct",
+                  "dry_yield_mean_bu_ac", "dry_production_bu", "numbers_note"]
+# field_log: 14 passes 9 m apart of 70 samples 1.8 m apart.
+FIELD_AREA_M2 = 14 * 70 * 1.8 * 9.0
+
+
+class FieldNumbers(AnalysisCase):
+    def run_json(self, *args):
+        rc, out, err = self.run_converter("--json", "--summary", *args)
+        self.assertEqual((rc, err), (0, ""))
+        rows = list(csv.DictReader(io.StringIO((self.cwd / "Rx" / "summary.csv").read_text(),
+                                               newline="")))
+        return [json.loads(line) for line in out.splitlines()[:-1]], rows
+
+    def test_the_numbers_in_the_line_the_json_and_the_summary(self):
+        log = self.field("f.Vornakite", 5)
+        cases = [
+            # options, swath, standard moisture
+            ([], None, 15.5),
+            (["--swath-m", "10"], 10.0, 15.5),
+            (["--standard-moisture", "20"], None, 20.0),
+        ]
+        for options, swath, standard in cases:
+            with self.subTest(options=options):
+                objects, rows = self.run_json("--clean", *options, log)
+                o, row = objects[0], rows[0]
+                self.assertEqual(list(row)[-len(NUMBER_COLUMNS):], NUMBER_COLUMNS)
+                self.assertEqual(row["log"], "f.Vornakite")
+                self.assertEqual(o["swath_set"], swath is not None)
+                self.assertAlmostEqual(o["swath_m"], swath or 9.0, delta=0.45)
+                self.assertAlmostEqual(float(row["swath_m"]), o["swath_m"], places=2)
+                truth = FIELD_AREA_M2 * o["swath_m"] / 9.0
+                self.assertAlmostEqual(o["area_ha"] * 1e4, truth, delta=truth * 0.05)
+                self.assertAlmostEqual(o["area_ac"] * 4046.8564224, o["area_ha"] * 1e4, delta=10)
+                self.assertAlmostEqual(o["production_bu"], o["yield_mean_bu_ac"] * o["area_ac"],
+                                       delta=0.5)
+                self.assertAlmostEqual(o["yield_mean_bu_ac"], o["yield_plain_mean_bu_ac"],
+                                       delta=o["yield_plain_mean_bu_ac"] * 0.03)
+                self.assertEqual(o["standard_moisture_pct"], standard)
+                # Dry at the standard from about 18 % moisture.
+                self.assertAlmostEqual(o["dry_yield_mean_bu_ac"], o["yield_mean_bu_ac"] *
+                                       (100 - 18) / (100 - standard), delta=1.0)
+                self.assertAlmostEqual(o["yield_mean_t_ha"], o["yield_mean_bu_ac"] * 0.0627669,
+                                       delta=0.01)
+                self.assertAlmostEqual(float(row["production_bu"]), o["production_bu"],
+                                       delta=0.01)
+                rc, out, _ = self.run_converter("--clean", *options, log)
+                line = self.cleaning_lines(out)[0]
+                self.assertRegex(line, r"; estimated: [0-9.]+ ac harvested, swath [0-9.]+ m%s, "
+                                 r"[0-9,]+ bu, [0-9,]+ bu at [0-9.]+ %% moisture$"
+                                 % (" \\(set\\)" if swath else ""))
+
+    def test_an_unknown_crop_has_no_dry_yield_or_tonnes(self):
+        log = self.write_log("x.Vornakite", field_log("Farm", 6).replace("@Corn@", "@Mixed@"))
+        objects, rows = self.run_json(log)
+        self.assertNotIn("swath_m", objects[0])  # without --clean, the objects are as before
+        self.assertEqual((rows[0]["dry_yield_mean_bu_ac"], rows[0]["yield_mean_t_ha"]), ("", ""))
+        self.assertIn('unknown crop "Mixed"', rows[0]["numbers_note"])
+        self.assertNotEqual(rows[0]["production_bu"], "")
+
+
+class Merged(AnalysisCase):
+    def test_a_section_and_rows_per_merged_set(self):
+        # Two fields, each logged on two days, given interleaved.
+        a1, b1 = self.field("a1.Vornakite", 21), self.field("b1.Vornakite", 22)
+        a2 = self.write_log("a2.Vornakite", field_log("Farm 21", 21))
+        b2 = self.write_log("b2.Vornakite", field_log("Farm 22", 22))
+        far = field_log("Farm 22", 22).replace("@4203", "@4248")  # 5 km north
+        b3 = self.write_log("b3.Vornakite", far)
+        rc, out, err = self.run_converter("--merge", "--clean", "--summary", "--report", "r.html",
+                                          a1, b1, a2, b2, b3)
+        self.assertEqual((rc, err), (0, ""))
+        html = (self.cwd / "r.html").read_text()
+        ids = re.findall(r'<canvas id="map-([^"]*)"', html)
+        data = re.findall(r"VK_LOGS.push\(\{id:\"([^\"]*)\",name:[^,]*,logs:(\[[^\]]*\]),"
+                          r"starts:(\[[^\]]*\])", html)
+        self.assertEqual(len(ids), 2)
+        self.assertEqual(sorted(set(ids)), sorted(ids))
+        self.assertEqual([d[0] for d in data], ids)
+        self.assertEqual([json.loads(d[1]) for d in data],
+                         [["a1.Vornakite", "a2.Vornakite"],
+                          ["b1.Vornakite", "b2.Vornakite", "b3.Vornakite"]])
+        self.assertEqual([json.loads(d[2]) for d in data], [[0, 980], [0, 980, 1960]])
+        rows = list(csv.DictReader(io.StringIO((self.cwd / "Rx" / "summary.csv").read_text(),
+                                               newline="")))
+        self.assertEqual([(r["set"][:7], r["log"], r["points"]) for r in rows],
+                         [("Farm_21", "", "1960"), ("Farm_21", "a1.Vornakite", "980"),
+                          ("Farm_21", "a2.Vornakite", "980"), ("Farm_22", "", "2940"),
+                          ("Farm_22", "b1.Vornakite", "980"), ("Farm_22", "b2.Vornakite", "980"),
+                          ("Farm_22", "b3.Vornakite", "980")])
+        # The set's production is that of its logs together.
+        self.assertAlmostEqual(float(rows[0]["production_bu"]),
+                               float(rows[1]["production_bu"]) + float(rows[2]["production_bu"]),
+                               delta=float(rows[0]["production_bu"]) * 0.03)
+        # Logs 5 km apart under one name: a warning after the set's last log's lines.
+        lines = out.splitlines()
+        warning = [k for k, line in enumerate(lines) if line.startswith("Warning: ")]
+        self.assertEqual(len(warning), 1)
+        self.assertEqual(lines[warning[0] - 2], "Processing b3.Vornakite...")
+        self.assertRegex(lines[warning[0]], r"^Warning: the logs merged into Farm_22\S* lie up "
+                         r"to [0-9.]+ km apart: probably different fields that reduce to the "
+                         r"same name$")
+        rc, out, _ = self.run_converter("--merge", "--json", "-o", "j", a1, b1, a2, b2, b3)
+        objects = [json.loads(line) for line in out.splitlines()[:-1]]
+        self.assertEqual([len(o.get("warnings", [])) for o in objects], [0, 0, 0, 0, 1])
 
 
 class Usage(AnalysisCase):
@@ -313,6 +428,16 @@ class Usage(AnalysisCase):
             ([log, "--report"], "--report needs a file"),
             (["--report", "", log], "--report needs a file, not an empty name"),
             (["--clean", "--jump", "3", log], "unknown option --jump"),
+            (["--swath-m", "9", log], "--swath-m needs --clean, --summary, --report or --grid"),
+            (["--standard-moisture", "15", log],
+             "--standard-moisture needs --clean, --summary, --report or --grid"),
+            (["--clean", "--swath-m", "0", log], "invalid value for --swath-m: 0"),
+            (["--clean", "--swath-m", "wide", log], "invalid value for --swath-m: wide"),
+            (["--clean", "--standard-moisture", "100", log],
+             "invalid value for --standard-moisture: 100"),
+            (["--grid", "-2", log], "invalid value for --grid: -2"),
+            (["--grid", "0", log], "invalid value for --grid: 0"),
+            ([log, "--grid"], "--grid needs a value"),
         ]
         for args, message in cases:
             with self.subTest(args=args):
@@ -325,7 +450,7 @@ class Usage(AnalysisCase):
         rc, out, _ = self.run_converter("--help")
         self.assertEqual(rc, 0)
         for option in ["--clean", "--summary", "--report FILE", "--filters CODES",
-                       "--skip CODES"]:
+                       "--skip CODES", "--swath-m M", "--grid CELL_M"]:
             self.assertRegex(out, r"(?m)^  %s  " % re.escape(option))
         for code in CODES:
             self.assertRegex(out, r"(?m)^  %s +\w" % code)

@@ -8,6 +8,8 @@ Usage: test_readback.py PATH_TO_VORNAKITE_CONVERT SAMPLES_DIR [unittest options]
 """
 
 import datetime
+import json
+import math
 import os
 import re
 import shutil
@@ -267,6 +269,64 @@ class TextFormatsReadBack(unittest.TestCase):
                     self.assertEqual([point for _, point in features], log.points * 2)
                     self.assertEqual({f["Log"] for f, _ in features}, {path.name})
         self.assertEqual(len(os.listdir(self.merged)), 7 * len(self.logs))
+
+
+class YieldGridReadBack(unittest.TestCase):
+    """--grid CELL_M: BASE_yield.tif of every set, and of a merged set, as GDAL reads it."""
+
+    @classmethod
+    def setUpClass(cls):
+        cls._tmp = tempfile.TemporaryDirectory(prefix="vornakite_grid_")
+        cls.dir = Path(cls._tmp.name)
+        paths = [p for p in sorted(Path(SAMPLES).iterdir()) if p.suffix.lower() in LOG_EXTENSIONS]
+        cls.logs = [(ParsedLog(p), p) for p in paths]
+        cls.runs = [run(CONVERTER, "-o", str(cls.dir / "each"), "--clean", "--grid", "5",
+                        *map(str, paths)),
+                    run(CONVERTER, "-o", str(cls.dir / "merged"), "--merge", "--grid", "3",
+                        str(paths[0]), str(paths[0]))]
+
+    @classmethod
+    def tearDownClass(cls):
+        cls._tmp.cleanup()
+
+    def test_the_grid_is_georeferenced_and_its_cells_match_the_points_near_them(self):
+        for tool in ("gdalinfo", "gdallocationinfo"):
+            if shutil.which(tool) is None:
+                self.skipTest(tool + " not found (Debian package gdal-bin)")
+        self.assertEqual([r[0] for r in self.runs], [0, 0])
+        log0, path0 = self.logs[0]
+        cases = [(log, self.dir / "each" / (log.name + "_yield.tif"), 5.0) for log, _ in self.logs]
+        cases.append((log0, self.dir / "merged" / (log0.name + "_yield.tif"), 3.0))
+        for log, tif, cell in cases:
+            with self.subTest(tif=tif.name, cell=cell):
+                info = json.loads(run("gdalinfo", "-json", str(tif))[1])
+                zone = int((sum(p[0] for p in log.points) / len(log.points) + 180) // 6) + 1
+                self.assertIn('ID["EPSG",%d]' % (32600 + zone), info["coordinateSystem"]["wkt"])
+                self.assertEqual(info["geoTransform"][1], cell)
+                self.assertEqual(info["geoTransform"][5], -cell)
+                self.assertEqual(info["bands"][0]["type"], "Float32")
+                self.assertAlmostEqual(info["bands"][0]["noDataValue"], -3.4028234663852886e+38,
+                                       delta=1e31)
+                # At every point with a yield, the cell's value lies within the yields of the
+                # points within the reach of the cell's interpolation (cell half-diagonal plus
+                # the radius, at most 15 m here).
+                located = [(lon, lat, v[0]) for (lon, lat), v in zip(log.points, log.values)
+                           if v[0] > 0]
+                text = "\n".join("%.8f %.8f" % (lon, lat) for lon, lat, _ in located) + "\n"
+                proc = subprocess.run(["gdallocationinfo", "-valonly", "-wgs84", str(tif)],
+                                      input=text, capture_output=True, text=True)
+                values = proc.stdout.split("\n")[:len(located)]
+                checked = 0
+                for (lon, lat, _), value in zip(located, values):
+                    if not value or float(value) < -1e38:
+                        continue
+                    near = [y for x2, y2, y in located
+                            if math.hypot((x2 - lon) * 111320 * math.cos(math.radians(lat)),
+                                          (y2 - lat) * 110574) < 15 + cell]
+                    self.assertGreaterEqual(float(value), min(near) - 0.01)
+                    self.assertLessEqual(float(value), max(near) + 0.01)
+                    checked += 1
+                self.assertGreater(checked, len(located) * 0.8)
 
 
 if __name__ == "__main__":

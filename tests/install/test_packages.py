@@ -12,7 +12,8 @@ import sys
 import tempfile
 from pathlib import Path
 
-DOCS = ["README.md", "LICENSE", "docs/cleaning.md", "docs/reliability.md", "docs/report.png"]
+DOCS = ["README.md", "LICENSE", "docs/cleaning.md", "docs/field-numbers.md",
+        "docs/reliability.md", "docs/report.md", "docs/report.png"]
 LINUX_FILES = {"bin/vornakite-convert"} | {"share/doc/vornakite-convert/" + d for d in DOCS}
 WINDOWS_FILES = {"VornakiteConverter.exe", "vornakite-convert.exe"} | set(DOCS)
 SETS = ["Hansen_Farms_South_80__East__Corn", "North_Farm_Field_12_B_Corn",

@@ -1,0 +1,122 @@
+#include "analysis/log_numbers.hpp"
+
+#include <cmath>
+
+#include "analysis/format.hpp"
+#include "analysis/geo.hpp"
+#include "analysis/utm.hpp"
+
+namespace vornakite::analysis {
+
+namespace {
+
+// Metres east and north of the median position on the ellipsoid's radii of curvature there
+// (WGS 84): over a field the lengths are those of the UTM projection to a few parts in 10^5,
+// at a small part of its cost.
+ProjectedTrack localTrack(std::span<const YieldPoint> points) {
+    constexpr double kPi = 3.14159265358979323846, kA = 6378137.0,
+                     kE2 = 0.00669437999014132;  // WGS 84 semi-major axis, eccentricity squared
+    const LocalProjection centre = LocalProjection::around(points);
+    const double phi = centre.centreLat() * kPi / 180.0, s = std::sin(phi);
+    const double w = 1.0 - kE2 * s * s;
+    const double kx = kA / std::sqrt(w) * std::cos(phi) * kPi / 180.0;
+    const double ky = kA * (1.0 - kE2) / (w * std::sqrt(w)) * kPi / 180.0;
+    ProjectedTrack t;
+    t.x.reserve(points.size());
+    t.y.reserve(points.size());
+    const double lon0 = centre.centreLon(), lat0 = centre.centreLat(), nan = std::nan("");
+    for (const YieldPoint& p : points) {
+        const bool valid = validPosition(p);
+        t.x.push_back(valid ? wrapLongitude(p.longitude - lon0) * kx : nan);
+        t.y.push_back(valid ? (p.latitude - lat0) * ky : nan);
+    }
+    return t;
+}
+
+}  // namespace
+
+LogNumbers logNumbers(std::span<const YieldPoint> points, std::span<const std::uint8_t> kept,
+                      std::string_view crop, const LogNumbersOptions& options,
+                      std::span<const std::uint8_t> onPass) {
+    const std::size_t n = points.size();
+    // The field's numbers in metres on the ground around its centre; the surface, when asked
+    // for, in the field's UTM zone.
+    const ProjectedTrack track =
+        options.gridCellMetres > 0.0 ? projectTrack(points) : localTrack(points);
+    std::vector<double> yield, moisture;
+    yield.reserve(n);
+    moisture.reserve(n);
+    for (const YieldPoint& p : points) {
+        yield.push_back(p.yield);
+        moisture.push_back(p.moisture);
+    }
+    const double groundPerUnit = 1.0 / track.scale;
+    // The seam for the filters' own pass flags: used when given.
+    std::vector<std::uint8_t> ownPasses;
+    if (onPass.empty()) {
+        ownPasses = findPassPoints(track.x, track.y, groundPerUnit, yield,
+                                   options.field.gapMetres.value_or(0.0));
+        onPass = ownPasses;
+    }
+    const FieldNumbersInput input{
+        {track.x, track.y, groundPerUnit, onPass}, yield, moisture, kept, crop};
+    LogNumbers r{computeFieldNumbers(input, options.field), std::nullopt, {}};
+    if (options.gridCellMetres > 0.0) {
+        SurfaceOptions surface;
+        surface.cellMetres = options.gridCellMetres;
+        try {
+            r.surface =
+                buildSurface({track.x, track.y, yield, kept}, r.numbers.swathMetres, surface);
+            r.surface->epsg = track.zone.epsg();
+        } catch (const SurfaceTooLarge& e) {
+            r.surfaceError = e.what();
+        }
+    }
+    return r;
+}
+
+LogNumbers logNumbers(std::span<const YieldPoint> points, const CleaningResult& cleaning,
+                      std::string_view crop, const LogNumbersOptions& options,
+                      std::span<const std::uint8_t> onPass) {
+    std::vector<std::uint8_t> kept(points.size());
+    for (std::size_t i = 0; i < kept.size(); ++i) {
+        kept[i] = cleaning.isKept(i) ? 1 : 0;
+    }
+    return logNumbers(points, kept, crop, options, onPass);
+}
+
+std::string groupedNumber(double v) {
+    const std::string digits = plainNumber(v, 0);
+    if (digits.empty()) {
+        return digits;
+    }
+    const std::size_t sign = digits[0] == '-' ? 1 : 0;
+    std::string out = digits.substr(0, sign);
+    for (std::size_t i = sign; i < digits.size(); ++i) {
+        out += digits[i];
+        const std::size_t left = digits.size() - 1 - i;
+        if (left > 0 && left % 3 == 0) {
+            out += ',';
+        }
+    }
+    return out;
+}
+
+std::string numbersLineText(const FieldNumbers& r) {
+    std::string s = "estimated: ";
+    if (!std::isfinite(r.areaAcres)) {
+        return s + "no area harvested (swath not estimated: " + r.swathEstimate.note + ")";
+    }
+    s += plainNumber(r.areaAcres, 1) + " ac harvested, swath " + plainNumber(r.swathMetres, 1) +
+         " m" + (r.swathSet ? " (set)" : "");
+    if (std::isfinite(r.totalBushels)) {
+        s += ", " + groupedNumber(r.totalBushels) + " bu";
+    }
+    if (std::isfinite(r.dryTotalBushels)) {
+        s += ", " + groupedNumber(r.dryTotalBushels) + " bu at " +
+             plainNumber(r.standardMoisture, 1) + " % moisture";
+    }
+    return s;
+}
+
+}  // namespace vornakite::analysis
