@@ -29,6 +29,7 @@ struct Cleaner {
     void dropJumps();      // position_filters.cpp: the track without the jumps
     void passEnds();       // pass_ends.cpp: END
     void localOutliers();  // local_outliers.cpp: LOC
+    void countFlags();     // cleaning.cpp
 
     bool on(Filter f) const { return (opt_.enabled & bit(f)) != 0; }
     FilterMask bitIfOn(Filter f) const { return on(f) ? bit(f) : FilterMask{0}; }

@@ -139,7 +139,7 @@ std::string reasonText(FilterMask mask) {
 
 std::string cleaningLine(const CleaningResult& result) {
     const std::size_t total = result.kept + result.removed;
-    if (!result.judged()) {
+    if (!result.judged() && result.removed == 0) {
         return "Cleaning: kept all " + std::to_string(total) + " points: " + result.note;
     }
     const double share =
@@ -159,6 +159,9 @@ std::string cleaningLine(const CleaningResult& result) {
                 first = false;
             }
         }
+    }
+    if (!result.judged()) {  // only the filters that judge each point alone ran
+        line += "; not judged otherwise: " + result.note;
     }
     for (const std::string& w : result.warnings) {
         line += "; " + w;

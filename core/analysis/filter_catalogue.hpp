@@ -103,8 +103,9 @@ std::string reasonText(FilterMask mask);
 struct CleaningResult;  // analysis/cleaning.hpp
 
 // The line printed per log: "Cleaning: kept 9412 of 10000 points (94.1%); removed 588, by filter:
-// ZERO 320, END 140, LOC 60" (a point can count under several filters), then any warnings; or
-// why nothing was removed. Plain ASCII, no thousands separators.
+// ZERO 320, END 140, LOC 60" (a point can count under several filters), then any warnings. A log
+// that could not be judged: "kept all 12 points: " and why, or, when NAN or POS removed points,
+// the counts and "; not judged otherwise: " and why. Plain ASCII, no thousands separators.
 std::string cleaningLine(const CleaningResult& result);
 
 }  // namespace vornakite::analysis

@@ -31,6 +31,8 @@ constexpr double kShortRange = 15.0;
 // Longer logs are judged from this many stretches of this many samples.
 constexpr std::size_t kChunks = 8;
 constexpr std::size_t kChunk = std::size_t{1} << 15;
+// The most shifts scored: each costs a pass over the pairs, and their mismatches are kept.
+constexpr int kMostShifts = 512;
 
 // The pairs' mismatch per shift: |a - b| / (a + b) of the smoothed values of the two points
 // shifted by firstShift + k. Only pairs whose points stay in their pieces over every shift are
@@ -316,8 +318,9 @@ FlowLagEstimate estimate(std::span<const double> x, std::span<const double> y,
     cutPieces(t);
     const double seconds = options.sampleSeconds > 0.0 ? options.sampleSeconds : 1.0;
     auto samples = [&](double s) { return std::max(2, static_cast<int>(std::ceil(s / seconds))); };
-    const int longest = std::max(3, samples(options.maxSeconds));
-    const int below = samples(options.belowSeconds);
+    // At most kMostShifts shifts: beyond 10 samples a second the range searched is cut.
+    const int below = std::min(samples(options.belowSeconds), kMostShifts / 8);
+    const int longest = std::clamp(samples(options.maxSeconds), 3, kMostShifts - below - 3);
     e.firstShift = -below;
 
     // Values are averaged over windows of about 10 m of track; anchors closer than half a window
