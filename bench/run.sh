@@ -3,8 +3,10 @@
 # before the streaming engine into build-bench/reference/, and the Windows build into
 # build-bench-mingw/; then times vornakite-convert against the peers (the minimal baseline,
 # ogr2ogr and a pyshp script; run_bench.py, whose options this script passes on, e.g. --sizes
-# 100000 --reps 3 --wait-quiet 1200 --out table.md) and the engine against its goals
-# (engine_bench.py; its options in ENGINE_BENCH_ARGS, e.g. "--sizes 100000,1000000").
+# 100000 --reps 3 --wait-quiet 1200 --out table.md), the engine against its goals
+# (engine_bench.py; its options in ENGINE_BENCH_ARGS, e.g. "--sizes 100000,1000000") and the
+# cleaning on the worst layouts against an ordinary log (adverse_bench.py; its options in
+# ADVERSE_BENCH_ARGS, e.g. "--samples 200000 --units").
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 "$root/scripts/setup.sh" test
@@ -35,3 +37,6 @@ echo
 /usr/bin/python3 "$root/bench/engine_bench.py" --bin "$root/build-bench" "${reference_args[@]}" \
     --wine-exe "$root/build-bench-mingw/cli/vornakite-convert.exe" \
     --wine-prefix "$root/build-bench-mingw/wineprefix" ${ENGINE_BENCH_ARGS:-}
+echo
+# shellcheck disable=SC2086
+/usr/bin/python3 "$root/bench/adverse_bench.py" --bin "$root/build-bench" ${ADVERSE_BENCH_ARGS:-}

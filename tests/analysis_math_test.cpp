@@ -1,6 +1,7 @@
 // The robust statistics and the geometry the filters stand on.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <limits>
@@ -111,6 +112,34 @@ TEST(RobustStatistics, BracketedMedianEqualsTheMedianOfAllValues) {
     EXPECT_FALSE(bracket.result().has_value());
     MedianBracket none({}, 0);
     EXPECT_TRUE(std::isnan(*none.result()));
+}
+
+TEST(RobustStatistics, KthSmallestIsTheValueNthElementGives) {
+    std::uint32_t x = 2463534242u;
+    for (const char* kind : {"random", "levels", "constant", "sorted", "descending", "ties"}) {
+        for (std::size_t n : {1u, 2u, 16u, 17u, 100u, 256u, 1001u}) {
+            std::vector<float> v(n);
+            for (std::size_t i = 0; i < n; ++i) {
+                x ^= x << 13, x ^= x >> 17, x ^= x << 5;
+                const auto f = static_cast<float>(i), r = static_cast<float>(x % 1000u);
+                v[i] = kind[0] == 'r'   ? r
+                       : kind[0] == 'l' ? (x % 2 == 0 ? 100.0f : 300.0f) + r / 1000.0f
+                       : kind[0] == 'c' ? 42.0f
+                       : kind[0] == 's' ? f
+                       : kind[0] == 'd' ? -f
+                                        : static_cast<float>(x % 3u);
+            }
+            for (std::size_t k = 0; k < n; k += 1 + n / 7) {
+                std::vector<float> got = v, want = v;
+                std::nth_element(want.begin(), want.begin() + static_cast<std::ptrdiff_t>(k),
+                                 want.end());
+                EXPECT_EQ(kthSmallest(got, k), want[k]) << kind << " " << n << " " << k;
+                std::sort(got.begin(), got.end());  // only reordered
+                std::sort(want.begin(), want.end());
+                EXPECT_EQ(got, want) << kind << " " << n;
+            }
+        }
+    }
 }
 
 TEST(Geometry, ValidPositionsAndWrappedLongitudes) {

@@ -179,6 +179,39 @@ TEST(YieldFilters, FlagASpikeInAShortLog) {
     EXPECT_TRUE(flaggedBy(r, 15, Filter::YieldOutlier)) << reasons(r, 15);
 }
 
+TEST(YieldFilters, AbsurdYieldsAreOutliersNeverAPopulationOfTheirOwn) {
+    // A share of yields far beyond any crop's (a logging fault) is flagged, not taken for a
+    // second field whose limit would keep them; a real second crop still keeps its points.
+    struct {
+        const char* name;
+        double absurd;
+        std::size_t every;  // every so many yields is absurd
+        bool soybeansFirst;
+    } cases[] = {
+        {"a fifth of the yields at 1e307", 1e307, 5, false},
+        {"a third at a thousand times the median", 2e5, 3, false},
+        {"a fifth at 1e307 in a log of two crops", 1e307, 5, true},
+    };
+    for (const auto& c : cases) {
+        std::vector<YieldPoint> pts = field();
+        for (std::size_t i = 0; i < pts.size(); ++i) {
+            if (c.soybeansFirst && i < 240) {
+                pts[i].yield = 55.0 + (pts[i].yield - 200.0) * 0.25;
+            }
+            if (i % c.every == 2) {
+                pts[i].yield = c.absurd;
+            }
+        }
+        const CleaningResult r = cleanPoints(pts);
+        ASSERT_TRUE(r.judged()) << c.name;
+        for (std::size_t i = 0; i < pts.size(); ++i) {
+            EXPECT_EQ(flaggedBy(r, i, Filter::YieldOutlier), i % c.every == 2)
+                << c.name << ": point " << i << " " << reasons(r, i);
+        }
+        EXPECT_LT(r.threshold("yield-max")->value, 1000.0) << c.name;
+    }
+}
+
 TEST(MoistureFilters, FlagImplausibleAndOutlyingMoisture) {
     expectCases(Filter::MoistureRange,
                 {{"zero", [](auto& p) { p[40].moisture = 0.0; }, {40}, {41}},
@@ -293,6 +326,91 @@ TEST(CleaningRobustness, JudgesNothingItCannotAndNeverFails) {
         EXPECT_EQ(r.kept, c.points.size()) << c.name;
         EXPECT_EQ(r.flags.size(), c.points.size()) << c.name;
         EXPECT_FALSE(r.note.empty()) << c.name;
+    }
+}
+
+TEST(CleaningRobustness, FlagsInvalidPointsOfALogItCannotJudge) {
+    // Whatever keeps a log from being judged, a point with a value that is not a number or an
+    // invalid position is judged alone and never kept; no other filter flags anything.
+    const YieldPoint p{-93.5, 42.0, 200.0, 18.0, 5.6, 56.0, 4.5};
+    std::vector<YieldPoint> flat = field();
+    for (YieldPoint& q : flat) {
+        q.yield = 150.0;
+    }
+    flat[3].longitude = 1e293;
+    flat[4].latitude = 100.0;
+    flat[5].latitude = flat[5].longitude = 0.0;
+    flat[6].yield = kNaN;
+    flat[7].speed = kInf;
+    std::vector<YieldPoint> few = field(1, 12);
+    few[2].latitude = few[2].longitude = 0.0;
+    std::vector<YieldPoint> onePlace(30, p);
+    onePlace[5].yield = kInf;
+    onePlace[6].latitude = -91.0;
+    std::vector<YieldPoint> unplaced = field(1, 40);
+    for (std::size_t i = 10; i < 40; ++i) {
+        unplaced[i].latitude = 100.0;
+    }
+    struct {
+        const char* name;
+        const std::vector<YieldPoint>& points;
+        FilterMask skipped;
+        std::size_t nan, pos;
+        const char* line;
+    } cases[] = {
+        {"every yield the same", flat, 0, 2, 3,
+         "Cleaning: kept 355 of 360 points (98.6%); removed 5, by filter: NAN 2, POS 3; not "
+         "judged otherwise: every yield is the same: no spread to judge by"},
+        {"POS skipped", flat, bit(Filter::Position), 2, 0,
+         "Cleaning: kept 358 of 360 points (99.4%); removed 2, by filter: NAN 2; not judged "
+         "otherwise: every yield is the same: no spread to judge by"},
+        {"too few points", few, 0, 0, 1,
+         "Cleaning: kept 11 of 12 points (91.7%); removed 1, by filter: POS 1; not judged "
+         "otherwise: too few points to judge (12, at least 20 needed)"},
+        {"every point at one position", onePlace, 0, 1, 1,
+         "Cleaning: kept 28 of 30 points (93.3%); removed 2, by filter: NAN 1, POS 1; not judged "
+         "otherwise: every point is at one position"},
+        {"too few positions", unplaced, 0, 0, 30,
+         "Cleaning: kept 10 of 40 points (25.0%); removed 30, by filter: POS 30; not judged "
+         "otherwise: too few points with a position and a positive yield to judge (10); the "
+         "filters removed more than half of the points"},
+    };
+    for (const auto& c : cases) {
+        CleaningOptions options;
+        options.enabled &= ~c.skipped;
+        const CleaningResult r = cleanPoints(c.points, options);
+        EXPECT_FALSE(r.judged()) << c.name;
+        EXPECT_EQ(r.flaggedBy(Filter::NonFinite), c.nan) << c.name;
+        EXPECT_EQ(r.flaggedBy(Filter::Position), c.pos) << c.name;
+        EXPECT_EQ(r.flaggedBy(Filter::NonFinite) + r.flaggedBy(Filter::Position), r.removed)
+            << c.name;  // no point flagged twice here, and by no other filter
+        EXPECT_EQ(cleaningLine(r), c.line) << c.name;
+    }
+}
+
+TEST(CleaningRobustness, JudgesDenseSpotsAndLoopsByTheirOwnNeighbours) {
+    // Thousands of points across the borders of the local filter's cells (its candidates
+    // sampled at a stride, kept per block): the one spike among them is found, nothing else.
+    const double mLat = 110574.0, mLon = 111319.49 * std::cos(42.0 * 3.14159265358979 / 180.0);
+    struct {
+        const char* name;
+        double radius;  // metres: a spot's, or a loop's driven round and round
+        bool loop;
+    } cases[] = {{"a spot of 30 cm", 0.3, false}, {"a loop of 12 m", 12.0, true}};
+    for (const auto& c : cases) {
+        std::vector<YieldPoint> pts;
+        for (int k = 0; k < 6000; ++k) {
+            const double a = c.loop ? 0.15 * k : 2.399963 * k;  // golden angle: spread round
+            const double r = c.loop ? c.radius : c.radius * std::sqrt((k % 97) / 97.0);
+            pts.push_back({-93.5 + r * std::cos(a) / mLon, 42.0 + r * std::sin(a) / mLat,
+                           100.0 + ((k * 37) % 11 - 5) * 0.4, 18.0, 5.6, 56.0,
+                           3.0 + ((k * 13) % 5 - 2) * 0.05});
+        }
+        pts[3001].yield = 160.0;
+        const CleaningResult r = cleanPoints(pts);
+        ASSERT_TRUE(r.judged()) << c.name;
+        EXPECT_TRUE(flaggedBy(r, 3001, Filter::LocalOutlier)) << c.name << " " << reasons(r, 3001);
+        EXPECT_EQ(r.flaggedBy(Filter::LocalOutlier), 1u) << c.name;
     }
 }
 

@@ -4,6 +4,7 @@
 
 #include <cmath>
 #include <cstddef>
+#include <cstdint>
 #include <vector>
 
 #include "analysis/passes.hpp"
@@ -107,6 +108,59 @@ TEST(Passes, CutAtGapsAndTurnsOnly) {
         }
         if (m > 0) {
             EXPECT_DOUBLE_EQ(along[29], 58.0);  // the distance along the track
+        }
+    }
+}
+
+TEST(Passes, TurnsAreThoseOfTheRuleWhereTheSearchesSkipRuns) {
+    // Where the combine stays within a chord of a point for hundreds of samples, the searches
+    // skip whole runs of points; the turns must be those of the rule applied point by point.
+    std::uint32_t seed = 7;
+    auto noise = [&] {  // -0.3 .. 0.3 m
+        seed = seed * 1664525u + 1013904223u;
+        return 0.6 * static_cast<double>(seed >> 8) / 16777216.0 - 0.3;
+    };
+    Track stop, loops, retrace;
+    run(stop, 40, 0.0, 0.0, 1.0, 0.0);
+    for (int k = 0; k < 500; ++k) {  // a stop on one spot, beyond the searches' reach
+        stop.add(80.0 + noise(), noise());
+    }
+    run(stop, 40, 82.0, 0.0, 1.0, 0.0);
+    run(stop, 40, 160.0, 2.0, 0.0, 1.0);
+    for (int k = 0; k < 900; ++k) {  // round a loop of 4 m radius, then away
+        loops.add(4.0 * std::cos(0.3 * k) + noise(), 4.0 * std::sin(0.3 * k) + noise());
+    }
+    run(loops, 40, 4.0, 2.0, 0.0, 1.0);
+    for (int k = 0; k < 900; ++k) {  // back and forth along 12 m
+        retrace.add(std::abs(static_cast<double>(k % 24) - 12.0) + noise(), noise());
+    }
+    const double chord = 10.0;
+    for (const Track* t : {&stop, &loops, &retrace}) {
+        const std::size_t m = t->x.size();
+        auto far = [&](std::size_t a, std::size_t b) {
+            const double dx = t->x[a] - t->x[b], dy = t->y[a] - t->y[b];
+            return dx * dx + dy * dy >= chord * chord;
+        };
+        std::vector<double> along(m);
+        const TrackPasses found = findPasses(t->x, t->y, 1e9, chord, along);
+        for (std::size_t k = 0; k < m; ++k) {
+            std::size_t back = k, ahead = k;  // the latest before and first after k that are far
+            for (std::size_t j = k; j-- > (k >= 400 ? k - 400 : 0);) {
+                if (far(j, k)) {
+                    back = j;
+                    break;
+                }
+            }
+            for (std::size_t j = k + 1; j < m && j <= k + 400 && ahead == k; ++j) {
+                ahead = far(j, k) ? j : k;
+            }
+            const double ax = t->x[k] - t->x[back], ay = t->y[k] - t->y[back];
+            const double bx = t->x[ahead] - t->x[k], by = t->y[ahead] - t->y[k];
+            const bool turn = back < k && ahead > k &&
+                              (ax * bx + ay * by) / (std::sqrt(ax * ax + ay * ay) *
+                                                     std::sqrt(bx * bx + by * by)) <
+                                  std::cos(kTurnDegrees * kPi / 180.0);
+            ASSERT_EQ(found.turn[k] != 0, turn) << k;
         }
     }
 }

@@ -32,6 +32,7 @@ struct Cleaner {
     void passEnds();                     // pass_ends.cpp: END; off_pass.cpp: TRN
     void localOutliers();                // local_outliers.cpp: LOC
     void offPass(const TrackPasses& t);  // off_pass.cpp: TRN and the points on a pass
+    void countFlags();                   // cleaning.cpp
 
     bool on(Filter f) const { return (opt_.enabled & bit(f)) != 0; }
     FilterMask bitIfOn(Filter f) const { return on(f) ? bit(f) : FilterMask{0}; }

@@ -49,11 +49,6 @@ std::vector<double>& Cleaner::scratch() {
 // The first pass: the track, the flags that need no statistics (NAN, POS, DUP) and the counts.
 // False, with the note set, when the log cannot be judged.
 bool Cleaner::readPoints() {
-    if (n_ < kMinPointsToJudge) {
-        r_.note = "too few points to judge (" + std::to_string(n_) + ", at least " +
-                  std::to_string(kMinPointsToJudge) + " needed)";
-        return false;
-    }
     os::reserveLarge(track_, n_);
     os::reserveLarge(tx_, n_);
     os::reserveLarge(ty_, n_);
@@ -98,6 +93,11 @@ bool Cleaner::readPoints() {
             flags |= position;
         }
         r_.flags[i] = flags;
+    }
+    if (n_ < kMinPointsToJudge) {
+        r_.note = "too few points to judge (" + std::to_string(n_) + ", at least " +
+                  std::to_string(kMinPointsToJudge) + " needed)";
+        return false;
     }
     if (usable < kMinPointsToJudge) {
         r_.note = "too few points with a position and a positive yield to judge (" +
@@ -160,20 +160,29 @@ void Cleaner::takeSamples() {
 void Cleaner::run() {
     os::reserveLarge(r_.flags, n_);
     r_.flags.assign(n_, 0);
-    if (!readPoints()) {
-        r_.flags.assign(n_, 0);
-        r_.kept = n_;
-        return;
+    if (readPoints()) {
+        positions();
+        jumps();
+        dropJumps();
+        undoLag();
+        takeSamples();
+        pointFilters();
+        passEnds();
+        localOutliers();
+    } else {
+        // A log that cannot be judged still has its invalid values and positions flagged: those
+        // filters judge each point alone.
+        const FilterMask alone = bit(Filter::NonFinite) | bit(Filter::Position);
+        for (std::size_t i = 0; i < n_; ++i) {
+            r_.flags[i] &= alone;
+        }
     }
-    positions();
-    jumps();
-    dropJumps();
-    undoLag();
-    takeSamples();
-    pointFilters();
-    passEnds();
-    localOutliers();
+    countFlags();
+}
 
+// The points kept and removed, and those each filter flagged.
+void Cleaner::countFlags() {
+    // One count per combination of flags: 2^15 of them, on the heap.
     std::vector<std::size_t> masks(std::size_t{1} << kFilterCount);
     for (std::size_t i = 0; i < n_; ++i) {
         ++masks[r_.flags[i]];

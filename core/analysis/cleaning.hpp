@@ -71,7 +71,8 @@ struct CleaningResult {
     std::size_t kept = 0;
     std::size_t removed = 0;
     std::vector<ThresholdUsed> thresholds;  // of the filters that ran, in table order
-    // Set when the log could not be judged; every point is then kept.
+    // Set when the log could not be judged: then only the filters that judge each point alone
+    // (NAN, POS) ran.
     std::string note;
     // Filters that could not run on this log, and a cleaning that removes half the points.
     std::vector<std::string> warnings;

@@ -172,7 +172,7 @@ std::string lagText(const LagFound& lag) {
 
 std::string cleaningLine(const CleaningResult& result) {
     const std::size_t total = result.kept + result.removed;
-    if (!result.judged()) {
+    if (!result.judged() && result.removed == 0) {
         return "Cleaning: kept all " + std::to_string(total) + " points: " + result.note;
     }
     const double share =
@@ -193,7 +193,11 @@ std::string cleaningLine(const CleaningResult& result) {
             }
         }
     }
-    line += "; " + lagText(result.lag);
+    if (!result.judged()) {  // only the filters that judge each point alone ran
+        line += "; not judged otherwise: " + result.note;
+    } else {
+        line += "; " + lagText(result.lag);
+    }
     for (const std::string& w : result.warnings) {
         line += "; " + w;
     }

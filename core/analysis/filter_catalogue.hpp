@@ -129,7 +129,9 @@ std::string lagText(const LagFound& lag);
 
 // The line printed per log: "Cleaning: kept 9412 of 10000 points (94.1%); removed 588, by filter:
 // ZERO 320, END 140, LOC 60" (a point can count under several filters), then the lags (lagText),
-// then any warnings; or why nothing was removed. Plain ASCII, no thousands separators.
+// then any warnings. A log that could not be judged: "kept all 12 points: " and why, or, when NAN
+// or POS removed points, the counts and "; not judged otherwise: " and why (no lags). Plain
+// ASCII, no thousands separators.
 std::string cleaningLine(const CleaningResult& result);
 
 }  // namespace vornakite::analysis

@@ -34,6 +34,8 @@ constexpr double kShortRange = 15.0;
 // Longer logs are judged from this many stretches of this many samples.
 constexpr std::size_t kChunks = 8;
 constexpr std::size_t kChunk = std::size_t{1} << 15;
+// The most shifts scored: each costs a pass over the pairs, and their mismatches are kept.
+constexpr int kMostShifts = 512;
 
 // The pairs' mismatch per shift: |a - b| / (a + b) of the smoothed values of the two points
 // shifted by firstShift + k. Only pairs whose points stay in their pieces over every shift are
@@ -319,9 +321,14 @@ FlowLagEstimate estimate(std::span<const double> x, std::span<const double> y,
     t.chord = std::clamp<std::size_t>(static_cast<std::size_t>(std::ceil(chord)), 2, 30);
     cutPieces(t);
     const double seconds = options.sampleSeconds > 0.0 ? options.sampleSeconds : 1.0;
-    auto samples = [&](double s) { return std::max(2, static_cast<int>(std::ceil(s / seconds))); };
-    const int longest = std::max(3, samples(options.maxSeconds));
-    const int below = samples(options.belowSeconds);
+    auto samples = [&](double s) {
+        return static_cast<int>(std::clamp(std::ceil(s / seconds), 2.0, double{kMostShifts}));
+    };
+    // At most kMostShifts shifts: at high rates the range searched is cut, to maxSamples (two
+    // more shifts, so that a minimum at it is inside the curve).
+    const int below = std::min(samples(options.belowSeconds), kMostShifts / 8);
+    const int longest = std::clamp(samples(options.maxSeconds), 3,
+                                   std::clamp(options.maxSamples + 2, 3, kMostShifts - below - 3));
     e.firstShift = -below;
 
     // Values are averaged over windows of about 10 m of track; anchors closer than half a window

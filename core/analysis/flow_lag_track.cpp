@@ -13,6 +13,10 @@ namespace {
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 // Partners are looked up among at most this many points (an even stride of the track).
 constexpr std::size_t kMaxGridPoints = std::size_t{1} << 18;
+// A bucket keeps at most this many of its points, at an even stride: a field's 25 m cell holds
+// a few dozen partners, and a track that comes back over one spot thousands of times would
+// otherwise make every anchor look at all of them.
+constexpr std::size_t kMaxBucketPoints = 512;
 
 }  // namespace
 
@@ -202,6 +206,7 @@ class BucketGrid {
         for (std::size_t k = 0; k < members.size(); ++k) {
             order_[fill[bucketOf[k]]++] = members[k];
         }
+        thinCrowdedBuckets();
     }
 
     // Calls f(j) for the points of the 3x3 cells around sample i (and of buckets they share).
@@ -219,6 +224,20 @@ class BucketGrid {
     }
 
   private:
+    // Keeps every stride-th point of a bucket of more than kMaxBucketPoints, in place.
+    void thinCrowdedBuckets() {
+        std::size_t to = 0;
+        for (std::size_t b = 0; b + 1 < start_.size(); ++b) {
+            const std::size_t begin = start_[b], count = start_[b + 1] - begin;
+            const std::size_t stride = count > kMaxBucketPoints ? count / kMaxBucketPoints + 1 : 1;
+            start_[b] = to;
+            for (std::size_t k = 0; k < count; k += stride) {
+                order_[to++] = order_[begin + k];
+            }
+        }
+        start_.back() = to;
+        order_.resize(to);
+    }
     std::int64_t column(double v) const {
         return static_cast<std::int64_t>(std::floor(std::clamp(v / cell_, -1e9, 1e9)));
     }

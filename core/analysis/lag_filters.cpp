@@ -181,9 +181,10 @@ void Cleaner::undoLag() {
     const double speed = speeds.empty() ? 0.0 : median(speeds) * kMetresPerSecondPerMph;
     interval_ = trackStep_ > 0.0 && speed > 0.0 ? trackStep_ / speed : 1.0;
     FlowLagOptions options;
-    // At most 250 samples are searched: a log that hardly moves between samples would otherwise
-    // ask for shifts beyond counting.
-    options.sampleSeconds = std::clamp(interval_, options.maxSeconds / kMostLagSamples, 10.0);
+    options.sampleSeconds = interval_;
+    // No longer lag than can be undone is searched (a log that hardly moves between samples
+    // would otherwise ask for shifts beyond counting).
+    options.maxSamples = kMostLagSamples;
     const std::span<const double> x(tx_.data(), m), y(ty_.data(), m);
     FlowLagEstimate flowEstimate, moistureEstimate;
     const bool estimateFlow = opt_.flowLag.mode == LagSetting::Mode::Auto;

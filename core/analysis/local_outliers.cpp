@@ -21,6 +21,7 @@
 #include "analysis/cell_grid.hpp"
 #include "analysis/cleaner.hpp"
 #include "analysis/halves.hpp"
+#include "analysis/robust.hpp"
 #include "os/memory.hpp"
 
 namespace vornakite::analysis::detail {
@@ -32,6 +33,7 @@ constexpr unsigned kMinNeighbours = 6;
 // so that counting neighbours finds the near ones first.
 constexpr int kOrder[9] = {4, 1, 3, 5, 7, 0, 2, 6, 8};
 constexpr std::size_t kLookupCache = 1024;
+constexpr std::size_t kCandidateBlocks = 32;
 
 // The points judged by the filter and what they are judged against.
 struct LocalSearch {
@@ -57,6 +59,15 @@ class LocalJudge {
     void judge(std::size_t from, std::size_t to);
 
   private:
+    // Dense blocks' candidates, taken at an even stride, relative to the middle cell: the last
+    // few dozen blocks', since a dense spot across cell borders enters up to four blocks in turn,
+    // and a track round a small loop a dozen or so.
+    struct Candidates {
+        std::uint64_t key = ~0ull;
+        std::vector<float> x, y, v;
+        std::vector<std::size_t> id;
+    };
+
     // The j-th listed point of the grid: position, yield, and the point.
     double cellX(std::size_t j) const { return c_.tx_[s_.grid.member(j)]; }
     double cellY(std::size_t j) const { return c_.ty_[s_.grid.member(j)]; }
@@ -71,7 +82,7 @@ class LocalJudge {
     void enterBlock(std::uint64_t key);
     unsigned countBelow(std::uint32_t id, float lo) const;
     unsigned countAbove(std::uint32_t id, float hi) const;
-    void gatherStrided();
+    const Candidates& gatherStrided();
     bool denseNeighbours(std::size_t i, float bandLo, float bandHi);
     bool countedNeighbours(std::size_t i, float bandLo, float bandHi);
     bool outlier(double v);
@@ -87,11 +98,10 @@ class LocalJudge {
     std::uint32_t cacheIds_[kLookupCache];
     double originX_ = 0.0, originY_ = 0.0;  // the block's middle cell
     float px_ = 0.0f, py_ = 0.0f;           // the point judged, relative to it
-    // A dense block: its candidates, taken at an even stride, relative to the middle cell.
-    std::vector<float> cx_, cy_, cv_;
-    std::vector<std::size_t> ci_;
-    bool gathered_ = false;
-    std::vector<float> values_;  // the neighbours' yields
+    Candidates blocks_[kCandidateBlocks];
+    std::size_t nextBlock_ = 0;               // the one replaced next
+    const Candidates* candidates_ = nullptr;  // the current block's, once gathered
+    std::vector<float> values_;               // the neighbours' yields
 };
 
 void LocalJudge::judge(std::size_t from, std::size_t to) {
@@ -127,7 +137,7 @@ void LocalJudge::judge(std::size_t from, std::size_t to) {
 void LocalJudge::enterBlock(std::uint64_t key) {
     const std::int64_t col = CellGrid::columnOf(key), row = CellGrid::rowOf(key);
     current_ = key;
-    gathered_ = false;
+    candidates_ = nullptr;
     originX_ = static_cast<double>(col) * s_.radius;
     originY_ = static_cast<double>(row) * s_.radius;
     block_ = CellGrid::Extremes{};
@@ -181,52 +191,64 @@ unsigned LocalJudge::countAbove(std::uint32_t id, float hi) const {
     return n;
 }
 
-// A dense block's candidates: every stride-th of its points, from the first.
-void LocalJudge::gatherStrided() {
+// A dense block's candidates: every stride-th of its points, from the first, picked by their
+// place in the block's cells, so that a gather costs its candidates and not the block's points
+// (a spot that straddles a cell border enters a block at nearly every point).
+const LocalJudge::Candidates& LocalJudge::gatherStrided() {
+    for (const Candidates& b : blocks_) {
+        if (b.key == current_) {
+            return b;
+        }
+    }
+    Candidates& c = blocks_[nextBlock_];
+    nextBlock_ = (nextBlock_ + 1) % kCandidateBlocks;
+    c.key = current_;
+    c.x.clear();
+    c.y.clear();
+    c.v.clear();
+    c.id.clear();
     const std::size_t stride = total_ / kMaxCandidates + 1;
-    cx_.clear();
-    cy_.clear();
-    cv_.clear();
-    ci_.clear();
-    std::size_t seen = 0, next = 0;
+    std::size_t seen = 0, next = 0;  // the block's points before this cell; the next one taken
     for (const std::uint32_t id : ids_) {
         if (id == CellGrid::kNone) {
             continue;
         }
-        for (std::size_t j = s_.grid.begin(id); j < s_.grid.end(id); ++j, ++seen) {
-            if (seen == next) {
-                cx_.push_back(static_cast<float>(cellX(j) - originX_));
-                cy_.push_back(static_cast<float>(cellY(j) - originY_));
-                cv_.push_back(cellV(j));
-                ci_.push_back(cellId(j));
-                next += stride;
-            }
+        const std::size_t begin = s_.grid.begin(id), count = s_.grid.end(id) - begin;
+        for (; next < seen + count; next += stride) {
+            const std::size_t j = begin + (next - seen);
+            c.x.push_back(static_cast<float>(cellX(j) - originX_));
+            c.y.push_back(static_cast<float>(cellY(j) - originY_));
+            c.v.push_back(cellV(j));
+            c.id.push_back(cellId(j));
         }
+        seen += count;
     }
+    return c;
 }
 
 // A dense block: only every so many of its points count as neighbours, so all of them are
 // counted. False when the point is settled without its neighbours' yields.
 bool LocalJudge::denseNeighbours(std::size_t i, float bandLo, float bandHi) {
-    if (!gathered_) {
-        gatherStrided();
-        gathered_ = true;
+    if (candidates_ == nullptr) {
+        candidates_ = &gatherStrided();
     }
+    const std::vector<float>&cx = candidates_->x, &cy = candidates_->y, &cv = candidates_->v;
+    const std::vector<std::size_t>& ci = candidates_->id;
     unsigned count = 0, below = 0, above = 0;
-    for (std::size_t c = 0; c < cx_.size(); ++c) {
-        const float dx = cx_[c] - px_, dy = cy_[c] - py_;
+    for (std::size_t c = 0; c < cx.size(); ++c) {
+        const float dx = cx[c] - px_, dy = cy[c] - py_;
         const unsigned in = dx * dx + dy * dy <= fr2_ ? 1u : 0u;
         count += in;
-        below += in & (cv_[c] < bandLo ? 1u : 0u);
-        above += in & (cv_[c] > bandHi ? 1u : 0u);
+        below += in & (cv[c] < bandLo ? 1u : 0u);
+        above += in & (cv[c] > bandHi ? 1u : 0u);
     }
     if (count < kMinNeighbours || (2 * below + 1 < count && 2 * above + 1 < count)) {
         return false;
     }
-    for (std::size_t c = 0; c < cx_.size(); ++c) {
-        const float dx = cx_[c] - px_, dy = cy_[c] - py_;
-        if (dx * dx + dy * dy <= fr2_ && ci_[c] != i) {
-            values_.push_back(cv_[c]);
+    for (std::size_t c = 0; c < cx.size(); ++c) {
+        const float dx = cx[c] - px_, dy = cy[c] - py_;
+        if (dx * dx + dy * dy <= fr2_ && ci[c] != i) {
+            values_.push_back(cv[c]);
         }
     }
     return true;
@@ -275,18 +297,23 @@ bool LocalJudge::countedNeighbours(std::size_t i, float bandLo, float bandHi) {
 }
 
 // Whether yield `v` lies beyond `sigmas` spreads from the median of the neighbours' yields
-// (which are reordered).
+// (which are reordered). The spread is their median absolute deviation, at least the floor.
 bool LocalJudge::outlier(double v) {
-    auto mid = values_.begin() + static_cast<std::ptrdiff_t>(values_.size() / 2);
-    std::nth_element(values_.begin(), mid, values_.end());
-    const double centre = *mid;
+    const double centre = kthSmallest(values_, values_.size() / 2);
     const double dev = std::fabs(v - centre);
-    for (float& w : values_) {
-        w = std::fabs(w - static_cast<float>(centre));
+    if (dev <= s_.sigmas * s_.floor) {
+        return false;  // within the least spread: no need of the spread itself
     }
-    std::nth_element(values_.begin(), mid, values_.end());
-    const double spread = std::max(1.4826 * static_cast<double>(*mid), s_.floor);
-    return dev > s_.sigmas * spread;
+    // Whether a deviation taken as the spread would make `v` an outlier falls from true to false
+    // as the deviation grows: it holds for the median deviation exactly when it holds for more
+    // than half of them, which a count settles without a second selection.
+    const auto c = static_cast<float>(centre);
+    std::size_t small = 0;
+    for (const float w : values_) {
+        const double spread = 1.4826 * static_cast<double>(std::fabs(w - c));
+        small += spread < s_.floor || dev > s_.sigmas * spread ? 1u : 0u;
+    }
+    return small > values_.size() / 2;
 }
 
 }  // namespace

@@ -12,6 +12,9 @@ namespace {
 constexpr double kPi = 3.14159265358979323846;
 // A chord search looks at most this many points away.
 constexpr std::size_t kLongestChord = 400;
+// The searches skip runs of this many points whose bounding box lies within a chord of the point
+// (a crawl or a stop on one spot, where no point of the 400 may be a chord away).
+constexpr std::size_t kRun = 16;
 
 // The gaps, and the distance along the track to each point.
 void markGaps(std::span<const double> x, std::span<const double> y, double gapMetres,
@@ -40,7 +43,17 @@ class TurnWalk {
           surelyShort_(chordMetres * (1.0 - 1e-9) - 1e-12 * along[x.size() - 1]),
           cosLimit_(std::cos(kTurnDegrees * kPi / 180.0)),
           gapBefore_(t.gapBefore),
-          turn_(t.turn) {}
+          turn_(t.turn) {
+        boxes_.resize(m_ / kRun);
+        for (std::size_t q = 0; q < boxes_.size(); ++q) {
+            Box& b = boxes_[q];
+            b = {x[q * kRun], x[q * kRun], y[q * kRun], y[q * kRun]};
+            for (std::size_t k = q * kRun + 1; k < (q + 1) * kRun; ++k) {
+                b.xLo = std::min(b.xLo, x[k]), b.xHi = std::max(b.xHi, x[k]);
+                b.yLo = std::min(b.yLo, y[k]), b.yHi = std::max(b.yHi, y[k]);
+            }
+        }
+    }
 
     void walk(std::size_t from, std::size_t to) const;
 
@@ -49,7 +62,21 @@ class TurnWalk {
         const double dx = x_[a] - x_[b], dy = y_[a] - y_[b];
         return dx * dx + dy * dy >= chord2_;
     }
+    // Whether a point of run q may be far from k. Rounding is monotone, so the box's farther
+    // edges bound every point's differences as far() computes them: false means none is far.
+    bool mayBeFar(std::size_t q, std::size_t k) const {
+        const Box& b = boxes_[q];
+        const double dx = std::max(b.xHi - x_[k], x_[k] - b.xLo);
+        const double dy = std::max(b.yHi - y_[k], y_[k] - b.yLo);
+        return dx * dx + dy * dy >= chord2_;
+    }
     bool bends(std::size_t back, std::size_t k, std::size_t ahead) const;
+    std::size_t searchBack(std::size_t from, std::size_t lowest, std::size_t k) const;
+    std::size_t searchAhead(std::size_t from, std::size_t highest, std::size_t k) const;
+
+    struct Box {
+        double xLo, xHi, yLo, yHi;
+    };
 
     std::span<const double> x_, y_;
     const double* along_;
@@ -59,7 +86,38 @@ class TurnWalk {
     double cosLimit_;
     const std::vector<std::uint8_t>& gapBefore_;
     std::vector<std::uint8_t>& turn_;
+    std::vector<Box> boxes_;  // of the runs of kRun points
 };
+
+// The latest index in (lowest, from] far from k, else lowest.
+std::size_t TurnWalk::searchBack(std::size_t from, std::size_t lowest, std::size_t k) const {
+    std::size_t back = from;
+    while (back > lowest) {
+        if (back % kRun == kRun - 1 && back + 1 - kRun > lowest && !mayBeFar(back / kRun, k)) {
+            back -= kRun;
+        } else if (far(back, k)) {
+            break;
+        } else {
+            --back;
+        }
+    }
+    return back;
+}
+
+// The first index in [from, highest) far from k, else highest.
+std::size_t TurnWalk::searchAhead(std::size_t from, std::size_t highest, std::size_t k) const {
+    std::size_t ahead = from;
+    while (ahead < highest) {
+        if (ahead % kRun == 0 && ahead + kRun <= highest && !mayBeFar(ahead / kRun, k)) {
+            ahead += kRun;
+        } else if (far(ahead, k)) {
+            break;
+        } else {
+            ++ahead;
+        }
+    }
+    return ahead;
+}
 
 // The turns of [from, to); the state of the walk is set up as a walk from 0 would have it.
 void TurnWalk::walk(std::size_t from, std::size_t to) const {
@@ -100,17 +158,12 @@ void TurnWalk::walk(std::size_t from, std::size_t to) const {
         const std::size_t lowest = std::max(segment, k >= kLongestChord ? k - kLongestChord : 0);
         std::size_t back = k;
         if (k > segment) {
-            back = shortBefore > 0 ? std::max(lowest, shortBefore - 1) : lowest;
-            while (back > lowest && !far(back, k)) {
-                --back;
-            }
+            back =
+                searchBack(shortBefore > 0 ? std::max(lowest, shortBefore - 1) : lowest, lowest, k);
         }
         // ahead: the first index after k, within the segment, far from k.
         const std::size_t highest = std::min(segmentEnd, k + kLongestChord);
-        std::size_t ahead = std::min(highest, shortAfter);
-        while (ahead < highest && !far(ahead, k)) {
-            ++ahead;
-        }
+        const std::size_t ahead = searchAhead(std::min(highest, shortAfter), highest, k);
         if (bends(back, k, ahead)) {
             turn_[k] = 1;
         }

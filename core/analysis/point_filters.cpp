@@ -19,6 +19,13 @@ namespace {
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 constexpr double kInfinity = std::numeric_limits<double>::infinity();
 
+// A yield this many times the median of the positive yields has no physical meaning in any unit:
+// a second crop or field in the log stays within a few times it, and even the grain of a stop
+// logged at a crawl's speed (yield is flow / speed) within about 15 times. Such yields are a
+// sensor or logging fault: they never count as a population of their own and are above the
+// automatic high limit.
+constexpr double kAbsurdYield = 100.0;
+
 // The limits a point's own values are judged by. Outside a band from -infinity to +infinity is
 // never.
 struct PointLimits {
@@ -88,9 +95,20 @@ double lowerYieldLimit(std::vector<double> sample, const Robust& all) {
     return std::clamp(all.median - 5.0 * all.sigma, std::min(floor, ceiling), ceiling);
 }
 
-// The yield limits, the median yield and the yield's sample-to-sample noise.
+// Leaves out of `sample` the values whose magnitude is above `limit`; whether there were any.
+bool dropBeyond(std::vector<double>& sample, double limit) {
+    return std::erase_if(sample, [&](double v) { return std::fabs(v) > limit; }) > 0;
+}
+
+// The yield limits, the median yield and the yield's sample-to-sample noise. Yields above
+// kAbsurdYield times the median are left out of the statistics first.
 void yieldLimits(Cleaner& c, PointLimits& l) {
-    const Robust y = robust(c.yieldSample_);
+    Robust y = robust(c.yieldSample_);
+    const double absurd = kAbsurdYield * y.median;
+    if (dropBeyond(c.yieldSample_, absurd)) {
+        y = robust(c.yieldSample_);
+        dropBeyond(c.diffSample_, absurd);  // a difference that large has an absurd side
+    }
     c.medianYield_ = y.median;
     // Sample-to-sample noise: the spread of differences between consecutive yields, which the
     // field's slow trend hardly touches.
@@ -98,7 +116,7 @@ void yieldLimits(Cleaner& c, PointLimits& l) {
                         ? robust(c.diffSample_).sigma / std::sqrt(2.0)
                         : y.sigma;
     l.yieldLoAuto = lowerYieldLimit(c.yieldSample_, y);
-    l.yieldHiAuto = upperYieldLimit(c.yieldSample_, y);
+    l.yieldHiAuto = std::min(upperYieldLimit(c.yieldSample_, y), absurd);
     if (c.on(Filter::YieldOutlier)) {
         l.yieldLo = c.threshold("yield-min", l.yieldLoAuto);
         l.yieldHi = c.threshold("yield-max", l.yieldHiAuto);

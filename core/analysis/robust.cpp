@@ -29,6 +29,45 @@ double median(std::span<double> values) {
     return quantile(values, 0.5);
 }
 
+// A quickselect whose partition has no branch on the values: the neighbours' yields of a field
+// with two levels side by side are in no order a branch predictor could learn, and there
+// std::nth_element's partitions cost several times as much.
+float kthSmallest(std::span<float> values, std::size_t k) {
+    float* a = values.data();
+    std::size_t lo = 0, hi = values.size();  // the k-th is in [lo, hi)
+    auto partition = [&](auto before) {
+        std::size_t store = lo;  // [lo, store) are before the pivot, [store, i) not
+        for (std::size_t i = lo; i < hi; ++i) {
+            const float v = a[i];
+            a[i] = a[store];
+            a[store] = v;
+            store += before(v) ? 1u : 0u;
+        }
+        return store;
+    };
+    while (hi - lo > 16) {
+        const float x = a[lo], y = a[lo + (hi - lo) / 2], z = a[hi - 1];
+        const float pivot = std::max(std::min(x, y), std::min(std::max(x, y), z));
+        std::size_t store = partition([pivot](float v) { return v < pivot; });
+        if (store == lo) {  // the pivot is the least: split off the values equal to it
+            store = partition([pivot](float v) { return v <= pivot; });
+            if (k < store) {
+                return pivot;
+            }
+        }
+        (k < store ? hi : lo) = store;
+    }
+    for (std::size_t i = lo + 1; i < hi; ++i) {  // a few left: insertion sort
+        const float v = a[i];
+        std::size_t j = i;
+        for (; j > lo && a[j - 1] > v; --j) {
+            a[j] = a[j - 1];
+        }
+        a[j] = v;
+    }
+    return a[k];
+}
+
 MedianBracket::MedianBracket(std::span<double> sample, std::size_t count) : count_(count) {
     // A sample of s values places a rank within a few times 1/sqrt(s) of its share: the
     // pivots lie well outside that.

@@ -17,6 +17,10 @@ double quantile(std::span<double> values, double q);
 // The median of `values`; reorders them. NaN for an empty span.
 double median(std::span<double> values);
 
+// The k-th smallest (k < size) of finite `values`, which are reordered: the value
+// std::nth_element puts at k, found faster where the values lie in no learnable order.
+float kthSmallest(std::span<float> values, std::size_t k);
+
 // Location and scale: the median, and the median absolute deviation scaled to a normal
 // distribution's standard deviation (1.4826 MAD). When more than half the values are equal
 // the MAD is zero; the scale then falls back to the interquartile range / 1.349 and then to

@@ -15,6 +15,10 @@ constexpr double kPi = 3.14159265358979323846;
 constexpr std::size_t kMostSamples = 4000;
 constexpr std::size_t kFewestSpacings = 20;
 constexpr double kParallelDegrees = 20.0;
+// At most this many points near a sampled point are examined, at an even stride, so that a track
+// that comes back over itself thousands of times costs no more per sample than a field (whose
+// 75 m square around a point holds a few thousand points at the most, at 5 samples a second).
+constexpr std::size_t kMostCandidates = 4096;
 
 // The points of the pieces of pass in buckets of a square grid: bucket (i, j) holds
 // order[start[j * columns + i] .. start[j * columns + i + 1]).
@@ -88,6 +92,7 @@ class SpacingFinder {
 
   private:
     void measure(std::size_t s, std::vector<double>& out);
+    void consider(std::size_t s, std::size_t q, double hx, double hy);
 
     const TrackWalk& walk_;
     std::vector<std::size_t> index_;  // the points of the pieces
@@ -95,10 +100,12 @@ class SpacingFinder {
     BucketGrid grid_;
     double along_ = 5.0;  // how far along the heading a neighbour's points are taken
     std::vector<Neighbour> neighbours_;
+    std::vector<std::int32_t> slot_;  // per piece and side: its place in neighbours_, or -1
 };
 
 std::vector<double> SpacingFinder::spacings() {
     grid_ = makeGrid(x_, y_, kSwathMaxMetres);
+    slot_.assign(2 * walk_.pieces, -1);
     std::vector<double> out;
     const std::size_t stride = std::max<std::size_t>(1, points() / kMostSamples);
     for (std::size_t s = 0; s < points(); s += stride) {
@@ -107,39 +114,57 @@ std::vector<double> SpacingFinder::spacings() {
     return out;
 }
 
-void SpacingFinder::measure(std::size_t s, std::vector<double>& out) {
+// Point q's spacing from sampled point s (heading hx, hy), when it lies on a parallel piece
+// beside it.
+void SpacingFinder::consider(std::size_t s, std::size_t q, double hx, double hy) {
     const std::int32_t piece = walk_.piece[index_[s]];
     const double theta = walk_.heading[index_[s]];
-    const double hx = std::cos(theta), hy = std::sin(theta);
     const double cosParallel = std::cos(kParallelDegrees * kPi / 180.0);
+    const std::int32_t other = walk_.piece[index_[q]];
+    const double dx = x_[q] - x_[s], dy = y_[q] - y_[s];
+    const double across = hx * dy - hy * dx;  // positive: to the left
+    if (other == piece || std::abs(hx * dx + hy * dy) > along_ ||
+        std::abs(across) < kSwathMinMetres || std::abs(across) > kSwathMaxMetres ||
+        std::abs(std::cos(walk_.heading[index_[q]] - theta)) < cosParallel) {
+        return;
+    }
+    const bool left = across > 0.0;
+    std::int32_t& at = slot_[2 * static_cast<std::size_t>(other) + (left ? 1 : 0)];
+    if (at < 0) {
+        at = static_cast<std::int32_t>(neighbours_.size());
+        neighbours_.push_back({other, left, 0.0, 0});
+    }
+    Neighbour& n = neighbours_[static_cast<std::size_t>(at)];
+    n.sum += std::abs(across);
+    ++n.count;
+}
+
+void SpacingFinder::measure(std::size_t s, std::vector<double>& out) {
+    const double theta = walk_.heading[index_[s]];
+    const double hx = std::cos(theta), hy = std::sin(theta);
     neighbours_.clear();
     const std::size_t c0 = grid_.column(x_[s] - kSwathMaxMetres);
     const std::size_t c1 = grid_.column(x_[s] + kSwathMaxMetres);
     const std::size_t r0 = grid_.row(y_[s] - kSwathMaxMetres);
     const std::size_t r1 = grid_.row(y_[s] + kSwathMaxMetres);
+    auto first = [&](std::size_t r) { return grid_.start[r * grid_.columns + c0]; };
+    auto last = [&](std::size_t r) { return grid_.start[r * grid_.columns + c1 + 1]; };
+    std::size_t total = 0;
     for (std::size_t r = r0; r <= r1; ++r) {
-        const std::size_t b0 = r * grid_.columns + c0, b1 = r * grid_.columns + c1 + 1;
-        for (std::uint32_t k = grid_.start[b0]; k < grid_.start[b1]; ++k) {
-            const std::size_t q = grid_.order[k];
-            const std::int32_t other = walk_.piece[index_[q]];
-            const double dx = x_[q] - x_[s], dy = y_[q] - y_[s];
-            const double across = hx * dy - hy * dx;  // positive: to the left
-            if (other == piece || std::abs(hx * dx + hy * dy) > along_ ||
-                std::abs(across) < kSwathMinMetres || std::abs(across) > kSwathMaxMetres ||
-                std::abs(std::cos(walk_.heading[index_[q]] - theta)) < cosParallel) {
-                continue;
-            }
-            const bool left = across > 0.0;
-            auto it = std::find_if(neighbours_.begin(), neighbours_.end(), [&](const Neighbour& n) {
-                return n.piece == other && n.left == left;
-            });
-            if (it == neighbours_.end()) {
-                neighbours_.push_back({other, left, 0.0, 0});
-                it = neighbours_.end() - 1;
-            }
-            it->sum += std::abs(across);
-            ++it->count;
+        total += last(r) - first(r);
+    }
+    // Every stride-th of the candidates, picked by its place in the rows' runs.
+    const std::size_t stride = total > kMostCandidates ? total / kMostCandidates + 1 : 1;
+    std::size_t seen = 0, next = 0;  // candidates before this row; the next one taken
+    for (std::size_t r = r0; r <= r1; ++r) {
+        const std::size_t begin = first(r), count = last(r) - begin;
+        for (; next < seen + count; next += stride) {
+            consider(s, grid_.order[begin + (next - seen)], hx, hy);
         }
+        seen += count;
+    }
+    for (const Neighbour& n : neighbours_) {
+        slot_[2 * static_cast<std::size_t>(n.piece) + (n.left ? 1 : 0)] = -1;
     }
     // On each side the nearest piece, by the mean of its spacings.
     for (const bool left : {true, false}) {

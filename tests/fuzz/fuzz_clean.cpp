@@ -87,7 +87,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         flagged += c;
     }
     check(flagged >= r.removed, "every removed point has a reason");
-    check(r.judged() || r.removed == 0, "an unjudged log keeps every point");
+    const FilterMask alone = bit(Filter::NonFinite) | bit(Filter::Position);
+    for (const FilterMask m : r.flags) {
+        check(r.judged() || (m & ~alone) == 0, "an unjudged log has only invalid points removed");
+    }
+    const std::string line = cleaningLine(r);
+    check(r.judged() == (line.find("; not judged otherwise: ") == std::string::npos &&
+                         line.find("Cleaning: kept all ") != 0),
+          "the line says whether the log was judged");
     check(!cleaningLine(r).empty(), "a line");
 
     const FieldSummary f = summarizeField("fuzz", points, r);

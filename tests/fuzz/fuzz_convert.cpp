@@ -151,6 +151,9 @@ void checkCleanedSets(const std::string& base, const std::wstring& line) {
     const std::wstring keptAll = L"Cleaning: kept all " + std::to_wstring(all.count) + L" points: ";
     check(line.rfind(kept, 0) == 0 || (removed.count == 0 && line.rfind(keptAll, 0) == 0),
           "the cleaning line's counts");
+    // A log that was not judged has its counts in the line only when points were removed.
+    check(line.find(L"; not judged otherwise: ") == std::wstring::npos || removed.count > 0,
+          "an unjudged log's line");
 }
 
 }  // namespace
