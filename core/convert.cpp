@@ -1,3 +1,7 @@
+// Converting logs into their sets: one log (prepared, then committed) and merged sets. Over 500
+// lines because both ways share the reading of the points and the writing of the sets
+// (LogPoints, LogSets), and a log's analysis, which may be given up for lack of memory, lies
+// between the two.
 #include "convert.hpp"
 
 #include <algorithm>
@@ -102,6 +106,13 @@ std::string lineWithNumbers(const AnalysedLog& log) {
         line += "; " + analysis::numbersLineText(log.numbers->numbers);
     }
     return line;
+}
+
+// A failure for lack of memory: an allocation, or a thread the system has no room for.
+bool forLackOfMemory(const std::exception& e) {
+    const auto* system = dynamic_cast<const std::system_error*>(&e);
+    return dynamic_cast<const std::bad_alloc*>(&e) != nullptr ||
+           (system != nullptr && system->code() == std::errc::resource_unavailable_try_again);
 }
 
 }  // namespace
@@ -231,7 +242,7 @@ namespace {
 
 // The analysis of a log whose points `visitor` kept, and its sets: the filters judge the points,
 // the kept and removed sets are written while the field's numbers and the caller's work on the
-// analysis are done beside, then the yield grid. Throws std::bad_alloc when the memory runs out.
+// analysis are done beside, then the yield grid.
 void judgeAndWrite(PreparedLog::State& s, LogPoints& visitor, const ConversionOptions& options) {
     s.analysed = std::make_shared<AnalysedLog>();
     s.analysed->points = visitor.takePoints();
@@ -281,7 +292,10 @@ void analyseAndWrite(PreparedLog::State& s, LogPoints& visitor,
             judgeAndWrite(s, visitor, options);
             return;
         }
-    } catch (const std::bad_alloc&) {
+    } catch (const std::exception& e) {
+        if (!forLackOfMemory(e)) {
+            throw;
+        }
     }
     s.analysed.reset();
     visitor.takePoints();
@@ -301,13 +315,6 @@ namespace {
 // The points kept for the analysis left too little memory for the reading or the writing of the
 // standard set: everything of that reading is gone, and the log is read again without them.
 struct KeptTooMuch {};
-
-// A failure for lack of memory: an allocation, or a thread the system has no room for.
-bool forLackOfMemory(const std::exception& e) {
-    const auto* system = dynamic_cast<const std::system_error*>(&e);
-    return dynamic_cast<const std::bad_alloc*>(&e) != nullptr ||
-           (system != nullptr && system->code() == std::errc::resource_unavailable_try_again);
-}
 
 // One reading of the log into the temporaries of its sets, the analysis's points kept or not.
 // A log read without them, though the analysis was asked for, gives the analysis up.
