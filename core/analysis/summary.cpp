@@ -203,10 +203,11 @@ void writeSummaryCsv(std::ostream& out, std::span<const FieldSummary> fields) {
         "dry_yield_mean_bu_ac,dry_production_bu,numbers_note\r\n";
     out << row;
     for (const FieldSummary& f : fields) {
+        const auto count = [&f](std::size_t c) { return f.analysed ? std::to_string(c) : ""; };
         row = escape(f.setName, Escape::CsvBytes) + ',' + std::to_string(f.points) + ',' +
-              std::to_string(f.kept) + ',' + std::to_string(f.points - f.kept);
+              count(f.kept) + ',' + count(f.points - f.kept);
         for (std::size_t c : f.removedBy) {
-            row += ',' + std::to_string(c);
+            row += ',' + count(c);
         }
         for (const YieldStats* s : {&f.before, &f.after}) {
             for (double v : {s->mean, s->median, s->min, s->max}) {

@@ -38,6 +38,9 @@ struct FieldSummary {
     // The log's file name; "" in the row of a merged set, which sums up all its logs.
     std::string log;
     std::optional<FieldNumbers> numbers;  // the field's numbers, when worked out
+    // False for a log that was not analysed (the note says why): its counts of kept and removed
+    // points are left empty.
+    bool analysed = true;
 };
 
 FieldSummary summarizeField(std::string setName, std::span<const YieldPoint> points,
