@@ -166,6 +166,17 @@ void appendNumbersJson(std::string& out, const analysis::FieldNumbers& r) {
     out += "]";
 }
 
+std::string outOfMemoryJsonFields(const LogOutcome& outcome) {
+    if (!outcome.analysisOutOfMemory) {
+        return {};
+    }
+    std::string out = ", \"analysis_error\": ";
+    appendJsonString(out, std::string_view(kAnalysisOutOfMemoryLine));
+    out += ", \"analysis_error_code\": ";
+    appendJsonString(out, std::string_view(errorCodeName(ErrorCode::outOfMemory)));
+    return out;
+}
+
 std::string warningJsonFields(const LogOutcome& outcome) {
     if (outcome.warnings.empty()) {
         return {};

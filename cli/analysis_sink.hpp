@@ -43,6 +43,10 @@ std::string cleaningJsonFields(const LogOutcome& outcome);
 void appendLagJson(std::string& out, const analysis::CleaningResult& cleaning);
 void appendNumbersJson(std::string& out, const analysis::FieldNumbers& numbers);
 
+// "analysis_error" and "analysis_error_code" ("out_of_memory") on a log whose analysis was
+// given up for lack of memory; "" otherwise.
+std::string outOfMemoryJsonFields(const LogOutcome& outcome);
+
 // "warnings" (a list) on the last log of a merged set whose logs lie far apart; "" otherwise.
 std::string warningJsonFields(const LogOutcome& outcome);
 

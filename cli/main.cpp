@@ -89,11 +89,13 @@ int convert(const Options& options) {
     // The cleaning, the summary and the report, when asked for.
     const AnalysisOptions& analysis = options.analysis;
     const bool json = options.report == Report::Json;
-    if (json && (analysis.clean || options.merge)) {
+    const bool analysing = analysis.clean || analysis.summary || !analysis.report.empty() ||
+                           analysis.field.gridCellMetres > 0.0;
+    if (json && (analysing || options.merge)) {
         const bool clean = analysis.clean;
         report.logFields = [clean](const vornakite::LogOutcome& outcome) {
             return (clean ? cleaningJsonFields(outcome) : std::string()) +
-                   warningJsonFields(outcome);
+                   warningJsonFields(outcome) + outOfMemoryJsonFields(outcome);
         };
     }
     vornakite::AnalysisOutputs outputs(
@@ -110,15 +112,19 @@ int convert(const Options& options) {
             outputs.prepare(basePath, log);
         };
     }
+    bool outOfMemory = false;  // some log's analysis was given up
     const int converted = vornakite::runConversionBatch(
         logs, outputFolder, folderLabel,
         analysisOutputs ? static_cast<vornakite::ProgressSink&>(analysisSink) : report,
         [&](std::size_t index, const vornakite::LogOutcome& outcome) {
+            outOfMemory = outOfMemory || outcome.analysisOutOfMemory;
             report.logDone(index, outcome);
             outputs.logDone(outcome);
         },
         nullptr, batch);
-    return converted == static_cast<int>(logs.size()) && !outputs.failed() ? 0 : 1;
+    const bool whole = converted == static_cast<int>(logs.size()) && !outputs.failed() &&
+                       !outOfMemory && !outputs.outOfMemory();
+    return whole ? 0 : 1;
 }
 
 template <typename Char>

@@ -49,6 +49,8 @@ void BatchReport::logDone(std::size_t index, const LogOutcome& outcome) {
     if (form_ == Report::Quiet && !outcome.converted) {
         // Without its Processing line, the error line names the log itself.
         writeLine(L"Error: " + pathText(log) + L": " + widenText(outcome.error));
+    } else if (form_ == Report::Quiet && outcome.analysisOutOfMemory) {
+        writeLine(L"Error: " + pathText(log) + L": " + widenText(kAnalysisOutOfMemoryLine));
     } else if (form_ == Report::Json) {
         std::string line = "{\"log\": ";
         appendJsonPath(line, log);

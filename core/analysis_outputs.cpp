@@ -1,6 +1,7 @@
 #include "analysis_outputs.hpp"
 
 #include <exception>
+#include <new>
 #include <optional>
 #include <ostream>
 #include <utility>
@@ -185,16 +186,47 @@ void AnalysisOutputs::prepare(const std::filesystem::path& basePath, const Analy
     }
 }
 
+// The row and section of a log whose analysis was given up: its name, its points and the note.
+void AnalysisOutputs::unanalysed(const std::filesystem::path& basePath, const std::string& logName,
+                                 std::uint64_t points) {
+    outOfMemory_ = true;
+    const std::string setName = toUtf8(pathText(basePath.filename()));
+    if (report_.wanted) {
+        addSection(analysis::renderUnanalysedSection(setName, setName, logName, points,
+                                                     kAnalysisOutOfMemoryNote));
+    }
+    if (summary_.wanted) {
+        analysis::FieldSummary row = analysis::summarizeField(setName, {}, {});
+        row.points = static_cast<std::size_t>(points);
+        row.analysed = false;
+        row.note = kAnalysisOutOfMemoryNote;
+        row.log = logName;
+        fields_.push_back(std::move(row));
+    }
+}
+
 void AnalysisOutputs::logDone(const LogOutcome& outcome) {
+    if (outcome.converted && outcome.analysisOutOfMemory) {
+        unanalysed(outcome.basePath, outcome.logName, outcome.points);
+        return;
+    }
     if (!outcome.converted || !outcome.analysed) {
         return;
     }
     if (outcome.merged) {
-        mergedDone(outcome);
+        try {
+            mergedDone(outcome);
+        } catch (const std::bad_alloc&) {
+            std::uint64_t points = 0;
+            for (const auto& log : outcome.merged->logs) {
+                points += log->points.size();
+            }
+            unanalysed(outcome.basePath, {}, points);
+        }
         return;
     }
     Prepared p;
-    {
+    try {
         const std::lock_guard<std::mutex> lock(mutex_);
         const auto found = prepared_.find(outcome.analysed.get());
         if (found != prepared_.end()) {
@@ -206,6 +238,9 @@ void AnalysisOutputs::logDone(const LogOutcome& outcome) {
         if (p.field.setName != toUtf8(pathText(outcome.basePath.filename()))) {
             p = work(outcome.basePath, *outcome.analysed);
         }
+    } catch (const std::bad_alloc&) {
+        unanalysed(outcome.basePath, outcome.analysed->logName, outcome.points);
+        return;
     }
     addSection(p.section);
     if (summary_.wanted) {

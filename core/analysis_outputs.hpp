@@ -3,6 +3,7 @@
 // grows as each log is converted, so no more than one log's points are held at once.
 #pragma once
 
+#include <cstdint>
 #include <filesystem>
 #include <map>
 #include <memory>
@@ -54,6 +55,9 @@ class AnalysisOutputs {
     const File& summary() const { return summary_; }
     const File& report() const { return report_; }
     bool failed() const { return !summary_.error.empty() || !report_.error.empty(); }
+    // Some log's row and section were given up for lack of memory, here or in its conversion
+    // (LogOutcome::analysisOutOfMemory); each has a note in their place.
+    bool outOfMemory() const { return outOfMemory_; }
 
   private:
     class ReportFile;
@@ -65,11 +69,14 @@ class AnalysisOutputs {
     Prepared work(const std::filesystem::path& basePath, const AnalysedLog& log);
     void mergedDone(const LogOutcome& outcome);
     void addSection(const std::string& section);
+    void unanalysed(const std::filesystem::path& basePath, const std::string& logName,
+                    std::uint64_t points);
 
     File summary_;
     File report_;
     bool force_ = false;
     bool noClobber_ = false;
+    bool outOfMemory_ = false;
     std::vector<analysis::FieldSummary> fields_;
     std::unique_ptr<ReportFile> reportFile_;
     // Prepared logs by their analysis (one that then failed is replaced when the address comes

@@ -1,3 +1,7 @@
+// Converting logs into their sets: one log (prepared, then committed) and merged sets. Over 500
+// lines because both ways share the reading of the points and the writing of the sets
+// (LogPoints, LogSets), and a log's analysis, which may be given up for lack of memory, lies
+// between the two.
 #include "convert.hpp"
 
 #include <algorithm>
@@ -5,6 +9,7 @@
 #include <cstdint>
 #include <exception>
 #include <functional>
+#include <new>
 #include <system_error>
 #include <thread>
 #include <utility>
@@ -31,7 +36,16 @@ class LogPoints : public LogVisitor {
             standardSet_->addPoints(points);
         }
         if (keep_) {
-            kept_.insert(kept_.end(), points.begin(), points.end());
+            try {
+                kept_.insert(kept_.end(), points.begin(), points.end());
+            } catch (const std::bad_alloc&) {
+                if (standardSet_ == nullptr) {
+                    throw;  // nothing else to go on with
+                }
+                // The standard set goes on without the analysis: its points go at once.
+                keep_ = false;
+                std::vector<YieldPoint>().swap(kept_);
+            }
         }
     }
     // Room for the points of a log of `bytes` bytes, so that keeping them does not copy them
@@ -49,6 +63,8 @@ class LogPoints : public LogVisitor {
     }
     const LogHeader& logHeader() const { return header_; }
     std::vector<YieldPoint> takePoints() { return std::move(kept_); }
+    // Every point was kept: they were asked for and the memory did not run out.
+    bool keeps() const { return keep_; }
 
   private:
     PointSink* standardSet_;
@@ -92,6 +108,13 @@ std::string lineWithNumbers(const AnalysedLog& log) {
     return line;
 }
 
+// A failure for lack of memory: an allocation, or a thread the system has no room for.
+bool forLackOfMemory(const std::exception& e) {
+    const auto* system = dynamic_cast<const std::system_error*>(&e);
+    return dynamic_cast<const std::bad_alloc*>(&e) != nullptr ||
+           (system != nullptr && system->code() == std::errc::resource_unavailable_try_again);
+}
+
 }  // namespace
 
 // The sets of a log, each in every requested format: the standard set and, when cleaning, the
@@ -101,8 +124,10 @@ class LogSets {
   public:
     LogSets(OutputTransaction& transaction, const ConversionOptions& options)
         : logColumn_(options.logColumn),
+          transaction_(transaction),
           standard_(transaction, options.formats,
-                    SetLayout{{}, withLog({}, options.logColumn), true}) {
+                    SetLayout{{}, withLog({}, options.logColumn), true}),
+          firstAnalysisOutput_(transaction.outputCount()) {
         if (options.cleaning) {
             kept_.emplace(transaction, options.formats,
                           SetLayout{L"_clean", withLog({}, options.logColumn), true});
@@ -116,6 +141,15 @@ class LogSets {
     }
 
     PointSetWriter& standard() { return standard_; }
+
+    // Gives up the sets of the analysis (kept, removed, the yield grid) and their buffers; the
+    // standard set is written and placed as without them.
+    void dropAnalysisSets() {
+        kept_.reset();
+        removed_.reset();
+        grid_.reset();
+        transaction_.dropFrom(firstAnalysisOutput_);
+    }
 
     // The Log value of the records added from now on.
     void setLog(const std::filesystem::path& inputPath) {
@@ -195,8 +229,10 @@ class LogSets {
     static constexpr std::size_t kBatch = 4096;
     bool logColumn_;
     std::string log_;
+    OutputTransaction& transaction_;
     std::vector<YieldPoint> records_;  // moved records on their way to the clean set
     PointSetWriter standard_;
+    std::size_t firstAnalysisOutput_;  // the outputs of the transaction from here on
     std::optional<PointSetWriter> kept_;
     std::optional<PointSetWriter> removed_;
     std::optional<StreamedOutput> grid_;
@@ -213,32 +249,115 @@ struct PreparedLog::State {
     std::unique_ptr<OutputTransaction> transaction;
     std::unique_ptr<LogSets> sets;
     std::shared_ptr<AnalysedLog> analysed;
+    std::string logName;
+    bool analysisOutOfMemory = false;  // see kAnalysisOutOfMemoryLine
 };
+
+namespace {
+
+// The analysis of a log whose points `visitor` kept, and its sets: the filters judge the points,
+// the kept and removed sets are written while the field's numbers and the caller's work on the
+// analysis are done beside, then the yield grid.
+void judgeAndWrite(PreparedLog::State& s, LogPoints& visitor, const ConversionOptions& options) {
+    s.analysed = std::make_shared<AnalysedLog>();
+    s.analysed->points = visitor.takePoints();
+    s.analysed->crop = visitor.logHeader().field8;
+    s.analysed->logName = s.logName;
+    s.analysed->cleaning = analysis::cleanPoints(
+        s.analysed->points, options.cleaning.value_or(analysis::CleaningOptions{}));
+    std::exception_ptr numbersFailure;
+    auto alongsideWork = [&](const std::filesystem::path& unsuffixed) {
+        try {
+            numbersOf(*s.analysed, options.numbers);
+        } catch (...) {
+            numbersFailure = std::current_exception();
+            return;  // no numbers: the caller's work would need them
+        }
+        if (options.whileWriting) {
+            options.whileWriting(unsuffixed, *s.analysed);
+        }
+    };
+    const std::filesystem::path unsuffixed = s.outputFolder / s.name;
+    std::jthread alongside;  // joined when this function ends, however it ends
+    try {
+        alongside = std::jthread(alongsideWork, unsuffixed);
+    } catch (const std::system_error&) {
+        alongsideWork(unsuffixed);  // no thread to be had: first
+    }
+    if (options.cleaning) {
+        s.sets->writeCleaned(s.analysed->points, s.analysed->cleaning);
+    }
+    if (alongside.joinable()) {
+        alongside.join();
+    }
+    if (numbersFailure) {
+        std::rethrow_exception(numbersFailure);
+    }
+    const analysis::LogNumbers& numbers = *s.analysed->numbers;
+    s.sets->writeSurface(numbers.surface ? &*numbers.surface : nullptr, numbers.surfaceError);
+}
+
+// The analysis, or, when it cannot get the memory it needs, none: its memory is let go, its sets
+// are given up, and the standard set is written as without it.
+void analyseAndWrite(PreparedLog::State& s, LogPoints& visitor,
+                     const std::filesystem::path& inputPath, const ConversionOptions& options) {
+    s.logName = logColumnText(inputPath);
+    try {
+        if (visitor.keeps()) {
+            judgeAndWrite(s, visitor, options);
+            return;
+        }
+    } catch (const std::exception& e) {
+        if (!forLackOfMemory(e)) {
+            throw;
+        }
+    }
+    s.analysed.reset();
+    visitor.takePoints();
+    s.sets->dropAnalysisSets();
+    s.analysisOutOfMemory = true;
+}
+
+}  // namespace
 
 PreparedLog::PreparedLog(std::unique_ptr<State> state) : state_(std::move(state)) {}
 PreparedLog::PreparedLog(PreparedLog&&) noexcept = default;
 PreparedLog& PreparedLog::operator=(PreparedLog&&) noexcept = default;
 PreparedLog::~PreparedLog() = default;
 
-PreparedLog prepareLog(const std::filesystem::path& inputPath,
-                       const std::filesystem::path& outputFolder, BatchContext& batch) {
+namespace {
+
+// The points kept for the analysis left too little memory for the reading or the writing of the
+// standard set: everything of that reading is gone, and the log is read again without them.
+struct KeptTooMuch {};
+
+// One reading of the log into the temporaries of its sets, the analysis's points kept or not.
+// A log read without them, though the analysis was asked for, gives the analysis up.
+void readAndWrite(PreparedLog::State& s, const std::filesystem::path& inputPath,
+                  BatchContext& batch, bool keep) {
     const ConversionOptions& options = batch.options;
-    auto state = std::make_unique<PreparedLog::State>();
-    PreparedLog::State& s = *state;
-    s.outputFolder = outputFolder;
     LogPoints* visitor = nullptr;
     std::optional<LogPoints> points;
     std::optional<BackgroundWriter> background;
+    const auto giveUp = [&] {
+        background.reset();  // the writing thread stops before its sets go
+        points.reset();
+        s.sets.reset();
+        s.transaction.reset();  // the temporaries go at once, not when the log's turn comes
+    };
     try {
         // Every output of the log is part of one transaction, made before anything is written.
-        s.transaction = std::make_unique<OutputTransaction>(outputFolder, &batch.swept);
+        s.transaction = std::make_unique<OutputTransaction>(s.outputFolder, &batch.swept);
         s.sets = std::make_unique<LogSets>(*s.transaction, options);
+        if (!keep) {
+            s.sets->dropAnalysisSets();
+        }
         s.sets->setLog(inputPath);
         PointSink* standard = &s.sets->standard();
         if (options.writeInBackground) {
             standard = &background.emplace(s.sets->standard());
         }
-        visitor = &points.emplace(standard, keepsPoints(options));
+        visitor = &points.emplace(standard, keep);
 
         // Read: every error of the log itself comes first, whatever happened to the outputs.
         s.points = readLog(inputPath, *visitor, batch.stop);
@@ -246,66 +365,46 @@ PreparedLog prepareLog(const std::filesystem::path& inputPath,
         // Name: the folder must be there before a name is taken.
         s.name = nameOf(visitor->logHeader(), inputPath);
         s.transaction->createFolder();
-    } catch (const std::exception& e) {
-        s.unnamedFailure = failureOf(e);
-        background.reset();  // the writing thread stops before its sets go
-        s.sets.reset();
-        s.transaction.reset();  // the temporaries go at once, not when the log's turn comes
-        return PreparedLog(std::move(state));
-    }
-    try {
         // The writing thread's failures, like every failure of writing, come after the name.
         if (background) {
-            background->finish();
+            try {
+                background->finish();
+            } catch (const std::exception& e) {
+                if (keep && forLackOfMemory(e)) {
+                    throw;
+                }
+                s.writeFailure = failureOf(e);
+                return;
+            }
         }
-        // Analyse, when asked: the filters judge the points the reading kept.
+    } catch (const std::exception& e) {
+        giveUp();
+        if (keep && forLackOfMemory(e)) {
+            throw KeptTooMuch{};
+        }
+        s.unnamedFailure = failureOf(e);
+        return;
+    }
+    try {
         if (keepsPoints(options)) {
-            s.analysed = std::make_shared<AnalysedLog>();
-            s.analysed->points = visitor->takePoints();
-            s.analysed->crop = visitor->logHeader().field8;
-            s.analysed->logName = logColumnText(inputPath);
-            s.analysed->cleaning = analysis::cleanPoints(
-                s.analysed->points, options.cleaning.value_or(analysis::CleaningOptions{}));
-        }
-        // Write: complete every set in its temporaries; meanwhile the field's numbers, then the
-        // caller's work on the analysis.
-        std::exception_ptr numbersFailure;
-        auto alongsideWork = [&](const std::filesystem::path& unsuffixed) {
-            try {
-                numbersOf(*s.analysed, options.numbers);
-            } catch (...) {
-                numbersFailure = std::current_exception();
-            }
-            if (options.whileWriting) {
-                options.whileWriting(unsuffixed, *s.analysed);
-            }
-        };
-        std::jthread alongside;  // joined when this block ends, however it ends
-        if (s.analysed) {
-            const std::filesystem::path unsuffixed = outputFolder / s.name;
-            try {
-                alongside = std::jthread(alongsideWork, unsuffixed);
-            } catch (const std::system_error&) {
-                alongsideWork(unsuffixed);  // no thread to be had: first
-            }
-        }
-        if (options.cleaning) {
-            s.sets->writeCleaned(s.analysed->points, s.analysed->cleaning);
-        }
-        if (alongside.joinable()) {
-            alongside.join();
-        }
-        if (numbersFailure) {
-            std::rethrow_exception(numbersFailure);
-        }
-        if (s.analysed) {
-            const analysis::LogNumbers& numbers = *s.analysed->numbers;
-            s.sets->writeSurface(numbers.surface ? &*numbers.surface : nullptr,
-                                 numbers.surfaceError);
+            analyseAndWrite(s, *visitor, inputPath, options);
         }
         s.sets->finish();
     } catch (const std::exception& e) {
         s.writeFailure = failureOf(e);
+    }
+}
+
+}  // namespace
+
+PreparedLog prepareLog(const std::filesystem::path& inputPath,
+                       const std::filesystem::path& outputFolder, BatchContext& batch) {
+    auto state = std::make_unique<PreparedLog::State>();
+    state->outputFolder = outputFolder;
+    try {
+        readAndWrite(*state, inputPath, batch, keepsPoints(batch.options));
+    } catch (const KeptTooMuch&) {
+        readAndWrite(*state, inputPath, batch, false);
     }
     return PreparedLog(std::move(state));
 }
@@ -366,7 +465,12 @@ LogOutcome commitLog(PreparedLog log, ProgressSink& sink, BatchContext& batch) {
         outcome.converted = true;
         outcome.basePath = basePath;
         outcome.points = s.points;
-        if (options.cleaning) {
+        if (s.analysisOutOfMemory) {
+            outcome.analysisOutOfMemory = true;
+            outcome.logName = s.logName;
+            outcome.cleaningLine = kAnalysisOutOfMemoryLine;
+            sink.postLine(widenText(outcome.cleaningLine));
+        } else if (options.cleaning) {
             outcome.cleaningLine = lineWithNumbers(*s.analysed);
             sink.postLine(widenText(outcome.cleaningLine));
         }

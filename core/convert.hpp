@@ -119,12 +119,23 @@ struct LogOutcome {
     ErrorCode errorCode = ErrorCode::none;  // the failure's code; none on success
     ErrorPlace errorPlace;     // the line and field of a bad value, where the reader knows them
     std::string cleaningLine;  // "Cleaning: ..." when the filters ran
+    // The analysis was asked for but given up for lack of memory (see kAnalysisOutOfMemoryLine):
+    // the log converted, analysed stays empty, and logName names the log for the note.
+    bool analysisOutOfMemory = false;
+    std::string logName;
     std::shared_ptr<const AnalysedLog> analysed;  // with ConversionOptions::keepAnalysis
     // A log of a merged set: the whole set, the same for each of its logs (with keepAnalysis).
     std::shared_ptr<const MergedAnalysis> merged;
     // Lines told after the log's own ("Warning: ..."): on the last log of a merged set.
     std::vector<std::string> warnings;
 };
+
+// A log whose analysis (the filters, the field's numbers, its summary row and report section)
+// cannot get the memory it needs keeps its standard set, written as without the analysis; its
+// analysis is given up: this line takes the cleaning line's place, and the note the summary's
+// row and the report's section of the log give.
+inline constexpr const char* kAnalysisOutOfMemoryLine = "Cleaning: skipped for lack of memory";
+inline constexpr const char* kAnalysisOutOfMemoryNote = "skipped for lack of memory";
 
 // The outcome of a log that failed with `failure`.
 LogOutcome failedLog(const Failure& failure);

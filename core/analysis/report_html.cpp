@@ -283,4 +283,17 @@ std::string renderSection(const ReportSection& section) {
     return s;
 }
 
+std::string renderUnanalysedSection(std::string_view id, std::string_view setName,
+                                    std::string_view logName, std::size_t points,
+                                    std::string_view note) {
+    std::string s =
+        "<section class=\"log\" id=\"log-" + htmlEscape(id) + "\">\n<h2>" + htmlEscape(setName);
+    if (!logName.empty()) {
+        s += " <span class=\"logs\">&mdash; " + htmlEscape(logName) + "</span>";
+    }
+    s += "</h2>\n<p class=\"sub\">" + std::to_string(points) + " points</p>\n";
+    s += "<p class=\"note\">Not analysed: " + htmlEscape(note) + ".</p>\n</section>\n";
+    return s;
+}
+
 }  // namespace vornakite::analysis

@@ -3,6 +3,7 @@
 // escaping of text into HTML and script data.
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <string_view>
 
@@ -18,6 +19,12 @@ std::string reportPageEnd();
 // A log's section: its heading, map, legend, summary table, histogram and filters table, then
 // a script element that adds its map's data to the page's list.
 std::string renderSection(const ReportSection& section);
+
+// The section of a log that was not analysed: its heading (set and log name, points) and
+// `note` saying why; no map, table or data script.
+std::string renderUnanalysedSection(std::string_view id, std::string_view setName,
+                                    std::string_view logName, std::size_t points,
+                                    std::string_view note);
 
 // Text for HTML element content or a quoted attribute: & < > " ' escaped.
 std::string htmlEscape(std::string_view text);

@@ -234,10 +234,11 @@ void writeSummaryCsv(std::ostream& out, std::span<const FieldSummary> fields) {
     row += ",flow_lag_samples,flow_lag_confidence,moisture_lag_samples,moisture_lag_confidence\r\n";
     out << row;
     for (const FieldSummary& f : fields) {
+        const auto count = [&f](std::size_t c) { return f.analysed ? std::to_string(c) : ""; };
         row = escape(f.setName, Escape::CsvBytes) + ',' + std::to_string(f.points) + ',' +
-              std::to_string(f.kept) + ',' + std::to_string(f.points - f.kept);
+              count(f.kept) + ',' + count(f.points - f.kept);
         for (std::size_t k = 0; k < kFirstFilterCount; ++k) {
-            row += ',' + std::to_string(f.removedBy[k]);
+            row += ',' + count(f.removedBy[k]);
         }
         for (const YieldStats* s : {&f.before, &f.after}) {
             for (double v : {s->mean, s->median, s->min, s->max}) {
@@ -266,7 +267,7 @@ void writeSummaryCsv(std::ostream& out, std::span<const FieldSummary> fields) {
                ',' + escape(f.log, Escape::CsvBytes);
         appendNumbers(row, f.numbers);
         for (std::size_t k = kFirstFilterCount; k < kFilterCount; ++k) {
-            row += ',' + std::to_string(f.removedBy[k]);
+            row += ',' + count(f.removedBy[k]);
         }
         appendLags(row, f);
         out << row << "\r\n";

@@ -39,6 +39,9 @@ struct FieldSummary {
     std::string log;
     std::optional<FieldNumbers> numbers;  // the field's numbers, when worked out
     LagFound lag;                         // the lags found and undone; all judged logs
+    // False for a log that was not analysed (the note says why): its counts of kept and removed
+    // points are left empty.
+    bool analysed = true;
 };
 
 FieldSummary summarizeField(std::string setName, std::span<const YieldPoint> points,

@@ -80,6 +80,17 @@ std::size_t OutputTransaction::add(std::wstring suffix, const OutputMessages& me
     return outputs_.size() - 1;
 }
 
+void OutputTransaction::dropFrom(std::size_t first) {
+    while (outputs_.size() > first) {
+        Output& output = *outputs_.back();
+        if (output.created) {
+            output.file.close();  // Windows removes no file that is still open
+            os::removeEntry(output.temporary);
+        }
+        outputs_.pop_back();
+    }
+}
+
 void OutputTransaction::createFolder() {
     const std::lock_guard<std::mutex> lock(folderMutex());
     createFolderLocked();

@@ -76,6 +76,12 @@ class OutputTransaction {
     // Adds an output that will be named base path + `suffix` (".shp", "_clean.dbf"); returns
     // its number. All outputs are added before the first write.
     std::size_t add(std::wstring suffix, const OutputMessages& messages);
+    // The number of outputs added so far.
+    std::size_t outputCount() const { return outputs_.size(); }
+    // Gives up every output from number `first` on (the last ones added, whose writers are gone
+    // or never write again): their temporaries go at once and the commit leaves them out, while
+    // the outputs before them are written and placed as ever.
+    void dropFrom(std::size_t first);
 
     // Creates the output folder with its parents; throws OutputFolderError naming the folder and
     // the reason. Once it succeeded it does nothing.
