@@ -37,6 +37,30 @@ std::vector<double> misplacement(std::span<const vornakite::YieldPoint> points, 
     return out;
 }
 
+// The kept records' yields, as the clean set holds them, against the true yield there.
+std::vector<double> cleanedError(std::span<const vornakite::YieldPoint> points, const Truth& truth,
+                                 const vornakite::analysis::CleaningResult& r) {
+    std::vector<double> out;
+    for (std::size_t i = 0; i < points.size(); ++i) {
+        if (r.flags[i] == 0 && truth.trueYield[i] > 0.0) {
+            out.push_back(std::abs(r.lag.yieldAt(points, i) - truth.trueYield[i]) /
+                          truth.trueYield[i]);
+        }
+    }
+    return out;
+}
+
+bool isPlaceKind(const std::string& k) {
+    return k == "jump" || k == "nofix" || k == "duplicate" || k == "turn" || k == "headland" ||
+           k == "speed" || k == "minor";
+}
+bool isValueKind(const std::string& k) {
+    return k == "spike" || k == "dip" || k == "zero";
+}
+bool isLagKind(const std::string& k) {
+    return k == "carryover" || k == "delay" || k == "stop";
+}
+
 bool within(const FlowLagEstimate& e, double lag) {
     return e.found && std::abs(e.lag - lag) <= 2.0;
 }
@@ -86,6 +110,66 @@ Truth readTruth(const std::string& path, std::size_t samples) {
     return t;
 }
 
+std::vector<std::string> recordKinds(std::span<const vornakite::YieldPoint> points,
+                                     const Truth& truth,
+                                     const vornakite::analysis::CleaningResult& r) {
+    const std::size_t n = points.size();
+    const auto& lag = r.lag;
+    if (!truth.lagged && !lag.moves()) {
+        return truth.kind;
+    }
+    std::vector<double> speeds;
+    for (const auto& p : points) {
+        if (p.speed > 0.0) {
+            speeds.push_back(p.speed);
+        }
+    }
+    const double slow = 0.6 * medianOf(speeds);
+    std::vector<std::string> out(n);
+    for (std::size_t i = 0; i < n; ++i) {
+        const std::string& own = truth.kind[i];
+        const std::size_t s = lag.source(i, lag.flow), sm = lag.source(i, lag.moisture);
+        const bool slowStop = own == "stop" && points[i].speed < slow;
+        if (isPlaceKind(own) || slowStop) {
+            out[i] = own;
+        } else if (s == r.lag.kNone || sm == r.lag.kNone) {
+            out[i] = "minor";  // no value: flagged by construction
+        } else if (isValueKind(truth.kind[s]) || (!truth.lagged && truth.kind[s] == "delay")) {
+            out[i] = truth.kind[s];
+        } else if (truth.kind[sm] == "moisture") {
+            out[i] = "moisture";
+        } else if (!truth.lagged) {
+            // Its own values moved away: the record is its position's (clean or natural).
+            out[i] = own == "wet" || own == "edge" ? own : "clean";
+        } else if (!(truth.trueYield[i] > 0.0)) {
+            out[i] = "minor";
+        } else if (lag.flow == 0 && isLagKind(own)) {
+            out[i] = own;  // not undone: the sample's grain came from elsewhere
+        } else {
+            // The crop's yield there without most of its sample noise, which the logged flow
+            // averages over a few samples: the median of the true yields of the two samples on
+            // either side.
+            std::vector<double> around;
+            for (std::size_t j = i >= 2 ? i - 2 : 0; j <= i + 2 && j < n; ++j) {
+                if (truth.trueYield[j] > 0.0) {
+                    around.push_back(truth.trueYield[j]);
+                }
+            }
+            const double ratio = lag.yieldAt(points, i) / medianOf(around);
+            if (!(ratio >= 0.7 && ratio <= 1.0 / 0.7)) {
+                out[i] = isLagKind(truth.kind[s]) ? truth.kind[s]
+                         : isLagKind(own)         ? own
+                                                  : "misplaced";
+            } else if (ratio >= 0.8 && ratio <= 1.25) {
+                out[i] = own == "wet" || own == "edge" ? own : "clean";
+            } else {
+                out[i] = "minor";
+            }
+        }
+    }
+    return out;
+}
+
 LagScore scoreLag(const std::string& name, std::span<const vornakite::YieldPoint> points,
                   const Truth& truth, const vornakite::analysis::CleaningResult& result) {
     LagScore s;
@@ -112,8 +196,18 @@ LagScore scoreLag(const std::string& name, std::span<const vornakite::YieldPoint
     s.moisture = estimateFlowLag(x, y, moisture, options);
     s.milliseconds =
         std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+    // The lags the filters used: what was found, and undone.
+    s.flow.found = result.lag.flowFound;
+    s.flow.lag = result.lag.flow;
+    s.flow.confidence = result.lag.flowConfidence;
+    if (!s.flow.found && s.flow.note.empty()) {
+        s.flow.note = result.lag.flowNote;
+    }
+    s.moisture.found = result.lag.moistureFound;
+    s.moisture.lag = result.lag.moistureFound ? result.lag.moisture : 0;
+    s.moisture.confidence = result.lag.moistureConfidence;
     s.asLogged = misplacement(points, truth, result, 0);
-    s.shiftedEstimated = misplacement(points, truth, result, s.flow.found ? s.flow.lag : 0);
+    s.shiftedEstimated = cleanedError(points, truth, result);
     s.shiftedTrue = misplacement(points, truth, result, static_cast<int>(std::lround(truth.lag)));
     return s;
 }

@@ -25,9 +25,23 @@ struct Truth {
 Truth readTruth(const std::string& path, std::size_t samples);
 
 // The kinds the variant tables show, the lag model's first.
-inline constexpr const char* kLagKinds[] = {"carryover", "turn",  "delay",    "headland", "stop",
-                                            "jump",      "spike", "dip",      "zero",     "speed",
-                                            "moisture",  "nofix", "duplicate"};
+inline constexpr const char* kLagKinds[] = {"carryover", "turn",  "delay",     "headland", "stop",
+                                            "jump",      "spike", "dip",       "zero",     "speed",
+                                            "moisture",  "nofix", "duplicate", "misplaced"};
+
+// The kind of each record as the filters' sets hold it: record i keeps sample i's position and
+// speed, and its values come from the samples the lag was undone by (CleaningResult::lag).
+// Faults of the place (jump, nofix, duplicate, turn, headland, speed, a slow stop) are sample
+// i's; injected value faults (spike, dip, zero, moisture) are those of the sample the value came
+// from. On a log with true yields the rest is judged by the value against the crop's true yield
+// at the position (the median of the true yields within 2 samples): more than 30 % off is an error
+// (named after the lag kind of either sample, else "misplaced"), within 20 % it is the position's
+// own kind (clean, wet, edge), between them and without a value "minor"; where no flow lag was
+// undone, a sample's lag kind (carry-over, delay, stop) is its record's whatever its value. Without
+// true yields (no lag model) a sample's kind is its record's.
+std::vector<std::string> recordKinds(std::span<const vornakite::YieldPoint> points,
+                                     const Truth& truth,
+                                     const vornakite::analysis::CleaningResult& result);
 
 struct LagScore {
     std::string name;
@@ -36,8 +50,8 @@ struct LagScore {
     vornakite::analysis::FlowLagEstimate flow, moisture;
     double milliseconds = 0.0;  // both estimates
     // |kept yield - true yield at its position| / true yield over the kept points: as logged,
-    // with the yields shifted back by the estimated lag (0 when none was found), and by the
-    // true lag.
+    // as the clean set holds them (the lag undone by the filters), and shifted back by the true
+    // lag. flow and moisture: the lags the filters found (the estimator's details beside).
     std::vector<double> asLogged, shiftedEstimated, shiftedTrue;
 };
 LagScore scoreLag(const std::string& name, std::span<const vornakite::YieldPoint> points,
@@ -52,8 +66,9 @@ inline constexpr const char* kLagHeader =
     "found | moisture lag found within 2 | moisture not found | ms per log (median) |\n"
     "|---|---:|---:|---:|---:|---:|---:|---:|\n";
 inline constexpr const char* kPositionHeader =
-    "| set | kept points | median error as logged | shifted back by the estimated lag | by the "
-    "true lag | worst log as logged | worst log shifted |\n|---|---:|---:|---:|---:|---:|---:|\n";
+    "| set | kept points | median error as logged | as the clean set holds them | shifted back "
+    "by the true lag | worst log as logged | worst log as held |\n"
+    "|---|---:|---:|---:|---:|---:|---:|\n";
 std::string lagRow(const std::string& variant, const std::vector<LagScore>& scores);
 std::string positionRow(const std::string& variant, const std::vector<LagScore>& scores);
 std::string logRow(const std::string& variant, const LagScore& score);

@@ -100,6 +100,23 @@ AnalysisParse parseFieldOption(FieldOptions& field, std::string_view name,
     return AnalysisParse::Read;
 }
 
+// --flow-lag and --moisture-lag: "auto", "off" or a whole number of samples.
+bool parseLag(std::string_view text, analysis::LagSetting& lag) {
+    if (text == "auto" || text == "off") {
+        lag.mode =
+            text == "auto" ? analysis::LagSetting::Mode::Auto : analysis::LagSetting::Mode::Off;
+        return true;
+    }
+    int samples = 0;
+    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), samples);
+    if (text.empty() || ec != std::errc() || end != text.data() + text.size() || samples < 0 ||
+        samples > analysis::kMostLagSamples) {
+        return false;
+    }
+    lag = {analysis::LagSetting::Mode::Samples, samples};
+    return true;
+}
+
 }  // namespace
 
 void setThreshold(analysis::CleaningOptions& options, std::string_view option,
@@ -171,10 +188,11 @@ AnalysisParse parseAnalysisOption(AnalysisOptions& options, std::string_view nam
         return AnalysisParse::Read;
     }
     const bool filters = name == "--filters" || name == "--skip";
+    const bool lag = name == "--flow-lag" || name == "--moisture-lag";
     const analysis::ThresholdInfo* threshold = name.size() > 2 && name.substr(0, 2) == "--"
                                                    ? analysis::findThreshold(name.substr(2))
                                                    : nullptr;
-    if (name != "--report" && !filters && threshold == nullptr) {
+    if (name != "--report" && !filters && !lag && threshold == nullptr) {
         return AnalysisParse::NotAnalysis;
     }
     if (i + 1 >= arguments.size()) {
@@ -198,6 +216,16 @@ AnalysisParse parseAnalysisOption(AnalysisOptions& options, std::string_view nam
     if (filters) {
         return chooseFilters(options, name, valueText(value), error) ? AnalysisParse::Read
                                                                      : AnalysisParse::Error;
+    }
+    if (lag) {
+        if (!parseLag(valueText(value), name == "--flow-lag" ? options.filters.flowLag
+                                                             : options.filters.moistureLag)) {
+            error = "invalid value for " + std::string(name) + ": " + valueText(value) +
+                    " (auto, off or samples up to " + std::to_string(analysis::kMostLagSamples) +
+                    ")";
+            return AnalysisParse::Error;
+        }
+        return AnalysisParse::Read;
     }
     try {
         setThreshold(options.filters, threshold->option, valueText(value));
@@ -250,10 +278,18 @@ std::string analysisUsageText() {
     text += optionLine("", "summary, and the filters with their thresholds");
     text += optionLine("--filters CODES", "run only these filters, codes separated by commas");
     text += optionLine("--skip CODES", "run every filter but these");
+    text += optionLine("--flow-lag auto|off|N",
+                       "the grain-flow lag undone before the filters judge the values: the");
+    text += optionLine("", "yields logged N samples after a position belong to it (default auto:");
+    text += optionLine("", "estimated from the log, none where it cannot be found)");
+    text += optionLine("--moisture-lag auto|off|N",
+                       "the moisture sensor's lag, likewise (auto: estimated from the");
+    text += optionLine("", "moistures; where none is found, the flow lag found)");
     text +=
         "The summary and the report run the filters too: with the options below when --clean is\n"
-        "given, with automatic thresholds otherwise. --filters, --skip and the thresholds need\n"
-        "--clean. A summary or report that cannot be written makes the exit status 1.\n"
+        "given, with automatic thresholds otherwise. --filters, --skip, the lags and the\n"
+        "thresholds need --clean. A summary or report that cannot be written makes the exit\n"
+        "status 1.\n"
         "Filters and their thresholds (each taken from the log unless set):\n";
     text += cleaningHelp();
     text += fieldUsageText();

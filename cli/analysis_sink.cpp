@@ -88,7 +88,8 @@ void AnalysisSink::postBatchDone(int successCount) {
 std::string cleaningJsonFields(const LogOutcome& outcome) {
     if (!outcome.converted || !outcome.analysed) {
         return ", \"kept\": null, \"removed\": null, \"removed_by\": null, \"cleaning_note\": "
-               "null, \"cleaning_warnings\": null";
+               "null, \"cleaning_warnings\": null, \"flow_lag\": null, \"flow_lag_confidence\": "
+               "null, \"moisture_lag\": null, \"moisture_lag_confidence\": null";
     }
     const analysis::CleaningResult& r = outcome.analysed->cleaning;
     std::string out = ", \"kept\": " + std::to_string(r.kept) +
@@ -113,7 +114,25 @@ std::string cleaningJsonFields(const LogOutcome& outcome) {
     if (outcome.analysed->numbers) {
         appendNumbersJson(out, outcome.analysed->numbers->numbers);
     }
+    appendLagJson(out, r);
     return out;
+}
+
+void appendLagJson(std::string& out, const analysis::CleaningResult& r) {
+    using Mode = analysis::LagSetting::Mode;
+    const analysis::LagFound& l = r.lag;
+    auto samples = [&](bool found, int lag) {
+        return r.judged() && found ? std::to_string(lag) : std::string("null");
+    };
+    auto confidence = [&](Mode mode, bool found, double c) {
+        return r.judged() && mode == Mode::Auto ? analysis::plainNumber(found ? c : 0.0, 2)
+                                                : std::string("null");
+    };
+    out += ", \"flow_lag\": " + samples(l.flowFound, l.flow) +
+           ", \"flow_lag_confidence\": " + confidence(l.flowMode, l.flowFound, l.flowConfidence) +
+           ", \"moisture_lag\": " + samples(l.moistureFound || l.moistureFollowsFlow, l.moisture) +
+           ", \"moisture_lag_confidence\": " +
+           confidence(l.moistureMode, l.moistureFound, l.moistureConfidence);
 }
 
 namespace {

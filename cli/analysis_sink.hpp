@@ -36,8 +36,11 @@ class AnalysisSink : public ProgressSink {
 // Then the field's numbers, estimated (null where not known): "swath_m", "swath_set",
 // "area_ha", "area_ac", "yield_mean_bu_ac", "yield_plain_mean_bu_ac", "yield_mean_t_ha",
 // "production_bu", "production_t", "standard_moisture_pct", "dry_yield_mean_bu_ac",
-// "dry_production_bu", "numbers_notes".
+// "dry_production_bu", "numbers_notes". Last the lags: "flow_lag" and "moisture_lag" (samples
+// undone, null where none), "flow_lag_confidence" and "moisture_lag_confidence" (0 when not
+// found, null when set or off).
 std::string cleaningJsonFields(const LogOutcome& outcome);
+void appendLagJson(std::string& out, const analysis::CleaningResult& cleaning);
 void appendNumbersJson(std::string& out, const analysis::FieldNumbers& numbers);
 
 // "analysis_error" and "analysis_error_code" ("out_of_memory") on a log whose analysis was

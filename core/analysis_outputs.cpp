@@ -96,8 +96,11 @@ MergedLogs mergeLogs(const MergedAnalysis& merged) {
     MergedLogs m;
     for (const auto& log : merged.logs) {
         m.starts.push_back(m.points.size());
-        m.points.insert(m.points.end(), log->points.begin(), log->points.end());
         const analysis::CleaningResult& r = log->cleaning;
+        // The records as the clean and removed sets hold them (each log's lag undone).
+        for (std::size_t i = 0; i < log->points.size(); ++i) {
+            m.points.push_back(r.lag.record(log->points, i));
+        }
         m.cleaning.flags.insert(m.cleaning.flags.end(), r.flags.begin(), r.flags.end());
         for (std::size_t f = 0; f < r.flagged.size(); ++f) {
             m.cleaning.flagged[f] += r.flagged[f];

@@ -162,7 +162,10 @@ class LogSets {
         }
     }
 
+    // The records as the filters judged them: with a lag undone, each keeps its position and
+    // speed and takes the values logged the lag after it (missing where there are none).
     void writeCleaned(std::span<const YieldPoint> points, const analysis::CleaningResult& result) {
+        const analysis::LagShift& lag = result.lag;
         analysis::FilterMask mask = 0;
         std::string reason;
         for (std::size_t i = 0; i < points.size();) {
@@ -170,17 +173,27 @@ class LogSets {
             while (run < points.size() && result.isKept(run)) {
                 ++run;
             }
-            if (run > i) {  // a run of kept points at once
+            if (run > i && !lag.moves()) {  // a run of kept points at once
                 kept_->addPoints(points.subspan(i, run - i));
                 i = run;
                 continue;
+            }
+            for (; i < run; i += records_.size()) {  // a run of moved records, a batch at a time
+                records_.clear();
+                for (std::size_t k = i; k < run && records_.size() < kBatch; ++k) {
+                    records_.push_back(lag.record(points, k));
+                }
+                kept_->addPoints(records_);
+            }
+            if (i >= points.size()) {
+                break;
             }
             if (result.flags[i] != mask || reason.empty()) {
                 mask = result.flags[i];
                 reason = analysis::reasonText(mask);
             }
             const std::string_view texts[] = {reason, log_};
-            removed_->addPoint(points[i], texts);
+            removed_->addPoint(lag.record(points, i), texts);
             ++i;
         }
     }
@@ -213,9 +226,11 @@ class LogSets {
     }
 
   private:
+    static constexpr std::size_t kBatch = 4096;
     bool logColumn_;
     std::string log_;
     OutputTransaction& transaction_;
+    std::vector<YieldPoint> records_;  // moved records on their way to the clean set
     PointSetWriter standard_;
     std::size_t firstAnalysisOutput_;  // the outputs of the transaction from here on
     std::optional<PointSetWriter> kept_;
@@ -587,7 +602,7 @@ Failure MergedSet::append(const LoadedLog& log, const std::filesystem::path& inp
 void MergedSet::gatherForSurface(const AnalysedLog& log) {
     for (std::size_t i = 0; i < log.points.size(); ++i) {
         if (log.cleaning.flags.empty() || log.cleaning.isKept(i)) {
-            keptPoints_.push_back(log.points[i]);
+            keptPoints_.push_back(log.cleaning.lag.record(log.points, i));
         }
     }
     if (log.numbers && std::isfinite(log.numbers->numbers.swathMetres)) {

@@ -283,7 +283,8 @@ TEST(CleaningTables, CodesAreShortUniqueAndFitTheReasonColumn) {
         EXPECT_EQ(parseFilterCodes(f.code), bit(f.filter));
         EXPECT_EQ(&filterInfo(f.filter), &f);
     }
-    EXPECT_EQ(reasonText(kAllFilters), "NAN,POS,JMP,DUP,SLOW,SPD,DSPD,ZERO,YLD,LOC,MST,MSO,END");
+    EXPECT_EQ(reasonText(kAllFilters),
+              "NAN,POS,JMP,DUP,SLOW,SPD,DSPD,ZERO,YLD,LOC,MST,MSO,END,TRN,NOV");
     EXPECT_LE(reasonText(kAllFilters).size(), 64u);
     EXPECT_EQ(reasonText(0), "");
     EXPECT_THROW(parseFilterCodes("ZERO,NOPE"), std::invalid_argument);
@@ -299,7 +300,8 @@ TEST(CleaningLine, CountsKeptAndRemovedPerFilterInPlainAscii) {
     pts[71].yield = 0.0;
     const CleaningResult r = cleanPoints(pts);
     EXPECT_EQ(cleaningLine(r),
-              "Cleaning: kept 358 of 360 points (99.4%); removed 2, by filter: ZERO 2");
+              "Cleaning: kept 358 of 360 points (99.4%); removed 2, by filter: ZERO 2; flow lag "
+              "not found, moisture lag not found");
     const std::vector<YieldPoint> all = field();
     const std::vector<YieldPoint> few(all.begin(), all.begin() + 5);
     EXPECT_EQ(cleaningLine(cleanPoints(few)),

@@ -68,9 +68,10 @@ TEST(FieldOutputs, SummaryColumnsComeAfterTheExistingOnes) {
     EXPECT_NE(header.find(",overridden,note,log,swath_m,swath_set,area_ha,area_ac,"
                           "yield_mean_bu_ac,yield_mean_t_ha,production_bu,production_t,"
                           "standard_moisture_pct,dry_yield_mean_bu_ac,dry_production_bu,"
-                          "numbers_note\r"),
+                          "numbers_note,removed_TRN,removed_NOV,flow_lag_samples,"
+                          "flow_lag_confidence,moisture_lag_samples,moisture_lag_confidence\r"),
               std::string::npos);
-    EXPECT_NE(first.find(",\"a,b.txt\",,,,,,,,,,,,\r"), std::string::npos) << first;
+    EXPECT_NE(first.find(",\"a,b.txt\",,,,,,,,,,,,,0,0,,0,,0\r"), std::string::npos) << first;
     EXPECT_NE(second.find(",,9,no,4.047,10,"), std::string::npos) << second;
 }
 

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "analysis/cleaning.hpp"
+#include "analysis/passes.hpp"
 #include "model/yield_point.hpp"
 
 namespace vornakite::analysis::detail {
@@ -20,16 +21,18 @@ struct Cleaner {
         : p_(points), n_(points.size()), opt_(options), r_(r) {}
 
     // The steps, in the order run() takes them; each is in the file of its family.
-    void run();            // cleaning.cpp, with the two reading passes
-    bool readPoints();     // the track, NAN, POS, DUP and the counts
-    void takeSamples();    // the samples the thresholds are taken from
-    void positions();      // position_filters.cpp: the track projected to metres
-    void jumps();          // JMP
-    void pointFilters();   // point_filters.cpp: SLOW, SPD, DSPD, ZERO, YLD, MST, MSO
-    void dropJumps();      // position_filters.cpp: the track without the jumps
-    void passEnds();       // pass_ends.cpp: END
-    void localOutliers();  // local_outliers.cpp: LOC
-    void countFlags();     // cleaning.cpp
+    void run();                          // cleaning.cpp, with the two reading passes
+    bool readPoints();                   // the track, NAN, POS, DUP and the counts
+    void takeSamples();                  // the samples the thresholds are taken from
+    void positions();                    // position_filters.cpp: the track projected to metres
+    void jumps();                        // JMP
+    void dropJumps();                    // position_filters.cpp: the track without the jumps
+    void undoLag();                      // lag_filters.cpp: the lags found and undone, NOV
+    void pointFilters();                 // point_filters.cpp: SLOW, SPD, DSPD, ZERO, YLD, MST, MSO
+    void passEnds();                     // pass_ends.cpp: END; off_pass.cpp: TRN
+    void localOutliers();                // local_outliers.cpp: LOC
+    void offPass(const TrackPasses& t);  // off_pass.cpp: TRN and the points on a pass
+    void countFlags();                   // cleaning.cpp
 
     bool on(Filter f) const { return (opt_.enabled & bit(f)) != 0; }
     FilterMask bitIfOn(Filter f) const { return on(f) ? bit(f) : FilterMask{0}; }
@@ -40,6 +43,9 @@ struct Cleaner {
     double threshold(std::string_view option, double automaticValue) const;
     double use(std::string_view option, double automaticValue);
     std::vector<double>& scratch();
+    // A record's yield and moisture as the filters judge them: with the lag undone.
+    double yieldOf(std::size_t i) const { return r_.lag.yieldAt(p_, i); }
+    double moistureOf(std::size_t i) const { return r_.lag.moistureAt(p_, i); }
 
     std::span<const YieldPoint> p_;
     std::size_t n_;
@@ -63,6 +69,11 @@ struct Cleaner {
     double medianYield_ = 0.0;
     double yieldNoise_ = 0.0;   // sample-to-sample standard deviation of the yield
     double medianSpeed_ = 0.0;  // mph
+    double interval_ = 1.0;     // seconds per sample
+    double swath_ = 0.0;        // metres between passes side by side; 0: unknown
+    // Where the flow lag is not undone, a lag known well enough to say how long a pass start
+    // carries grain cut before it (samples; 0: none).
+    double roughLag_ = 0.0;
 };
 
 }  // namespace vornakite::analysis::detail

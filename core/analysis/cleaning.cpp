@@ -146,14 +146,14 @@ void Cleaner::takeSamples() {
     double previous = 0.0;
     for (std::size_t i = 0; i < n_; ++i) {
         const YieldPoint& p = p_[i];
-        const bool positive = std::isfinite(p.yield) && p.yield > 0.0;
+        const double v = yieldOf(i), m = moistureOf(i);
+        const bool positive = std::isfinite(v) && v > 0.0;
         speeds.offer(std::isfinite(p.speed) && p.speed > 0.0, p.speed);
-        yields.offer(positive, p.yield);
-        diffs.offer(positive && previousPositive, p.yield - previous);
-        moistures.offer(moisture && p.moisture >= moistureLo && p.moisture <= moistureHi,
-                        p.moisture);
+        yields.offer(positive, v);
+        diffs.offer(positive && previousPositive, v - previous);
+        moistures.offer(moisture && m >= moistureLo && m <= moistureHi, m);
         previousPositive = positive;
-        previous = p.yield;
+        previous = v;
     }
 }
 
@@ -161,11 +161,12 @@ void Cleaner::run() {
     os::reserveLarge(r_.flags, n_);
     r_.flags.assign(n_, 0);
     if (readPoints()) {
-        takeSamples();
         positions();
         jumps();
-        pointFilters();
         dropJumps();
+        undoLag();
+        takeSamples();
+        pointFilters();
         passEnds();
         localOutliers();
     } else {
@@ -181,7 +182,8 @@ void Cleaner::run() {
 
 // The points kept and removed, and those each filter flagged.
 void Cleaner::countFlags() {
-    std::array<std::size_t, std::size_t{1} << kFilterCount> masks{};
+    // One count per combination of flags: 2^15 of them, on the heap.
+    std::vector<std::size_t> masks(std::size_t{1} << kFilterCount);
     for (std::size_t i = 0; i < n_; ++i) {
         ++masks[r_.flags[i]];
     }

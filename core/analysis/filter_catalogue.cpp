@@ -43,6 +43,12 @@ const std::array<FilterInfo, kFilterCount> kFilterInfo = {{
     {Filter::PassEnd, "END", "pass start or end",
      "Grain takes seconds to reach the flow sensor: at the start and end of a pass the yield "
      "ramps and belongs to other positions."},
+    {Filter::OffPass, "TRN", "turn or off the passes",
+     "In a turn, a loop or a drive over harvested ground no crop is cut there: the grain "
+     "logged belongs to the passes."},
+    {Filter::NoValue, "NOV", "no value of its own",
+     "Once the lag is undone, a position whose grain was logged past the log's end or beyond a "
+     "gap has no value: none is invented."},
 }};
 
 const FilterInfo& filterInfo(Filter f) {
@@ -64,7 +70,8 @@ const std::array<ThresholdInfo, kThresholdCount> kThresholdInfo = {{
      "6 robust SD of the change against the neighbours' median speed, at least 0.25",
      &CleaningOptions::speedChange},
     {Filter::YieldOutlier, "yield-min", "lowest plausible yield", "bu",
-     "median - 5 robust SD of the positive yields, at most 0.2x the median",
+     "median - 5 robust SD of the positive yields, at most 0.2x the median, at least 0.2x "
+     "the 2nd percentile and 0.05x the median",
      &CleaningOptions::yieldMin},
     {Filter::YieldOutlier, "yield-max", "highest plausible yield", "bu",
      "median + 5 robust SD of the positive yields; of those above, when over 2 % (and 20) are",
@@ -137,6 +144,32 @@ std::string reasonText(FilterMask mask) {
     return out;
 }
 
+std::string lagText(const LagFound& lag) {
+    using Mode = LagSetting::Mode;
+    std::string s = "flow lag ";
+    if (lag.flowMode == Mode::Off) {
+        s += "off";
+    } else if (!lag.flowFound) {
+        s += "not found";
+    } else {
+        s += std::to_string(lag.flow) + " samples (" +
+             (lag.flowMode == Mode::Samples ? std::string("set")
+                                            : "confidence " + fixedNumber(lag.flowConfidence, 2)) +
+             ")";
+    }
+    s += ", moisture lag ";
+    if (lag.moistureMode == Mode::Off) {
+        s += "off";
+    } else if (lag.moistureFollowsFlow) {
+        s += std::to_string(lag.moisture) + " (the flow's)";
+    } else if (!lag.moistureFound) {
+        s += "not found";
+    } else {
+        s += std::to_string(lag.moisture) + (lag.moistureMode == Mode::Samples ? " (set)" : "");
+    }
+    return s;
+}
+
 std::string cleaningLine(const CleaningResult& result) {
     const std::size_t total = result.kept + result.removed;
     if (!result.judged() && result.removed == 0) {
@@ -162,6 +195,8 @@ std::string cleaningLine(const CleaningResult& result) {
     }
     if (!result.judged()) {  // only the filters that judge each point alone ran
         line += "; not judged otherwise: " + result.note;
+    } else {
+        line += "; " + lagText(result.lag);
     }
     for (const std::string& w : result.warnings) {
         line += "; " + w;

@@ -28,8 +28,13 @@ enum class Filter : std::uint8_t {
     MoistureRange,    // MST: moisture outside a plausible range
     MoistureOutlier,  // MSO: a moisture outlier over the whole log
     PassEnd,          // END: yield still ramping at the start or end of a pass
+    OffPass,          // TRN: logged in a turn or off the passes (transit over harvested ground)
+    NoValue,          // NOV: no value of its own once the lag is undone
 };
-inline constexpr std::size_t kFilterCount = 13;
+inline constexpr std::size_t kFilterCount = 15;
+// The filters the summary's removed_ columns list first; those after came later and are listed
+// at the end of its rows.
+inline constexpr std::size_t kFirstFilterCount = 13;
 
 // One bit per filter: bit (1 << Filter).
 using FilterMask = std::uint16_t;
@@ -50,6 +55,15 @@ extern const std::array<FilterInfo, kFilterCount> kFilterInfo;
 const FilterInfo& filterInfo(Filter f);
 
 struct CleaningOptions;
+
+// How a lag is found: estimated from the log (auto), none (off), or given in samples.
+struct LagSetting {
+    enum class Mode : std::uint8_t { Auto, Off, Samples };
+    Mode mode = Mode::Auto;
+    int samples = 0;
+};
+// The longest lag that can be set or applied, in samples.
+inline constexpr int kMostLagSamples = 250;
 
 // One threshold an option can set: the filter it belongs to, the option's name (without the
 // leading dashes), what it sets, its unit, and how the automatic value is found.
@@ -80,6 +94,11 @@ struct CleaningOptions {
     std::optional<double> moistureDeviation;
     std::optional<double> rampFraction;
     std::optional<double> rampSamples;
+    // The grain-flow lag undone before the filters judge the values: estimated from the log,
+    // none, or set in samples; the moisture sensor's lag likewise (estimated from the
+    // moistures; when that finds none it follows the flow lag found).
+    LagSetting flowLag;
+    LagSetting moistureLag;
 };
 
 inline constexpr std::size_t kThresholdCount = 14;
@@ -97,15 +116,22 @@ const ThresholdInfo* findThreshold(std::string_view option);
 FilterMask parseFilterCodes(std::string_view codes);
 
 // The codes of the filters in `mask`, comma-separated in filter order: the Reason column.
-// All thirteen codes together are 54 bytes: a C(64) column holds any combination.
+// All fifteen codes together are 62 bytes: a C(64) column holds any combination.
 std::string reasonText(FilterMask mask);
 
 struct CleaningResult;  // analysis/cleaning.hpp
+struct LagFound;
+
+// The lags of a judged log as the cleaning line gives them: "flow lag 13 samples (confidence
+// 0.91), moisture lag 11"; "flow lag not found, moisture lag not found"; "(set)", "off", and "11
+// (the flow's)" for a moisture lag that follows the flow's.
+std::string lagText(const LagFound& lag);
 
 // The line printed per log: "Cleaning: kept 9412 of 10000 points (94.1%); removed 588, by filter:
-// ZERO 320, END 140, LOC 60" (a point can count under several filters), then any warnings. A log
-// that could not be judged: "kept all 12 points: " and why, or, when NAN or POS removed points,
-// the counts and "; not judged otherwise: " and why. Plain ASCII, no thousands separators.
+// ZERO 320, END 140, LOC 60" (a point can count under several filters), then the lags (lagText),
+// then any warnings. A log that could not be judged: "kept all 12 points: " and why, or, when NAN
+// or POS removed points, the counts and "; not judged otherwise: " and why (no lags). Plain
+// ASCII, no thousands separators.
 std::string cleaningLine(const CleaningResult& result);
 
 }  // namespace vornakite::analysis

@@ -17,6 +17,9 @@ constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 // Fewer pairs than this, or a minimum shallower or less certain than this, is no lag found.
 constexpr std::size_t kMinPairs = 100;
 constexpr double kMinDepth = 0.05;
+// Below this median mismatch (squared relative difference of neighbours on opposite passes,
+// 0.5 % on average) the values hardly vary: a minimum is the noise's or a pattern of the sensor's.
+constexpr double kMinCost = 0.005 * 0.005;
 constexpr double kMinSignificance = 2.0;  // depth / the depth of chance
 constexpr double kMaxUncertainty = 1.0;   // samples
 // The significance at which it adds nothing more to the confidence.
@@ -262,6 +265,7 @@ void judge(FlowLagEstimate& e, const Curves& curves, double chance, std::size_t 
         return;
     }
     e.depth = depthAt(c, best);
+    const double middle = median(finite);
     const std::size_t lo = best > fit ? best - fit : 0, hi = std::min(shifts - 1, best + fit);
     const double v = vertex(c, lo, hi);
     std::vector<double> vertices;
@@ -281,7 +285,7 @@ void judge(FlowLagEstimate& e, const Curves& curves, double chance, std::size_t 
         e.note = "the mismatch is lowest beyond the longest lag searched";
     } else if (e.lagSamples < -2.0) {
         e.note = "the mismatch is lowest below a lag of 0";
-    } else if (e.depth < kMinDepth) {
+    } else if (e.depth < kMinDepth || middle < kMinCost) {
         e.note = "no clear minimum: the field varies too little along the passes";
     } else if (e.significance < kMinSignificance) {
         e.note = "no clear minimum: no deeper than chance would give these values";
@@ -317,10 +321,14 @@ FlowLagEstimate estimate(std::span<const double> x, std::span<const double> y,
     t.chord = std::clamp<std::size_t>(static_cast<std::size_t>(std::ceil(chord)), 2, 30);
     cutPieces(t);
     const double seconds = options.sampleSeconds > 0.0 ? options.sampleSeconds : 1.0;
-    auto samples = [&](double s) { return std::max(2, static_cast<int>(std::ceil(s / seconds))); };
-    // At most kMostShifts shifts: beyond 10 samples a second the range searched is cut.
+    auto samples = [&](double s) {
+        return static_cast<int>(std::clamp(std::ceil(s / seconds), 2.0, double{kMostShifts}));
+    };
+    // At most kMostShifts shifts: at high rates the range searched is cut, to maxSamples (two
+    // more shifts, so that a minimum at it is inside the curve).
     const int below = std::min(samples(options.belowSeconds), kMostShifts / 8);
-    const int longest = std::clamp(samples(options.maxSeconds), 3, kMostShifts - below - 3);
+    const int longest = std::clamp(samples(options.maxSeconds), 3,
+                                   std::clamp(options.maxSamples + 2, 3, kMostShifts - below - 3));
     e.firstShift = -below;
 
     // Values are averaged over windows of about 10 m of track; anchors closer than half a window

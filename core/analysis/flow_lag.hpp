@@ -21,6 +21,9 @@ struct FlowLagOptions {
     // the curve rather than at its end.
     double maxSeconds = 25.0;
     double belowSeconds = 3.0;
+    // The longest lag that can be found, in samples, whatever the rate (the range is cut to it);
+    // the estimator scores at most 512 shifts in any case.
+    int maxSamples = 440;
     // Pairs of points scored at most (an even choice of anchors), which bounds the cost.
     std::size_t maxPairs = 20000;
     // Largest distance between the two points of a pair, in metres; 0: 1.5x the median

@@ -35,9 +35,11 @@ ProjectedTrack localTrack(std::span<const YieldPoint> points) {
 
 }  // namespace
 
-LogNumbers logNumbers(std::span<const YieldPoint> points, std::span<const std::uint8_t> kept,
-                      std::string_view crop, const LogNumbersOptions& options,
-                      std::span<const std::uint8_t> onPass) {
+namespace {
+
+LogNumbers numbersOf(std::span<const YieldPoint> points, std::span<const std::uint8_t> kept,
+                     std::string_view crop, const LogNumbersOptions& options,
+                     std::span<const std::uint8_t> onPass, const LagShift* lag) {
     const std::size_t n = points.size();
     // The field's numbers in metres on the ground around its centre; the surface, when asked
     // for, in the field's UTM zone.
@@ -46,9 +48,9 @@ LogNumbers logNumbers(std::span<const YieldPoint> points, std::span<const std::u
     std::vector<double> yield, moisture;
     yield.reserve(n);
     moisture.reserve(n);
-    for (const YieldPoint& p : points) {
-        yield.push_back(p.yield);
-        moisture.push_back(p.moisture);
+    for (std::size_t i = 0; i < n; ++i) {
+        yield.push_back(lag != nullptr ? lag->yieldAt(points, i) : points[i].yield);
+        moisture.push_back(lag != nullptr ? lag->moistureAt(points, i) : points[i].moisture);
     }
     const double groundPerUnit = 1.0 / track.scale;
     // The seam for the filters' own pass flags: used when given.
@@ -75,6 +77,14 @@ LogNumbers logNumbers(std::span<const YieldPoint> points, std::span<const std::u
     return r;
 }
 
+}  // namespace
+
+LogNumbers logNumbers(std::span<const YieldPoint> points, std::span<const std::uint8_t> kept,
+                      std::string_view crop, const LogNumbersOptions& options,
+                      std::span<const std::uint8_t> onPass) {
+    return numbersOf(points, kept, crop, options, onPass, nullptr);
+}
+
 LogNumbers logNumbers(std::span<const YieldPoint> points, const CleaningResult& cleaning,
                       std::string_view crop, const LogNumbersOptions& options,
                       std::span<const std::uint8_t> onPass) {
@@ -82,7 +92,11 @@ LogNumbers logNumbers(std::span<const YieldPoint> points, const CleaningResult& 
     for (std::size_t i = 0; i < kept.size(); ++i) {
         kept[i] = cleaning.isKept(i) ? 1 : 0;
     }
-    return logNumbers(points, kept, crop, options, onPass);
+    // The filters' own verdict of the points on a pass, when they judged the log.
+    if (onPass.empty() && cleaning.onPass.size() == points.size()) {
+        onPass = cleaning.onPass;
+    }
+    return numbersOf(points, kept, crop, options, onPass, &cleaning.lag);
 }
 
 std::string groupedNumber(double v) {

@@ -28,9 +28,11 @@ struct LogNumbers {
     std::string surfaceError;  // why no surface was built (too large), or ""
 };
 
-// Per point, non-zero when it was logged on a pass. The filters do not give their pass
-// segmentation yet: until they do, the passes are judged from the track alone (findPassPoints
-// over the log's positions in its UTM zone). `onPass`, when not empty, replaces that judgement.
+// Per point, non-zero when it was logged on a pass: the filters' verdict (CleaningResult::onPass,
+// turns, transits and harvested ground left out) when they judged the log, else the passes
+// judged from the track alone (findPassPoints over the log's positions in its UTM zone).
+// `onPass`, when not empty, replaces both. The yields and moistures are the records' (the lag
+// undone).
 LogNumbers logNumbers(std::span<const YieldPoint> points, const CleaningResult& cleaning,
                       std::string_view crop, const LogNumbersOptions& options,
                       std::span<const std::uint8_t> onPass = {});

@@ -21,7 +21,8 @@ namespace {
 // The ramps at the ends of each pass of the track.
 class RampFinder {
   public:
-    RampFinder(Cleaner& c, double level, std::size_t scan) : c_(c), level_(level), scan_(scan) {}
+    RampFinder(Cleaner& c, double level, std::size_t scan, std::size_t dipReach, std::size_t smear)
+        : c_(c), level_(level), scan_(scan), dipReach_(dipReach), smear_(smear) {}
 
     void pass(const Pass& p);
 
@@ -37,10 +38,13 @@ class RampFinder {
     }
     void startRamp(const Pass& p, double limit, std::size_t reach);
     void endRamp(const Pass& p, double limit, std::size_t reach);
+    void carryOverDip(const Pass& p, std::size_t lo, double limit);
 
     Cleaner& c_;
     double level_;
     std::size_t scan_;
+    std::size_t dipReach_;
+    std::size_t smear_;
     std::vector<double> values_;
 };
 
@@ -68,7 +72,12 @@ void RampFinder::pass(const Pass& p) {
 
 // The start: the window runs from the turn before the pass (after its last zero: the header was
 // still up) to `reach` points into the pass. Its low points before the first two good ones are
-// the ramp when one of them is deep.
+// the ramp when one of them is deep, or, once a lag is undone, when they end within `smear_`
+// points of the start: the sensor's response mixes a few seconds of flow, so that the first
+// values put back in place still hold some of the empty turn's. A pass may also start high, with
+// grain cut before the turn, and dip towards nothing while the empty turn's flow arrives: when a
+// point within the lag's reach of the start falls below a third of the deep level and the yield
+// recovers after it, everything from the start through the recovery is flagged.
 void RampFinder::startRamp(const Pass& p, double limit, std::size_t reach) {
     const std::size_t a = p.begin;
     const double deep = 0.6 * limit;
@@ -82,7 +91,7 @@ void RampFinder::startRamp(const Pass& p, double limit, std::size_t reach) {
         if (!good(g, limit) || !good(g + 1, limit)) {
             continue;
         }
-        bool ramp = false;
+        bool ramp = smear_ > 0 && g <= a + smear_;
         for (std::size_t q = lo; q < g; ++q) {
             ramp = ramp || rampable(q, deep);
         }
@@ -91,7 +100,31 @@ void RampFinder::startRamp(const Pass& p, double limit, std::size_t reach) {
                 c_.flag(c_.track_[q], Filter::PassEnd);
             }
         }
+        carryOverDip(p, lo, limit);
         break;
+    }
+}
+
+// The dip after a start that carries the previous pass's grain: a point below a third of the
+// deep level within `dipReach_` points of the pass start, then two good points. A dip that
+// does not recover within the pass is a low area and stays.
+void RampFinder::carryOverDip(const Pass& p, std::size_t lo, double limit) {
+    const double bottom = 0.2 * limit;
+    const std::size_t last = std::min(p.end - 1, p.begin + dipReach_);
+    std::size_t q = lo;
+    while (q < last && !rampable(q, bottom)) {
+        ++q;
+    }
+    if (q >= last) {
+        return;
+    }
+    for (std::size_t g = q + 1; g + 1 < p.end; ++g) {
+        if (good(g, limit) && good(g + 1, limit)) {
+            for (std::size_t k = lo; k < g; ++k) {
+                c_.flag(c_.track_[k], Filter::PassEnd);
+            }
+            return;
+        }
     }
 }
 
@@ -111,7 +144,7 @@ void RampFinder::endRamp(const Pass& p, double limit, std::size_t reach) {
         if (!good(h, limit) || !good(h - 1, limit)) {
             continue;
         }
-        bool ramp = false;
+        bool ramp = smear_ > 0 && h + 1 + smear_ >= b;
         for (std::size_t q = h + 1; q < hi; ++q) {
             ramp = ramp || rampable(q, deep);
         }
@@ -124,33 +157,89 @@ void RampFinder::endRamp(const Pass& p, double limit, std::size_t reach) {
     }
 }
 
+// The unit direction of a pass, from its first to its last point; false when it is too short.
+bool direction(const Cleaner& c, const Pass& p, double& ux, double& uy) {
+    const double dx = c.tx_[p.end - 1] - c.tx_[p.begin], dy = c.ty_[p.end - 1] - c.ty_[p.begin];
+    const double d = std::sqrt(dx * dx + dy * dy);
+    if (p.end - p.begin < 3 || !(d > 0.0)) {
+        return false;
+    }
+    ux = dx / d;
+    uy = dy / d;
+    return true;
+}
+
+// With a flow lag that is not undone, the first `carried` points of a pass after a headland turn
+// (the previous pass driven the other way) or a gap log grain cut before the pass: the previous
+// pass's, the turn's, or none.
+void carriedStarts(Cleaner& c, const TrackPasses& t, std::size_t carried) {
+    double px = 0.0, py = 0.0;
+    bool previous = false;
+    for (const Pass& p : t.passes) {
+        double ux = 0.0, uy = 0.0;
+        if (!direction(c, p, ux, uy)) {
+            continue;
+        }
+        const bool turned = previous && ux * px + uy * py < 0.0;
+        if (turned || (p.begin > 0 && t.gapBefore[p.begin] != 0)) {
+            // From the pass's first point on its line: the turn's last points may run on it.
+            std::size_t first = p.begin;
+            while (first > p.turnBefore && c.r_.onPass[c.track_[first - 1]] != 0) {
+                --first;
+            }
+            for (std::size_t k = first; k < std::min(p.end, first + carried); ++k) {
+                c.flag(c.track_[k], Filter::PassEnd);
+            }
+        }
+        px = ux;
+        py = uy;
+        previous = true;
+    }
+}
+
 }  // namespace
 
 void Cleaner::passEnds() {
-    if (!on(Filter::PassEnd)) {
-        return;
-    }
-    const double relNoise = medianYield_ > 0.0 ? yieldNoise_ / medianYield_ : 0.0;
-    const double level = use("ramp-fraction", std::clamp(1.0 - 3.0 * relNoise, 0.6, 0.8));
-    // The sample interval is the distance covered per sample over the median speed; the scan
-    // covers 10 s.
-    double interval = 1.0;
-    if (trackStep_ > 0.0 && medianSpeed_ > 0.0) {
-        interval = trackStep_ / (medianSpeed_ * 0.44704);
-    }
-    const double scanned = use("ramp-samples", std::clamp(std::round(10.0 / interval), 4.0, 60.0));
-    const std::size_t scan = static_cast<std::size_t>(std::clamp(scanned, 0.0, kMostRampSamples));
     const std::size_t m = track_.size();  // the track without the jumps
-    if (m < kMinPointsToJudge || scan == 0) {
+    if (m < kMinPointsToJudge) {
         return;
     }
     // The heading is taken over at least 10 m, and over two steps.
     const TrackPasses t =
         findPasses(tx_, ty_, medianStep_ + jumpMetres_, std::max(10.0, 2.0 * medianStep_),
                    std::span<double>(scratch().data(), m));
-    RampFinder ramps(*this, level, scan);
+    offPass(t);
+    if (!on(Filter::PassEnd)) {
+        return;
+    }
+    const double relNoise = medianYield_ > 0.0 ? yieldNoise_ / medianYield_ : 0.0;
+    const double level = use("ramp-fraction", std::clamp(1.0 - 3.0 * relNoise, 0.6, 0.8));
+    // The scan covers 10 s.
+    const double scanned = use("ramp-samples", std::clamp(std::round(10.0 / interval_), 4.0, 60.0));
+    const std::size_t scan = static_cast<std::size_t>(std::clamp(scanned, 0.0, kMostRampSamples));
+    if (scan == 0) {
+        return;
+    }
+    // A carry-over dip is looked for as far as the lag reaches past the scan; with a lag that
+    // is not known (not found, or not undone), 20 s.
+    const LagShift& lag = r_.lag;
+    const double dipSeconds =
+        lag.flowFound || lag.flowMode == LagSetting::Mode::Samples ? 0.0 : 20.0;
+    const std::size_t dipReach =
+        std::max(scan, static_cast<std::size_t>(
+                           std::clamp(std::round(dipSeconds / interval_), 0.0, kMostRampSamples)));
+    // Once a lag is undone, the response's mixing leaves the first and last 3 s of a pass low.
+    const std::size_t smear =
+        lag.flow > 0
+            ? std::max<std::size_t>(2, static_cast<std::size_t>(std::clamp(
+                                           std::ceil(3.0 / interval_), 0.0, kMostRampSamples)))
+            : 0;
+    RampFinder ramps(*this, level, scan, dipReach, smear);
     for (const Pass& p : t.passes) {
         ramps.pass(p);
+    }
+    if (roughLag_ > 0.0) {
+        carriedStarts(*this, t, static_cast<std::size_t>(std::ceil(roughLag_ + 1.0 / interval_)));
     }
 }
 

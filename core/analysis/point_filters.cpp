@@ -79,6 +79,22 @@ double upperYieldLimit(std::span<double> sample, const Robust& all) {
     return limit;
 }
 
+// The lowest plausible yield: median - 5 robust SD, at most 0.2x the median, and never below a
+// fifth of the 2nd percentile nor 0.05x the median. On a skewed log (a long tail of low yields)
+// or one of two crops the robust SD is wide and median - 5 SD falls below zero; the percentile
+// is the low crop's level when it has at least 2 % of the points, and a yield far below it is
+// a dropout or a header that was not cutting.
+double lowerYieldLimit(std::vector<double> sample, const Robust& all) {
+    const double ceiling = 0.2 * all.median;
+    if (sample.empty()) {
+        return std::max(0.0, std::min(all.median - 5.0 * all.sigma, ceiling));
+    }
+    const auto at = static_cast<std::ptrdiff_t>(sample.size() / 50);
+    std::nth_element(sample.begin(), sample.begin() + at, sample.end());
+    const double floor = std::max(0.2 * sample[static_cast<std::size_t>(at)], 0.05 * all.median);
+    return std::clamp(all.median - 5.0 * all.sigma, std::min(floor, ceiling), ceiling);
+}
+
 // Leaves out of `sample` the values whose magnitude is above `limit`; whether there were any.
 bool dropBeyond(std::vector<double>& sample, double limit) {
     return std::erase_if(sample, [&](double v) { return std::fabs(v) > limit; }) > 0;
@@ -99,7 +115,7 @@ void yieldLimits(Cleaner& c, PointLimits& l) {
     c.yieldNoise_ = c.diffSample_.size() >= kMinPointsToJudge
                         ? robust(c.diffSample_).sigma / std::sqrt(2.0)
                         : y.sigma;
-    l.yieldLoAuto = std::max(0.0, std::min(y.median - 5.0 * y.sigma, 0.2 * y.median));
+    l.yieldLoAuto = lowerYieldLimit(c.yieldSample_, y);
     l.yieldHiAuto = std::min(upperYieldLimit(c.yieldSample_, y), absurd);
     if (c.on(Filter::YieldOutlier)) {
         l.yieldLo = c.threshold("yield-min", l.yieldLoAuto);
@@ -179,7 +195,7 @@ std::size_t flagPoints(Cleaner& c, const PointLimits& l, double* change) {
         std::size_t finiteChanges = 0;
         for (std::size_t i = from; i < to; ++i) {
             const YieldPoint& p = c.p_[i];
-            const double v = p.yield, m = p.moisture;
+            const double v = c.yieldOf(i), m = c.moistureOf(i);
             c.r_.flags[i] |= static_cast<FilterMask>(
                 (p.speed < l.slow ? slowBit : 0) |
                 (p.speed < l.speedLo || p.speed > l.speedHi ? bandBit : 0) |

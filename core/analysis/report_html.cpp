@@ -225,6 +225,10 @@ void appendFilters(std::string& s, const ReportSection& section) {
                           plainNumber(t.value, 3) + " " + htmlEscape(t.info->unit) +
                           (t.automatic ? " (auto)" : " (set)");
         }
+        // The lags undone, beside the filter of the records they leave without a value.
+        if (f.filter == Filter::NoValue && section.summary.note.empty()) {
+            thresholds = htmlEscape(lagText(section.summary.lag));
+        }
         s += "<tr><td><code>" + std::string(f.code) + "</code></td><td>" + htmlEscape(f.name) +
              "</td><td>" + std::to_string(row.removed) + "</td><td>" +
              (thresholds.empty() ? "&ndash;" : thresholds) + "</td><td>" + htmlEscape(f.rationale) +

@@ -26,7 +26,7 @@ PointKinds classify(std::span<const YieldPoint> points, const CleaningResult& re
     PointKinds k;
     k.kind.resize(points.size());
     for (std::size_t i = 0; i < points.size(); ++i) {
-        const bool f = std::isfinite(points[i].yield), kept = result.flags[i] == 0;
+        const bool f = std::isfinite(result.lag.yieldAt(points, i)), kept = result.flags[i] == 0;
         const bool v = validPosition(points[i]);
         k.kind[i] =
             static_cast<std::uint8_t>((f ? kFinite : 0) | (kept ? kKept : 0) | (v ? kValid : 0));
@@ -63,7 +63,8 @@ struct Samples {
     std::vector<double> lats;
 };
 
-Samples sample(std::span<const YieldPoint> points, const PointKinds& k) {
+// The yields are the records' (the lag undone), as the clean and removed sets hold them.
+Samples sample(std::span<const YieldPoint> points, const LagShift& lag, const PointKinds& k) {
     Samples s{Sampler(k.keptFinite),
               Sampler(k.finite),
               Sampler(k.extent == kValid ? k.valid : k.keptValid),
@@ -72,10 +73,10 @@ Samples sample(std::span<const YieldPoint> points, const PointKinds& k) {
     for (std::size_t i = 0; i < points.size(); ++i) {
         const std::uint8_t kind = k.kind[i];
         if (s.keptYields.take((kind & (kFinite | kKept)) == (kFinite | kKept))) {
-            s.keptYields.values.push_back(points[i].yield);
+            s.keptYields.values.push_back(lag.yieldAt(points, i));
         }
         if (s.yields.take((kind & kFinite) != 0)) {
-            s.yields.values.push_back(points[i].yield);
+            s.yields.values.push_back(lag.yieldAt(points, i));
         }
         if (s.lons.take(k.inExtent(i))) {
             s.lons.values.push_back(points[i].longitude);
@@ -101,13 +102,13 @@ LocalProjection projectionOf(std::vector<double>& lons, std::vector<double>& lat
 // Counts the finite yields into the histogram, and sets the map's corner and size to the
 // extent's points with a margin for the removed points around the field: headland turns, pass
 // ends. One pass for both.
-void countAndMeasure(std::span<const YieldPoint> points, const PointKinds& k, YieldHistogram& hist,
-                     YieldMap& map) {
+void countAndMeasure(std::span<const YieldPoint> points, const LagShift& lag, const PointKinds& k,
+                     YieldHistogram& hist, YieldMap& map) {
     const LocalProjection& proj = map.projection;
     double minX = 1e300, maxX = -1e300, minY = 1e300, maxY = -1e300;
     for (std::size_t i = 0; i < points.size(); ++i) {
         if ((k.kind[i] & kFinite) != 0) {
-            hist.add(points[i].yield, (k.kind[i] & kKept) != 0);
+            hist.add(lag.yieldAt(points, i), (k.kind[i] & kKept) != 0);
         }
         if (k.inExtent(i)) {
             const double x = proj.x(points[i].longitude), y = proj.y(points[i].latitude);
@@ -160,13 +161,12 @@ void placePoints(std::span<const YieldPoint> points, const CleaningResult& resul
         MapPoint p{w > 0 ? roundUnit(x / w) : std::uint16_t{0},
                    h > 0 ? roundUnit(y / h) : std::uint16_t{0}, kRemovedClass, result.flags[i],
                    static_cast<std::uint32_t>(i)};
+        const YieldPoint v = result.lag.record(points, i);
         if (p.flags == 0) {
-            p.yieldClass = std::isfinite(points[i].yield) && !breaks.empty()
-                               ? classOf(points[i].yield, breaks)
-                               : std::uint8_t{0};
+            p.yieldClass = std::isfinite(v.yield) && !breaks.empty() ? classOf(v.yield, breaks)
+                                                                     : std::uint8_t{0};
         }
         map.points.push_back(p);
-        const YieldPoint& v = points[i];
         map.values.push_back({v.yield, v.moisture, v.weight, v.density, v.speed});
     }
     // Dot size: about the spacing of the points, from the extent and their number.
@@ -312,7 +312,7 @@ ReportSection reportSection(std::string_view id, const FieldSummary& summary,
     // Three passes over the points: what each is, samples, then the extent and the histogram;
     // then the map's points.
     const PointKinds kinds = classify(points, result);
-    Samples samples = sample(points, kinds);
+    Samples samples = sample(points, result.lag, kinds);
     if (!samples.keptYields.values.empty()) {
         for (int k = 0; k <= kSketchSteps; ++k) {
             s.sketch.push_back(
@@ -323,7 +323,7 @@ ReportSection reportSection(std::string_view id, const FieldSummary& summary,
     s.breaks = classBreaks(samples.keptYields.values);
     s.histogram = YieldHistogram(samples.yields.values);
     s.map.projection = projectionOf(samples.lons.values, samples.lats);
-    countAndMeasure(points, kinds, s.histogram, s.map);
+    countAndMeasure(points, result.lag, kinds, s.histogram, s.map);
     if (!s.histogram.kept.empty() && !s.breaks.empty()) {
         for (int b = 0; b < kHistogramBins; ++b) {
             s.histogram.classes.push_back(

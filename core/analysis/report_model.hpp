@@ -65,8 +65,8 @@ struct MapPoint {
 // The colour a removed point is drawn in, by the first filter that flagged it (filter order),
 // and that of a kept point without a finite yield (in no class).
 inline constexpr std::array<std::string_view, kFilterCount> kReasonColours = {
-    "#762a83", "#8c510a", "#e7298a", "#878787", "#bdd7e7", "#74a9cf", "#08306b",
-    "#222222", "#fa9fb5", "#9970ab", "#01665e", "#5ab4ac", "#0571b0"};
+    "#762a83", "#8c510a", "#e7298a", "#878787", "#bdd7e7", "#74a9cf", "#08306b", "#222222",
+    "#fa9fb5", "#9970ab", "#01665e", "#5ab4ac", "#0571b0", "#b35806", "#525252"};
 inline constexpr std::string_view kNoValueColour = "#00e5ff";
 // Quantiles of the kept yields embedded per section (0, 1/64, ..., 1), from which the page
 // works out classes common to all its sections.

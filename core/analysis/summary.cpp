@@ -78,8 +78,11 @@ FieldSummary summarizeField(std::string setName, std::span<const YieldPoint> poi
     f.removedBy = result.flagged;
     f.thresholds = result.thresholds;
     f.note = result.note;
+    f.lag = result.lag;
     const std::size_t n = points.size();
     auto kept = [&](std::size_t i) { return i >= result.flags.size() || result.flags[i] == 0; };
+    // A kept record's yield and moisture with the lag undone.
+    const LagShift& lag = result.lag;
     YieldAccumulator before, after;  // all points, kept points
     double moisture = 0.0;
     std::size_t moistures = 0, speeds = 0;
@@ -96,21 +99,22 @@ FieldSummary summarizeField(std::string setName, std::span<const YieldPoint> poi
         const double v = p.yield;
         if (std::isfinite(v)) {
             before.add(v);
-            if (k) {
-                after.add(v);
-            }
             if (i == nextPivot) {
                 before.addPivot(v);
-                if (k) {
-                    after.addPivot(v);
-                }
             }
         }
         if (!k) {
             continue;
         }
-        if (std::isfinite(p.moisture)) {
-            moisture += p.moisture;
+        const double kv = lag.yieldAt(points, i), km = lag.moistureAt(points, i);
+        if (std::isfinite(kv)) {
+            after.add(kv);
+            if (i == nextPivot) {
+                after.addPivot(kv);
+            }
+        }
+        if (std::isfinite(km)) {
+            moisture += km;
             ++moistures;
         }
         speeds += std::isfinite(p.speed) ? 1u : 0u;
@@ -130,9 +134,9 @@ FieldSummary summarizeField(std::string setName, std::span<const YieldPoint> poi
         const bool k = kept(i);
         if (std::isfinite(p.yield)) {
             before.addAgain(p.yield);
-            if (k) {
-                after.addAgain(p.yield);
-            }
+        }
+        if (k && std::isfinite(lag.yieldAt(points, i))) {
+            after.addAgain(lag.yieldAt(points, i));
         }
         if (k && std::isfinite(p.speed)) {
             if (seen == next) {
@@ -143,17 +147,21 @@ FieldSummary summarizeField(std::string setName, std::span<const YieldPoint> poi
         }
     }
     f.medianSpeed = median(speedSample);
-    auto values = [&](auto keep) {
+    auto values = [&](auto keep, auto yield) {
         std::vector<double> out;
         for (std::size_t i = 0; i < n; ++i) {
-            if (keep(i) && std::isfinite(points[i].yield)) {
-                out.push_back(points[i].yield);
+            if (keep(i) && std::isfinite(yield(i))) {
+                out.push_back(yield(i));
             }
         }
         return out;
     };
-    f.before = before.stats([&] { return values([](std::size_t) { return true; }); });
-    f.after = after.stats([&] { return values(kept); });
+    f.before = before.stats([&] {
+        return values([](std::size_t) { return true; },
+                      [&](std::size_t i) { return points[i].yield; });
+    });
+    f.after = after.stats(
+        [&] { return values(kept, [&](std::size_t i) { return lag.yieldAt(points, i); }); });
     return f;
 }
 
@@ -179,13 +187,31 @@ void appendNumbers(std::string& row, const std::optional<FieldNumbers>& numbers)
     row += ',' + escape(notes, Escape::CsvBytes);
 }
 
+// The lags' columns: samples undone (empty: none), confidence (0: not found; empty: set, off, or
+// a log not judged).
+void appendLags(std::string& row, const FieldSummary& f) {
+    using Mode = LagSetting::Mode;
+    const LagFound& l = f.lag;
+    const bool judged = f.note.empty();
+    auto lag = [&](bool found, int samples) {
+        return judged && found ? std::to_string(samples) : std::string();
+    };
+    auto confidence = [&](Mode mode, bool found, double c) {
+        return judged && mode == Mode::Auto ? plainNumber(found ? c : 0.0, 2) : std::string();
+    };
+    row += ',' + lag(l.flowFound, l.flow) + ',' +
+           confidence(l.flowMode, l.flowFound, l.flowConfidence) + ',' +
+           lag(l.moistureFound || l.moistureFollowsFlow, l.moisture) + ',' +
+           confidence(l.moistureMode, l.moistureFound, l.moistureConfidence);
+}
+
 }  // namespace
 
 void writeSummaryCsv(std::ostream& out, std::span<const FieldSummary> fields) {
     std::string row = "set,points,kept,removed";
-    for (const FilterInfo& f : kFilterInfo) {
+    for (std::size_t k = 0; k < kFirstFilterCount; ++k) {
         row += ",removed_";
-        row += f.code;
+        row += kFilterInfo[k].code;
     }
     for (const char* when : {"before", "after"}) {
         for (const char* what : {"mean", "median", "min", "max", "cv_pct"}) {
@@ -200,14 +226,19 @@ void writeSummaryCsv(std::ostream& out, std::span<const FieldSummary> fields) {
     row +=
         ",overridden,note,log,swath_m,swath_set,area_ha,area_ac,yield_mean_bu_ac,"
         "yield_mean_t_ha,production_bu,production_t,standard_moisture_pct,"
-        "dry_yield_mean_bu_ac,dry_production_bu,numbers_note\r\n";
+        "dry_yield_mean_bu_ac,dry_production_bu,numbers_note";
+    for (std::size_t k = kFirstFilterCount; k < kFilterCount; ++k) {
+        row += ",removed_";
+        row += kFilterInfo[k].code;
+    }
+    row += ",flow_lag_samples,flow_lag_confidence,moisture_lag_samples,moisture_lag_confidence\r\n";
     out << row;
     for (const FieldSummary& f : fields) {
         const auto count = [&f](std::size_t c) { return f.analysed ? std::to_string(c) : ""; };
         row = escape(f.setName, Escape::CsvBytes) + ',' + std::to_string(f.points) + ',' +
               count(f.kept) + ',' + count(f.points - f.kept);
-        for (std::size_t c : f.removedBy) {
-            row += ',' + count(c);
+        for (std::size_t k = 0; k < kFirstFilterCount; ++k) {
+            row += ',' + count(f.removedBy[k]);
         }
         for (const YieldStats* s : {&f.before, &f.after}) {
             for (double v : {s->mean, s->median, s->min, s->max}) {
@@ -235,6 +266,10 @@ void writeSummaryCsv(std::ostream& out, std::span<const FieldSummary> fields) {
         row += ',' + escape(overridden, Escape::CsvBytes) + ',' + escape(f.note, Escape::CsvBytes) +
                ',' + escape(f.log, Escape::CsvBytes);
         appendNumbers(row, f.numbers);
+        for (std::size_t k = kFirstFilterCount; k < kFilterCount; ++k) {
+            row += ',' + count(f.removedBy[k]);
+        }
+        appendLags(row, f);
         out << row << "\r\n";
     }
 }

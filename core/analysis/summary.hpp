@@ -38,6 +38,7 @@ struct FieldSummary {
     // The log's file name; "" in the row of a merged set, which sums up all its logs.
     std::string log;
     std::optional<FieldNumbers> numbers;  // the field's numbers, when worked out
+    LagFound lag;                         // the lags found and undone; all judged logs
     // False for a log that was not analysed (the note says why): its counts of kept and removed
     // points are left empty.
     bool analysed = true;
@@ -53,7 +54,11 @@ FieldSummary summarizeField(std::string setName, std::span<const YieldPoint> poi
 // "overridden" lists the options the user set. After those, "log" and the field's numbers
 // (estimated; empty where not known): swath_m, swath_set, area_ha, area_ac, yield_mean_bu_ac
 // (area-weighted, kept points), yield_mean_t_ha, production_bu, production_t,
-// standard_moisture_pct, dry_yield_mean_bu_ac, dry_production_bu, numbers_note.
+// standard_moisture_pct, dry_yield_mean_bu_ac, dry_production_bu, numbers_note. Then the filters
+// added later (removed_TRN, removed_NOV) and the lags: flow_lag_samples and
+// moisture_lag_samples (empty where none was undone), flow_lag_confidence and
+// moisture_lag_confidence (0 when none was found, empty when the lag was set or off). The
+// "after" figures are those of the kept records as the clean set holds them (the lag undone).
 void writeSummaryCsv(std::ostream& out, std::span<const FieldSummary> fields);
 
 }  // namespace vornakite::analysis

@@ -22,17 +22,22 @@ import test_cli as base
 from test_cli import SET_EXTENSIONS, base_name, dy, log_text, sample_logs, summary
 
 CODES = ["NAN", "POS", "JMP", "DUP", "SLOW", "SPD", "DSPD", "ZERO", "YLD", "LOC", "MST", "MSO",
-         "END"]
+         "END", "TRN", "NOV"]
+# The lags a cleaning line names as undone: "flow lag 13 samples (...)", "moisture lag 11".
+FLOW_LAG = re.compile(r"; flow lag (\d+) samples")
+MOISTURE_LAG = re.compile(r", moisture lag (\d+)")
 CLEANING_LINE = re.compile(
     r"^Cleaning: kept (\d+) of (\d+) points \(\d+\.\d%\); "
     r"(removed none|removed (\d+), by filter: ((?:[A-Z]+ \d+)(?:, [A-Z]+ \d+)*))(; .*)?$")
 
 
-def field_log(farm, seed, passes=14, per_pass=70):
+def field_log(farm, seed, passes=14, per_pass=70, lag=0):
     """A serpentine field at one sample a second, with zero yields where the header is raised
-    at the pass ends, a few yield spikes and one GPS jump."""
+    at the pass ends, a few yield spikes and one GPS jump; with a lag, each sample logs the
+    yield and moisture of the position `lag` samples before it."""
     rnd = random.Random(seed)
     records = []
+    values = []
     lat0, lon0 = 42.03, -93.64
     for p in range(passes):
         for s in range(per_pass):
@@ -47,8 +52,11 @@ def field_log(farm, seed, passes=14, per_pass=70):
             lon = lon0 + east / (111319.49 * math.cos(math.radians(lat0)))
             if p == 5 and s == 30:
                 lat += 300 / 110574.0  # a GPS jump
-            records.append(dy(speed=45 + rnd.randint(-2, 2), yld=int(yld * 10),
-                              moisture=180 + rnd.randint(-5, 5), lat=int(lat * 1e7),
+            speed = 45 + rnd.randint(-2, 2)
+            moisture = 180 + rnd.randint(-5, 5) + (int(20 * math.cos(east / 25.0)) if lag else 0)
+            values.append((int(yld * 10), moisture))
+            yld, moisture = values[max(0, len(values) - 1 - lag)]
+            records.append(dy(speed=speed, yld=yld, moisture=moisture, lat=int(lat * 1e7),
                               lon=int(lon * 1e7)))
     return log_text(farm, "Field %d" % seed, "Corn", records=records)
 
@@ -83,8 +91,8 @@ class AnalysisCase(base.ConverterTestCase):
     def cleaning_lines(self, out):
         return [line for line in out.splitlines() if line.startswith("Cleaning: ")]
 
-    def field(self, name, seed):
-        return self.write_log(name, field_log("Farm %d" % seed, seed))
+    def field(self, name, seed, lag=0):
+        return self.write_log(name, field_log("Farm %d" % seed, seed, lag=lag))
 
 
 class StandardOutputsUnchanged(AnalysisCase):
@@ -113,7 +121,8 @@ class StandardOutputsUnchanged(AnalysisCase):
 
 class CleanSets(AnalysisCase):
     def test_clean_and_removed_sets_split_the_standard_set(self):
-        logs = sample_logs() + [self.field("dirty.Vornakite", 5)]
+        logs = sample_logs() + [self.field("lagged.Vornakite", 6, lag=5),
+                                self.field("dirty.Vornakite", 5)]
         rc, out, err = self.run_converter("--clean", *logs)
         self.assertEqual((rc, err), (0, ""))
         lines = out.splitlines()
@@ -132,11 +141,19 @@ class CleanSets(AnalysisCase):
             self.assertEqual(removed_columns, columns + ["Reason"])
             self.assertEqual((len(clean), len(removed)), (kept_n, total - kept_n))
             self.assertEqual(len(clean) + len(removed), len(standard))
-            # Every record in exactly one of the two, in file order, points and values kept.
+            # Every record in exactly one of the two, in file order, points and values kept;
+            # with a lag undone, the values it moves come from the sample that many later.
             pts = shp_points(rx / (name + ".shp"))
             both = sorted(zip(shp_points(rx / (name + "_clean.shp")), clean)) + sorted(
                 zip(shp_points(rx / (name + "_removed.shp")), [r[:-1] for r in removed]))
-            self.assertEqual(sorted(both), sorted(zip(pts, standard)))
+            lags = [int(g.group(1)) if g else 0 for g in (FLOW_LAG.search(line),
+                                                         MOISTURE_LAG.search(line))]
+            if log.name == "lagged.Vornakite":
+                self.assertTrue(all(abs(lag - 5) <= 1 for lag in lags), line)
+            if lags == [0, 0]:
+                self.assertEqual(sorted(both), sorted(zip(pts, standard)))
+            else:
+                self.check_moved(columns, lags, list(zip(pts, standard)), rx / name)
             counts = {}
             for record in removed:
                 codes = record[-1].split(",")
@@ -152,6 +169,46 @@ class CleanSets(AnalysisCase):
         dirty = base_name(logs[-1].read_bytes())
         reasons = {r[-1] for r in read_dbf(rx / (dirty + "_removed.dbf"))[1]}
         self.assertTrue({"ZERO", "JMP"} <= {c for r in reasons for c in r.split(",")}, reasons)
+
+    def check_moved(self, columns, lags, standard, base):
+        """Records keep their position and speed; weight and density come from the sample the
+        flow lag later, the moisture from the one the moisture lag later, or are missing (NOV)."""
+        clean = list(zip(shp_points(str(base) + "_clean.shp"), read_dbf(str(base) + "_clean.dbf")[1]))
+        removed = list(zip(shp_points(str(base) + "_removed.shp"),
+                           read_dbf(str(base) + "_removed.dbf")[1]))
+        speed, weight, moisture = (columns.index(c) for c in ("Speed_MPH", "Weight_ta", "Moist_pct"))
+        at = {"clean": 0, "removed": 0}
+        sets = {"clean": clean, "removed": removed}
+        for i, (pt, values) in enumerate(standard):
+            key = (pt, values[speed])
+            which = next(k for k in ("clean", "removed") if at[k] < len(sets[k]) and
+                         (sets[k][at[k]][0], sets[k][at[k]][1][speed]) == key)
+            record = sets[which][at[which]][1]
+            at[which] += 1
+            for column, lag in ((weight, lags[0]), (moisture, lags[1])):
+                if record[column].startswith("*") or record[column] == "":
+                    self.assertIn("NOV", record[-1])
+                else:
+                    self.assertEqual(record[column], standard[i + lag][1][column])
+        self.assertEqual(at, {"clean": len(clean), "removed": len(removed)})
+
+    def test_the_lags_can_be_set_or_switched_off(self):
+        log = self.field("lagged.Vornakite", 6, lag=5)
+        cases = [
+            (["--flow-lag", "off", "--moisture-lag", "off"], "flow lag off, moisture lag off"),
+            (["--flow-lag", "7"], "flow lag 7 samples (set), moisture lag 5"),
+            (["--flow-lag", "off", "--moisture-lag", "3"], "flow lag off, moisture lag 3 (set)"),
+        ]
+        for options, text in cases:
+            with self.subTest(options=options):
+                rc, out, err = self.run_converter("--clean", "--json", *options, log)
+                self.assertEqual((rc, err), (0, ""))
+                o = json.loads(out.splitlines()[0])
+                rc, out, err = self.run_converter("--clean", *options, log)
+                self.assertIn("; " + text + ";", self.cleaning_lines(out)[0])
+                flow = [int(g) for g in re.findall(r"flow lag (\d+)", text)]
+                self.assertEqual(o["flow_lag"], flow[0] if flow else None)
+                self.assertIsNone(o["flow_lag_confidence"] if flow or "off" in text else None)
 
     def test_a_log_the_filters_cannot_judge_is_converted_with_every_point_kept(self):
         log = self.write_log("few.Vornakite", log_text("A", "B", "C", samples=5))
@@ -205,7 +262,7 @@ class Printing(AnalysisCase):
                                            "error_code", "line", "field"])
         self.assertEqual(list(first)[8:13], ["kept", "removed", "removed_by", "cleaning_note",
                                              "cleaning_warnings"])
-        self.assertEqual(list(first)[13:], NUMBER_KEYS)
+        self.assertEqual(list(first)[13:], NUMBER_KEYS + LAG_KEYS)
         self.assertEqual(first["kept"] + first["removed"], first["points"])
         self.assertEqual(list(first["removed_by"]), CODES)
         _, removed = read_dbf(Path(first["set"] + "_removed.dbf"))
@@ -308,6 +365,9 @@ NUMBER_KEYS = ["swath_m", "swath_set", "area_ha", "area_ac", "yield_mean_bu_ac",
 NUMBER_COLUMNS = ["log", "swath_m", "swath_set", "area_ha", "area_ac", "yield_mean_bu_ac",
                   "yield_mean_t_ha", "production_bu", "production_t", "standard_moisture_pct",
                   "dry_yield_mean_bu_ac", "dry_production_bu", "numbers_note"]
+LAG_KEYS = ["flow_lag", "flow_lag_confidence", "moisture_lag", "moisture_lag_confidence"]
+LAG_COLUMNS = ["removed_TRN", "removed_NOV", "flow_lag_samples", "flow_lag_confidence",
+               "moisture_lag_samples", "moisture_lag_confidence"]
 # field_log: 14 passes 9 m apart of 70 samples 1.8 m apart.
 FIELD_AREA_M2 = 14 * 70 * 1.8 * 9.0
 
@@ -332,7 +392,8 @@ class FieldNumbers(AnalysisCase):
             with self.subTest(options=options):
                 objects, rows = self.run_json("--clean", *options, log)
                 o, row = objects[0], rows[0]
-                self.assertEqual(list(row)[-len(NUMBER_COLUMNS):], NUMBER_COLUMNS)
+                self.assertEqual(list(row)[-len(NUMBER_COLUMNS + LAG_COLUMNS):],
+                                 NUMBER_COLUMNS + LAG_COLUMNS)
                 self.assertEqual(row["log"], "f.Vornakite")
                 self.assertEqual(o["swath_set"], swath is not None)
                 self.assertAlmostEqual(o["swath_m"], swath or 9.0, delta=0.45)
@@ -438,6 +499,10 @@ class Usage(AnalysisCase):
             (["--grid", "-2", log], "invalid value for --grid: -2"),
             (["--grid", "0", log], "invalid value for --grid: 0"),
             ([log, "--grid"], "--grid needs a value"),
+            (["--flow-lag", "5", log], "--flow-lag needs --clean"),
+            (["--clean", "--flow-lag", "late", log], "invalid value for --flow-lag: late"),
+            (["--clean", "--moisture-lag", "251", log], "invalid value for --moisture-lag: 251"),
+            (["--clean", "--moisture-lag", "-1", log], "invalid value for --moisture-lag: -1"),
         ]
         for args, message in cases:
             with self.subTest(args=args):

@@ -358,7 +358,7 @@ class ExploreInChromium(unittest.TestCase):
         shot = Path(OUT) / "report-toggle.png"
         b.screenshot(shot)
         before = map_pixels(shot, box)
-        zero = self.first_point("d.mask[i]===(1<<7)")
+        zero = self.first_point("d.first[i]===7")  # removed for ZERO first
         self.assertIsNotNone(self.tip_at(0, zero))
         # The reason toggle hides the points removed for it.
         b.js("VK_LOGS[0].sec.querySelector('.reason[data-r=\"7\"]').click()")
