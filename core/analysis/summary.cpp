@@ -65,6 +65,86 @@ class YieldAccumulator {
     std::optional<MedianBracket> bracket_;
 };
 
+// What the two passes over the points gather.
+struct Gathered {
+    YieldAccumulator before, after;  // all points, kept points
+    double moisture = 0.0;
+    std::size_t moistures = 0, speeds = 0;
+    BoxBuilder box;
+    std::vector<double> speedSample;
+};
+
+bool keptAt(const CleaningResult& result, std::size_t i) {
+    return i >= result.flags.size() || result.flags[i] == 0;
+}
+
+// The first pass: sums, counts, extremes and the box of the kept points, and every so many
+// points a yield for the pivots of the medians. A kept record's yield and moisture are those
+// with the lag undone.
+void firstPass(std::span<const YieldPoint> points, const CleaningResult& result, Gathered& g) {
+    const LagShift& lag = result.lag;
+    const std::size_t n = points.size();
+    const std::size_t pivotStride = n / 4096 + 1;
+    std::size_t nextPivot = 0;
+    for (std::size_t i = 0; i < n; ++i) {
+        const YieldPoint& p = points[i];
+        if (i > nextPivot) {
+            nextPivot += pivotStride;
+        }
+        const double v = p.yield;
+        if (std::isfinite(v)) {
+            g.before.add(v);
+            if (i == nextPivot) {
+                g.before.addPivot(v);
+            }
+        }
+        if (!keptAt(result, i)) {
+            continue;
+        }
+        const double kv = lag.yieldAt(points, i), km = lag.moistureAt(points, i);
+        if (std::isfinite(kv)) {
+            g.after.add(kv);
+            if (i == nextPivot) {
+                g.after.addPivot(kv);
+            }
+        }
+        if (std::isfinite(km)) {
+            g.moisture += km;
+            ++g.moistures;
+        }
+        g.speeds += std::isfinite(p.speed) ? 1u : 0u;
+        g.box.add(p);
+    }
+}
+
+// The second pass: the squares, the medians and an even sample of the kept points' speeds.
+void secondPass(std::span<const YieldPoint> points, const CleaningResult& result, Gathered& g) {
+    const LagShift& lag = result.lag;
+    g.before.startSecondPass();
+    g.after.startSecondPass();
+    const std::size_t speedStride =
+        g.speeds > kStatisticsSample ? g.speeds / kStatisticsSample + 1 : 1;
+    g.speedSample.reserve(g.speeds / speedStride + 1);
+    std::size_t seen = 0, next = 0;
+    for (std::size_t i = 0; i < points.size(); ++i) {
+        const YieldPoint& p = points[i];
+        const bool k = keptAt(result, i);
+        if (std::isfinite(p.yield)) {
+            g.before.addAgain(p.yield);
+        }
+        if (k && std::isfinite(lag.yieldAt(points, i))) {
+            g.after.addAgain(lag.yieldAt(points, i));
+        }
+        if (k && std::isfinite(p.speed)) {
+            if (seen == next) {
+                g.speedSample.push_back(p.speed);
+                next += speedStride;
+            }
+            ++seen;
+        }
+    }
+}
+
 }  // namespace
 
 // Two passes over the points: sums, counts and the box; then the squares, the medians and the
@@ -79,89 +159,27 @@ FieldSummary summarizeField(std::string setName, std::span<const YieldPoint> poi
     f.thresholds = result.thresholds;
     f.note = result.note;
     f.lag = result.lag;
-    const std::size_t n = points.size();
-    auto kept = [&](std::size_t i) { return i >= result.flags.size() || result.flags[i] == 0; };
-    // A kept record's yield and moisture with the lag undone.
+    Gathered g;
+    firstPass(points, result, g);
+    f.meanMoisture = g.moistures > 0 ? g.moisture / static_cast<double>(g.moistures) : kNaN;
+    f.box = g.box.box();
+    secondPass(points, result, g);
+    f.medianSpeed = median(g.speedSample);
+    // Every value again, for a median the pivots did not bracket.
     const LagShift& lag = result.lag;
-    YieldAccumulator before, after;  // all points, kept points
-    double moisture = 0.0;
-    std::size_t moistures = 0, speeds = 0;
-    BoxBuilder box;
-    // Every so many points, a yield for the pivots of the medians.
-    const std::size_t pivotStride = n / 4096 + 1;
-    std::size_t nextPivot = 0;
-    for (std::size_t i = 0; i < n; ++i) {
-        const YieldPoint& p = points[i];
-        if (i > nextPivot) {
-            nextPivot += pivotStride;
-        }
-        const bool k = kept(i);
-        const double v = p.yield;
-        if (std::isfinite(v)) {
-            before.add(v);
-            if (i == nextPivot) {
-                before.addPivot(v);
-            }
-        }
-        if (!k) {
-            continue;
-        }
-        const double kv = lag.yieldAt(points, i), km = lag.moistureAt(points, i);
-        if (std::isfinite(kv)) {
-            after.add(kv);
-            if (i == nextPivot) {
-                after.addPivot(kv);
-            }
-        }
-        if (std::isfinite(km)) {
-            moisture += km;
-            ++moistures;
-        }
-        speeds += std::isfinite(p.speed) ? 1u : 0u;
-        box.add(p);
-    }
-    f.meanMoisture = moistures > 0 ? moisture / static_cast<double>(moistures) : kNaN;
-    f.box = box.box();
-
-    before.startSecondPass();
-    after.startSecondPass();
-    const std::size_t speedStride = speeds > kStatisticsSample ? speeds / kStatisticsSample + 1 : 1;
-    std::vector<double> speedSample;
-    speedSample.reserve(speeds / speedStride + 1);
-    std::size_t seen = 0, next = 0;
-    for (std::size_t i = 0; i < n; ++i) {
-        const YieldPoint& p = points[i];
-        const bool k = kept(i);
-        if (std::isfinite(p.yield)) {
-            before.addAgain(p.yield);
-        }
-        if (k && std::isfinite(lag.yieldAt(points, i))) {
-            after.addAgain(lag.yieldAt(points, i));
-        }
-        if (k && std::isfinite(p.speed)) {
-            if (seen == next) {
-                speedSample.push_back(p.speed);
-                next += speedStride;
-            }
-            ++seen;
-        }
-    }
-    f.medianSpeed = median(speedSample);
-    auto values = [&](auto keep, auto yield) {
+    auto values = [&](bool keptOnly, auto yield) {
         std::vector<double> out;
-        for (std::size_t i = 0; i < n; ++i) {
-            if (keep(i) && std::isfinite(yield(i))) {
+        for (std::size_t i = 0; i < points.size(); ++i) {
+            if ((!keptOnly || keptAt(result, i)) && std::isfinite(yield(i))) {
                 out.push_back(yield(i));
             }
         }
         return out;
     };
-    f.before = before.stats([&] {
-        return values([](std::size_t) { return true; },
-                      [&](std::size_t i) { return points[i].yield; });
-    });
-    f.after = after.stats(
-        [&] { return values(kept, [&](std::size_t i) { return lag.yieldAt(points, i); }); });
+    f.before = g.before.stats(
+        [&] { return values(false, [&](std::size_t i) { return points[i].yield; }); });
+    f.after = g.after.stats(
+        [&] { return values(true, [&](std::size_t i) { return lag.yieldAt(points, i); }); });
     return f;
 }
 
