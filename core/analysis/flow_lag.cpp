@@ -298,6 +298,53 @@ void judge(FlowLagEstimate& e, const Curves& curves, double chance, std::size_t 
     }
 }
 
+// The pairs of points near a pass driven the other way, within `options.pairRadius`, or else
+// within 1.5 times their median distance (at most kMaxRadius); `radius` is set to the one used.
+std::vector<Pair> pairsWithin(const Track& t, const FlowLagOptions& options, std::size_t span,
+                              std::size_t half, double& radius) {
+    const double cell = options.pairRadius > 0.0 ? options.pairRadius : kMaxRadius;
+    std::vector<Pair> pairs = findPairs(t, cell, span, options.maxPairs, half);
+    radius = cell;
+    if (options.pairRadius <= 0.0 && !pairs.empty()) {
+        std::vector<double> d;
+        for (const Pair& p : pairs) {
+            d.push_back(p.distance);
+        }
+        radius = std::min(kMaxRadius, 1.5 * median(d));
+        std::erase_if(pairs, [&](const Pair& p) { return p.distance > radius; });
+    }
+    return pairs;
+}
+
+// The shifts searched: from `first` to `longest`, or to `shortest` where passes are short.
+struct ShiftRange {
+    int first;
+    int longest;
+    int shortest;
+};
+
+// The mismatch of every shift into `r`, over two more shifts than the longest lag, so that a
+// minimum at it is seen as one; returns the count of shifts, `used` the pairs that counted. A
+// pair must stay in its pass over all shifts; where passes are short for that (fewer than 30 %
+// of the pairs do) lags up to `shortest` are searched instead if that keeps twice the pairs.
+std::size_t scoreShifts(const Track& t, const std::vector<float>& smooth, const PieceBounds& bounds,
+                        ShiftRange range, std::vector<Pair>& pairs, std::vector<float>& r,
+                        std::size_t& used) {
+    auto shiftCount = [&](int last) { return static_cast<std::size_t>(last - range.first + 3); };
+    std::vector<float> shortR;
+    std::vector<Pair> shortPairs = pairs;
+    used = mismatches(t, smooth, pairs, bounds, range.first, shiftCount(range.longest), r);
+    if (10 * used < 3 * shortPairs.size() && range.shortest < range.longest &&
+        mismatches(t, smooth, shortPairs, bounds, range.first, shiftCount(range.shortest),
+                   shortR) >= 2 * used) {
+        used = shortPairs.size();
+        r.swap(shortR);
+        pairs.swap(shortPairs);
+        return shiftCount(range.shortest);
+    }
+    return shiftCount(range.longest);
+}
+
 // The estimate over the samples given; `chunk`: they are pieces of the log this long, each its
 // own stretch of track (0: the whole log).
 FlowLagEstimate estimate(std::span<const double> x, std::span<const double> y,
@@ -335,44 +382,20 @@ FlowLagEstimate estimate(std::span<const double> x, std::span<const double> y,
     // would add work, not information.
     const std::size_t half =
         std::clamp<std::size_t>(static_cast<std::size_t>(std::lround(5.0 / t.perSample)), 1, 8);
-    const double cell = options.pairRadius > 0.0 ? options.pairRadius : kMaxRadius;
     std::vector<Pair> pairs =
-        findPairs(t, cell, static_cast<std::size_t>(longest + below), options.maxPairs, half);
-    if (options.pairRadius <= 0.0 && !pairs.empty()) {
-        std::vector<double> d;
-        for (const Pair& p : pairs) {
-            d.push_back(p.distance);
-        }
-        const double radius = std::min(kMaxRadius, 1.5 * median(d));
-        std::erase_if(pairs, [&](const Pair& p) { return p.distance > radius; });
-        e.pairRadius = radius;
-    } else {
-        e.pairRadius = cell;
-    }
+        pairsWithin(t, options, static_cast<std::size_t>(longest + below), half, e.pairRadius);
     e.pairs = pairs.size();
     if (pairs.size() < kMinPairs) {
         e.note = "too few points near a pass driven the other way";
         return e;
     }
     const std::vector<float> smooth = smoothAlong(t, value.first(n), half);
-    // Two more shifts than the longest lag, so that a minimum at it is seen as one. A pair
-    // must stay in its pass over all shifts; where passes are short for that (fewer than 30 %
-    // of the pairs do) lags up to kShortRange are searched instead if that keeps twice the pairs.
-    auto shiftCount = [&](int last) { return static_cast<std::size_t>(last + below + 3); };
-    std::vector<float> r, shortR;
-    std::vector<Pair> shortPairs = pairs;
-    std::size_t shifts = shiftCount(longest);
+    // Where passes are short, lags up to kShortRange only.
+    std::vector<float> r;
     const PieceBounds bounds(t);
-    e.pairs = mismatches(t, smooth, pairs, bounds, e.firstShift, shifts, r);
-    const int shortest = std::min(longest, samples(kShortRange));
-    if (10 * e.pairs < 3 * shortPairs.size() && shortest < longest &&
-        mismatches(t, smooth, shortPairs, bounds, e.firstShift, shiftCount(shortest), shortR) >=
-            2 * e.pairs) {
-        e.pairs = shortPairs.size();
-        shifts = shiftCount(shortest);
-        r.swap(shortR);
-        pairs.swap(shortPairs);
-    }
+    const std::size_t shifts = scoreShifts(
+        t, smooth, bounds, {e.firstShift, longest, std::min(longest, samples(kShortRange))}, pairs,
+        r, e.pairs);
     if (e.pairs < kMinPairs) {
         e.note = "too few points near a pass driven the other way, away from turns and gaps";
         return e;
