@@ -37,33 +37,54 @@ ProjectedTrack localTrack(std::span<const YieldPoint> points) {
 
 namespace {
 
+// The walk and the swath from the positions alone; the arrays each step needs are made when it
+// comes and let go when it ends, the positions' buffers reused for the yields and moistures
+// when no surface needs them: the numbers hold about 40 bytes per point at the most.
 LogNumbers numbersOf(std::span<const YieldPoint> points, std::span<const std::uint8_t> kept,
                      std::string_view crop, const LogNumbersOptions& options,
                      std::span<const std::uint8_t> onPass, const LagShift* lag) {
     const std::size_t n = points.size();
+    const bool surfaceToo = options.gridCellMetres > 0.0;
     // The field's numbers in metres on the ground around its centre; the surface, when asked
     // for, in the field's UTM zone.
-    const ProjectedTrack track =
-        options.gridCellMetres > 0.0 ? projectTrack(points) : localTrack(points);
-    std::vector<double> yield, moisture;
-    yield.reserve(n);
-    moisture.reserve(n);
-    for (std::size_t i = 0; i < n; ++i) {
-        yield.push_back(lag != nullptr ? lag->yieldAt(points, i) : points[i].yield);
-        moisture.push_back(lag != nullptr ? lag->moistureAt(points, i) : points[i].moisture);
-    }
+    ProjectedTrack track = surfaceToo ? projectTrack(points) : localTrack(points);
+    auto yieldOf = [&](std::size_t i) {
+        return lag != nullptr ? lag->yieldAt(points, i) : points[i].yield;
+    };
     const double groundPerUnit = 1.0 / track.scale;
     // The seam for the filters' own pass flags: used when given.
     std::vector<std::uint8_t> ownPasses;
     if (onPass.empty()) {
+        std::vector<double> yield(n);
+        for (std::size_t i = 0; i < n; ++i) {
+            yield[i] = yieldOf(i);
+        }
         ownPasses = findPassPoints(track.x, track.y, groundPerUnit, yield,
                                    options.field.gapMetres.value_or(0.0));
         onPass = ownPasses;
     }
-    const FieldNumbersInput input{
-        {track.x, track.y, groundPerUnit, onPass}, yield, moisture, kept, crop};
-    LogNumbers r{computeFieldNumbers(input, options.field), std::nullopt, {}};
-    if (options.gridCellMetres > 0.0) {
+    const TrackInput trackInput{track.x, track.y, groundPerUnit, onPass};
+    TrackWalk walk = walkTrack(trackInput, options.field.gapMetres.value_or(0.0));
+    const SwathEstimate swath = estimateSwath(trackInput, walk);
+    // Only the lengths are read from here on.
+    walk.piece = {};
+    walk.heading = {};
+    std::vector<double> yield, moisture;
+    if (!surfaceToo) {
+        yield = std::move(track.x);
+        moisture = std::move(track.y);
+    }
+    yield.resize(n);
+    moisture.resize(n);
+    for (std::size_t i = 0; i < n; ++i) {
+        yield[i] = yieldOf(i);
+        moisture[i] = lag != nullptr ? lag->moistureAt(points, i) : points[i].moisture;
+    }
+    const FieldNumbersInput input{{{}, {}, groundPerUnit, onPass}, yield, moisture, kept, crop};
+    LogNumbers r{computeFieldNumbers(input, walk, swath, options.field), std::nullopt, {}};
+    if (surfaceToo) {
+        walk = {};
+        moisture = {};
         SurfaceOptions surface;
         surface.cellMetres = options.gridCellMetres;
         try {
