@@ -203,6 +203,30 @@ TEST(FieldNumbers, AreaAndProductionOfARectangle) {
     EXPECT_NEAR(h.dryMeanYield, f.meanYield * 80.0 / 90.0, 1e-6);
 }
 
+TEST(FieldNumbers, PointsProjectedOnReadingMatchHeldPositions) {
+    // The same track as points read through a frame and as the positions it gives, held; a
+    // point without a position among them. Every figure must be the same to the bit.
+    const Rectangle r(12, 8.5, 300, 70, 2.0, 0.3);
+    const GroundFrame frame{-93.6, 42.0, 82700.0, 111100.0};
+    std::vector<vornakite::YieldPoint> points(r.x.size(), vornakite::YieldPoint{});
+    std::vector<double> x, y;
+    for (std::size_t i = 0; i < points.size(); ++i) {
+        points[i].longitude = i == 500 ? 0.0 : frame.lon0 + (r.x[i] - 500000) / frame.kx;
+        points[i].latitude = i == 500 ? 0.0 : frame.lat0 + (r.y[i] - 4600000) / frame.ky;
+        x.push_back(frame.x(points[i]));
+        y.push_back(frame.y(points[i]));
+    }
+    EXPECT_TRUE(std::isnan(x[500]) && std::isnan(y[500]));
+    const TrackInput held{x, y, 1.0, {}}, read{{}, {}, 1.0, {}, points, frame};
+    const TrackWalk a = walkTrack(held), b = walkTrack(read);
+    EXPECT_EQ(a.length, b.length);
+    EXPECT_EQ(a.pieces, b.pieces);
+    EXPECT_EQ(estimateSwath(held, a).metres, estimateSwath(read, b).metres);
+    EXPECT_EQ(findPassPoints(x, y, 1.0, r.yield), findPassPoints(read, r.yield));
+    const FieldNumbers f = computeFieldNumbers({read, r.yield, r.moisture, {}, "corn"});
+    EXPECT_NEAR(f.swathMetres, 8.5, 0.1);
+}
+
 TEST(Surface, InverseDistanceWeightingOnAlignedCells) {
     // Two points 4 m apart on a row of 2 m cells: the cells between weigh both by 1 / d^2.
     const std::vector<double> x = {500001.0, 500005.0}, y = {4600001.0, 4600001.0};

@@ -92,7 +92,8 @@ void computeTonnes(FieldNumbers& r) {
 FieldNumbers computeFieldNumbers(const FieldNumbersInput& input, const TrackWalk& walk,
                                  const SwathEstimate& swath, const FieldNumbersOptions& options) {
     const std::size_t n = walk.length.size();
-    if ((!input.track.x.empty() && input.track.x.size() != n) || input.yield.size() != n ||
+    const std::size_t positions = input.track.size();
+    if ((positions != 0 && positions != n) || input.yield.size() != n ||
         (!input.moisture.empty() && input.moisture.size() != n) ||
         (!input.kept.empty() && input.kept.size() != n)) {
         throw std::invalid_argument("Point arrays of different lengths");
@@ -117,7 +118,7 @@ FieldNumbers computeFieldNumbers(const FieldNumbersInput& input, const TrackWalk
 
 FieldNumbers computeFieldNumbers(const FieldNumbersInput& input, const TrackWalk& walk,
                                  const FieldNumbersOptions& options) {
-    if (walk.length.size() != input.track.x.size()) {
+    if (walk.length.size() != input.track.size()) {
         throw std::invalid_argument("Point arrays of different lengths");
     }
     return computeFieldNumbers(input, walk, estimateSwath(input.track, walk), options);

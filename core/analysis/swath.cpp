@@ -53,7 +53,7 @@ class SpacingFinder {
   public:
     SpacingFinder(const TrackInput& in, const TrackWalk& walk)
         : in_(in), walk_(walk), g_(in.groundPerUnit > 0.0 ? in.groundPerUnit : 1.0) {
-        for (std::size_t i = 0; i < in.x.size(); ++i) {
+        for (std::size_t i = 0; i < in.size(); ++i) {
             points_ += onPiece(i) ? 1u : 0u;
         }
         along_ = std::max(5.0, 1.5 * walk.medianStep);
@@ -65,8 +65,8 @@ class SpacingFinder {
     bool onPiece(std::size_t i) const {
         return walk_.piece[i] >= 0 && std::isfinite(walk_.heading[i]);
     }
-    double x(std::size_t i) const { return in_.x[i] * g_; }
-    double y(std::size_t i) const { return in_.y[i] * g_; }
+    double x(std::size_t i) const { return in_.xAt(i) * g_; }
+    double y(std::size_t i) const { return in_.yAt(i) * g_; }
     void makeGrid(double reach);
     void measure(std::size_t s, std::vector<double>& out);
     void consider(std::size_t s, std::size_t q, double hx, double hy);
@@ -85,7 +85,7 @@ class SpacingFinder {
 void SpacingFinder::makeGrid(double reach) {
     constexpr double kInf = std::numeric_limits<double>::infinity();
     double xMin = kInf, xMax = -kInf, yMin = kInf, yMax = -kInf;
-    for (std::size_t i = 0; i < in_.x.size(); ++i) {
+    for (std::size_t i = 0; i < in_.size(); ++i) {
         if (onPiece(i)) {
             xMin = std::min(xMin, x(i));
             xMax = std::max(xMax, x(i));
@@ -105,7 +105,7 @@ void SpacingFinder::makeGrid(double reach) {
     // Counts in start[b + 1], summed into each bucket's first place; filling moves start[b] on to
     // the bucket's end, which is then shifted back a bucket.
     g.start.assign(g.columns * g.rows + 1, 0);
-    for (std::size_t i = 0; i < in_.x.size(); ++i) {
+    for (std::size_t i = 0; i < in_.size(); ++i) {
         if (onPiece(i)) {
             ++g.start[g.bucket(x(i), y(i)) + 1];
         }
@@ -114,7 +114,7 @@ void SpacingFinder::makeGrid(double reach) {
         g.start[b] += g.start[b - 1];
     }
     g.order.resize(points_);
-    for (std::size_t i = 0; i < in_.x.size(); ++i) {
+    for (std::size_t i = 0; i < in_.size(); ++i) {
         if (onPiece(i)) {
             g.order[g.start[g.bucket(x(i), y(i))]++] = static_cast<std::uint32_t>(i);
         }
@@ -132,7 +132,7 @@ std::vector<double> SpacingFinder::spacings() {
     const std::size_t stride = std::max<std::size_t>(1, points() / kMostSamples);
     // Every stride-th point of the pieces, counted in file order.
     std::size_t counted = 0;
-    for (std::size_t i = 0; i < in_.x.size(); ++i) {
+    for (std::size_t i = 0; i < in_.size(); ++i) {
         if (onPiece(i) && counted++ % stride == 0) {
             measure(i, out);
         }
