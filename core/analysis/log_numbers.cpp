@@ -38,10 +38,12 @@ LogNumbers numbersOf(std::span<const YieldPoint> points, std::span<const std::ui
     const std::size_t n = points.size();
     const bool surfaceToo = options.gridCellMetres > 0.0;
     ProjectedTrack utm;
-    TrackInput track{{}, {}, 1.0, {}, points, localFrame(points)};
+    TrackInput track;
     if (surfaceToo) {
         utm = projectTrack(points);
         track = {utm.x, utm.y, 1.0 / utm.scale, {}};
+    } else {
+        track = {{}, {}, 1.0, {}, points, localFrame(points)};
     }
     auto yieldOf = [&](std::size_t i) {
         return lag != nullptr ? lag->yieldAt(points, i) : points[i].yield;
