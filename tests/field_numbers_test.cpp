@@ -10,6 +10,7 @@
 
 #include "analysis/crops.hpp"
 #include "analysis/field_numbers.hpp"
+#include "analysis/log_numbers.hpp"
 #include "analysis/surface.hpp"
 #include "analysis/utm.hpp"
 #include "write/geotiff_writer.hpp"
@@ -201,6 +202,63 @@ TEST(FieldNumbers, AreaAndProductionOfARectangle) {
     EXPECT_FALSE(g.notes.empty());
     const FieldNumbers h = computeFieldNumbers(other, {.standardMoisture = 10.0});
     EXPECT_NEAR(h.dryMeanYield, f.meanYield * 80.0 / 90.0, 1e-6);
+}
+
+TEST(FieldNumbers, PointsProjectedOnReadingMatchHeldPositions) {
+    // The same track as points read through a frame and as the positions it gives, held; a
+    // point without a position among them. Every figure must be the same to the bit.
+    const Rectangle r(12, 8.5, 300, 70, 2.0, 0.3);
+    const GroundFrame frame{-93.6, 42.0, 82700.0, 111100.0};
+    std::vector<vornakite::YieldPoint> points(r.x.size(), vornakite::YieldPoint{});
+    std::vector<double> x, y;
+    for (std::size_t i = 0; i < points.size(); ++i) {
+        points[i].longitude = i == 500 ? 0.0 : frame.lon0 + (r.x[i] - 500000) / frame.kx;
+        points[i].latitude = i == 500 ? 0.0 : frame.lat0 + (r.y[i] - 4600000) / frame.ky;
+        x.push_back(frame.x(points[i]));
+        y.push_back(frame.y(points[i]));
+    }
+    EXPECT_TRUE(std::isnan(x[500]) && std::isnan(y[500]));
+    const TrackInput held{x, y, 1.0, {}}, read{{}, {}, 1.0, {}, points, frame};
+    const TrackWalk a = walkTrack(held), b = walkTrack(read);
+    EXPECT_EQ(a.length, b.length);
+    EXPECT_EQ(a.pieces, b.pieces);
+    EXPECT_EQ(estimateSwath(held, a).metres, estimateSwath(read, b).metres);
+    EXPECT_EQ(findPassPoints(x, y, 1.0, r.yield), findPassPoints(read, r.yield));
+    const FieldNumbers f = computeFieldNumbers({read, r.yield, r.moisture, {}, "corn"});
+    EXPECT_NEAR(f.swathMetres, 8.5, 0.1);
+}
+
+TEST(FieldNumbers, LogNumbersMatchTheNumbersOfTheProjectedTrack) {
+    // A log's numbers, made step by step over its points, against computeFieldNumbers over the
+    // same points projected into held arrays: the same to the bit in the field's UTM zone (with
+    // a surface), to a few parts in 10^5 on the local frame (without); pass flags found from
+    // the track in both. Moistures of 15 to 25 % tell the yields from the moistures.
+    const Rectangle r(12, 8.5, 300, 70, 2.0, 0.3);
+    std::vector<vornakite::YieldPoint> points(r.x.size(), vornakite::YieldPoint{});
+    std::vector<double> moisture(points.size());
+    std::vector<std::uint8_t> kept(points.size(), 1);
+    for (std::size_t i = 0; i < points.size(); ++i) {
+        points[i].longitude = -93.6 + (r.x[i] - 500000) / 82700.0;
+        points[i].latitude = 42.0 + (r.y[i] - 4600000) / 111100.0;
+        points[i].yield = r.yield[i];
+        points[i].moisture = moisture[i] = 15.0 + static_cast<double>(i % 11);
+        kept[i] = i % 9 == 0 ? 0 : 1;
+    }
+    const ProjectedTrack t = projectTrack(points);
+    const std::vector<std::uint8_t> onPass = findPassPoints(t.x, t.y, 1.0 / t.scale, r.yield);
+    const FieldNumbers want =
+        computeFieldNumbers({{t.x, t.y, 1.0 / t.scale, onPass}, r.yield, moisture, kept, "corn"});
+    for (const double cell : {5.0, 0.0}) {
+        const LogNumbers got =
+            logNumbers(points, kept, "corn", {.field = {}, .gridCellMetres = cell});
+        const double tolerance = cell > 0.0 ? 0.0 : 1e-4;
+        EXPECT_EQ(got.surface.has_value(), cell > 0.0);
+        EXPECT_NEAR(got.numbers.swathMetres, want.swathMetres, tolerance * want.swathMetres);
+        EXPECT_NEAR(got.numbers.areaHectares, want.areaHectares, tolerance * want.areaHectares);
+        EXPECT_NEAR(got.numbers.meanYield, want.meanYield, tolerance * want.meanYield);
+        EXPECT_NEAR(got.numbers.dryMeanYield, want.dryMeanYield, tolerance * want.dryMeanYield);
+        EXPECT_EQ(got.numbers.yieldPoints, want.yieldPoints);
+    }
 }
 
 TEST(Surface, InverseDistanceWeightingOnAlignedCells) {

@@ -25,9 +25,9 @@ struct WeightedSum {
     double mean() const { return weight > 0.0 ? sum / weight : kNaN; }
 };
 
-void computeSwath(const FieldNumbersInput& in, const TrackWalk& walk,
+void computeSwath(const SwathEstimate& estimate, const TrackWalk& walk,
                   const FieldNumbersOptions& options, FieldNumbers& r) {
-    r.swathEstimate = estimateSwath(in.track, walk);
+    r.swathEstimate = estimate;
     r.swathSet = options.swathMetres.has_value() && *options.swathMetres > 0.0;
     r.swathMetres = r.swathSet                  ? *options.swathMetres
                     : r.swathEstimate.estimated ? r.swathEstimate.metres
@@ -90,15 +90,16 @@ void computeTonnes(FieldNumbers& r) {
 }  // namespace
 
 FieldNumbers computeFieldNumbers(const FieldNumbersInput& input, const TrackWalk& walk,
-                                 const FieldNumbersOptions& options) {
-    const std::size_t n = input.track.x.size();
-    if (walk.length.size() != n || input.yield.size() != n ||
+                                 const SwathEstimate& swath, const FieldNumbersOptions& options) {
+    const std::size_t n = walk.length.size();
+    const std::size_t positions = input.track.size();
+    if ((positions != 0 && positions != n) || input.yield.size() != n ||
         (!input.moisture.empty() && input.moisture.size() != n) ||
         (!input.kept.empty() && input.kept.size() != n)) {
         throw std::invalid_argument("Point arrays of different lengths");
     }
     FieldNumbers r{};
-    computeSwath(input, walk, options, r);
+    computeSwath(swath, walk, options, r);
     r.crop = findCrop(input.crop);
     r.standardSet = options.standardMoisture.has_value() && *options.standardMoisture >= 0.0 &&
                     *options.standardMoisture < 100.0;
@@ -113,6 +114,14 @@ FieldNumbers computeFieldNumbers(const FieldNumbersInput& input, const TrackWalk
     computeYields(input, walk, r);
     computeTonnes(r);
     return r;
+}
+
+FieldNumbers computeFieldNumbers(const FieldNumbersInput& input, const TrackWalk& walk,
+                                 const FieldNumbersOptions& options) {
+    if (walk.length.size() != input.track.size()) {
+        throw std::invalid_argument("Point arrays of different lengths");
+    }
+    return computeFieldNumbers(input, walk, estimateSwath(input.track, walk), options);
 }
 
 FieldNumbers computeFieldNumbers(const FieldNumbersInput& input,

@@ -68,4 +68,9 @@ FieldNumbers computeFieldNumbers(const FieldNumbersInput& input,
 FieldNumbers computeFieldNumbers(const FieldNumbersInput& input, const TrackWalk& walk,
                                  const FieldNumbersOptions& options = {});
 
+// The same with the swath already estimated from the walk: the positions (input.track) are not
+// read and may be empty, so that their memory can go before the yields are gathered.
+FieldNumbers computeFieldNumbers(const FieldNumbersInput& input, const TrackWalk& walk,
+                                 const SwathEstimate& swath, const FieldNumbersOptions& options);
+
 }  // namespace vornakite::analysis

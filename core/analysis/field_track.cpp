@@ -24,16 +24,16 @@ struct Vec {
 // Walks one log's runs of points on passes; see walkTrack.
 class Walker {
   public:
-    Walker(const TrackInput& in, TrackWalk& out) : in_(in), out_(out), n_(in.x.size()) {}
+    Walker(const TrackInput& in, TrackWalk& out) : in_(in), out_(out), n_(in.size()) {}
 
     void run(double gapMetres);
 
   private:
     bool usable(std::size_t i) const {
-        return (in_.onPass.empty() || in_.onPass[i] != 0) && std::isfinite(in_.x[i]) &&
-               std::isfinite(in_.y[i]);
+        return (in_.onPass.empty() || in_.onPass[i] != 0) && std::isfinite(in_.xAt(i)) &&
+               std::isfinite(in_.yAt(i));
     }
-    Vec at(std::size_t i) const { return {in_.x[i] * g_, in_.y[i] * g_}; }
+    Vec at(std::size_t i) const { return {in_.xAt(i) * g_, in_.yAt(i) * g_}; }
     double step(std::size_t a, std::size_t b) const {
         const Vec p = at(a), q = at(b);
         return std::hypot(q.x - p.x, q.y - p.y);
@@ -196,8 +196,8 @@ void Walker::addChord(std::size_t a, std::size_t b) {
 }  // namespace
 
 TrackWalk walkTrack(const TrackInput& input, double gapMetres) {
-    if (input.y.size() != input.x.size() ||
-        (!input.onPass.empty() && input.onPass.size() != input.x.size())) {
+    if ((input.points.empty() && input.y.size() != input.x.size()) ||
+        (!input.onPass.empty() && input.onPass.size() != input.size())) {
         throw std::invalid_argument("Point arrays of different lengths");
     }
     TrackWalk walk;
@@ -211,8 +211,8 @@ namespace {
 // that lie off the line of the piece 10 to 30 m in from that end: a turn logged with the header
 // down. `from` is the end's first point, `step` +1 from the start, -1 from the end; returns
 // the first point kept.
-std::size_t trimOffLine(std::span<const double> x, std::span<const double> y, double g,
-                        const TrackWalk& walk, std::size_t from, std::size_t last, int step) {
+std::size_t trimOffLine(const TrackInput& t, double g, const TrackWalk& walk, std::size_t from,
+                        std::size_t last, int step) {
     auto next = [&](std::size_t k) { return step > 0 ? k + 1 : k - 1; };
     std::size_t near = from, far = from;
     double along = 0.0;
@@ -229,11 +229,13 @@ std::size_t trimOffLine(std::span<const double> x, std::span<const double> y, do
     if (along < 30.0 || near == far) {
         return from;
     }
-    const double dx = (x[far] - x[near]) * g, dy = (y[far] - y[near]) * g;
+    const double xNear = t.xAt(near), yNear = t.yAt(near);
+    const double dx = (t.xAt(far) - xNear) * g, dy = (t.yAt(far) - yNear) * g;
     const double len = std::hypot(dx, dy);
     std::size_t k = from;
     while (k != near && len > 0.0 &&
-           std::abs(dx * (y[k] - y[near]) * g - dy * (x[k] - x[near]) * g) / len > kOffLineMetres) {
+           std::abs(dx * (t.yAt(k) - yNear) * g - dy * (t.xAt(k) - xNear) * g) / len >
+               kOffLineMetres) {
         k = next(k);
     }
     return k;
@@ -244,22 +246,31 @@ std::size_t trimOffLine(std::span<const double> x, std::span<const double> y, do
 std::vector<std::uint8_t> findPassPoints(std::span<const double> x, std::span<const double> y,
                                          double groundPerUnit, std::span<const double> yield,
                                          double gapMetres) {
+    return findPassPoints(TrackInput{x, y, groundPerUnit, {}}, yield, gapMetres);
+}
+
+std::vector<std::uint8_t> findPassPoints(const TrackInput& track, std::span<const double> yield,
+                                         double gapMetres) {
     constexpr double kShortestPass = 30.0;
-    const double g = groundPerUnit > 0.0 ? groundPerUnit : 1.0;
-    if (yield.size() != x.size()) {
+    const double g = track.groundPerUnit > 0.0 ? track.groundPerUnit : 1.0;
+    const std::size_t n = track.size();
+    if (yield.size() != n) {
         throw std::invalid_argument("Point arrays of different lengths");
     }
-    const TrackWalk walk = walkTrack({x, y, g, {}}, gapMetres);
-    std::vector<std::uint8_t> flags(x.size(), 0);
+    TrackInput all = track;
+    all.groundPerUnit = g;
+    all.onPass = {};
+    const TrackWalk walk = walkTrack(all, gapMetres);
+    std::vector<std::uint8_t> flags(n, 0);
     auto cutting = [&](std::size_t i) { return std::isfinite(yield[i]) && yield[i] > 0.0; };
     std::size_t i = 0;
-    while (i < x.size()) {
+    while (i < n) {
         if (walk.piece[i] < 0) {
             ++i;
             continue;
         }
         std::size_t e = i;  // the piece is [i, e)
-        while (e < x.size() && walk.piece[e] == walk.piece[i]) {
+        while (e < n && walk.piece[e] == walk.piece[i]) {
             ++e;
         }
         std::size_t a = i, b = e;
@@ -270,8 +281,8 @@ std::vector<std::uint8_t> findPassPoints(std::span<const double> x, std::span<co
             --b;
         }
         if (a < b) {
-            a = trimOffLine(x, y, g, walk, a, b - 1, 1);
-            b = trimOffLine(x, y, g, walk, b - 1, a, -1) + 1;
+            a = trimOffLine(all, g, walk, a, b - 1, 1);
+            b = trimOffLine(all, g, walk, b - 1, a, -1) + 1;
         }
         double length = 0.0;
         for (std::size_t k = a; k < b; ++k) {

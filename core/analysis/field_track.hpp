@@ -4,13 +4,34 @@
 // their own, the points that lie on passes judged from the track alone.
 #pragma once
 
+#include <cmath>
 #include <cstddef>
 #include <cstdint>
+#include <limits>
 #include <span>
 #include <string>
 #include <vector>
 
+#include "analysis/geo.hpp"
+#include "model/yield_point.hpp"
+
 namespace vornakite::analysis {
+
+// Metres east and north of a centre, as a linear function of longitude and latitude: the
+// positions of a track projected where they are read instead of held in arrays.
+struct GroundFrame {
+    double lon0 = 0.0, lat0 = 0.0;  // degrees
+    double kx = 1.0, ky = 1.0;      // metres per degree east and north
+    // NaN where the point has no valid position.
+    double x(const YieldPoint& p) const {
+        return validPosition(p) ? wrapLongitude(p.longitude - lon0) * kx
+                                : std::numeric_limits<double>::quiet_NaN();
+    }
+    double y(const YieldPoint& p) const {
+        return validPosition(p) ? (p.latitude - lat0) * ky
+                                : std::numeric_limits<double>::quiet_NaN();
+    }
+};
 
 struct TrackInput {
     // Projected positions; NaN where a point has no valid position.
@@ -21,6 +42,14 @@ struct TrackInput {
     // Per point, non-zero when it was logged while harvesting on a pass (the header cutting,
     // whether or not its yield value was kept); empty: every point with a position.
     std::span<const std::uint8_t> onPass;
+    // When not empty, the positions instead of x and y (which are then empty): these points
+    // projected by `frame` as they are read, so that no copy of them is held.
+    std::span<const YieldPoint> points{};
+    GroundFrame frame{};
+
+    std::size_t size() const { return points.empty() ? x.size() : points.size(); }
+    double xAt(std::size_t i) const { return points.empty() ? x[i] : frame.x(points[i]); }
+    double yAt(std::size_t i) const { return points.empty() ? y[i] : frame.y(points[i]); }
 };
 
 // A chord of the track is at least this long: its direction and length are those of the track,
@@ -80,6 +109,10 @@ SwathEstimate estimateSwath(const TrackInput& input, const TrackWalk& walk);
 // without the points of a piece's ends whose yield is not positive (header raised at a turn).
 std::vector<std::uint8_t> findPassPoints(std::span<const double> x, std::span<const double> y,
                                          double groundPerUnit, std::span<const double> yield,
+                                         double gapMetres = 0.0);
+
+// The same over the positions of `track` (its pass flags not read).
+std::vector<std::uint8_t> findPassPoints(const TrackInput& track, std::span<const double> yield,
                                          double gapMetres = 0.0);
 
 }  // namespace vornakite::analysis

@@ -13,7 +13,7 @@ namespace {
 // Metres east and north of the median position on the ellipsoid's radii of curvature there
 // (WGS 84): over a field the lengths are those of the UTM projection to a few parts in 10^5,
 // at a small part of its cost.
-ProjectedTrack localTrack(std::span<const YieldPoint> points) {
+GroundFrame localFrame(std::span<const YieldPoint> points) {
     constexpr double kPi = 3.14159265358979323846, kA = 6378137.0,
                      kE2 = 0.00669437999014132;  // WGS 84 semi-major axis, eccentricity squared
     const LocalProjection centre = LocalProjection::around(points);
@@ -21,55 +21,65 @@ ProjectedTrack localTrack(std::span<const YieldPoint> points) {
     const double w = 1.0 - kE2 * s * s;
     const double kx = kA / std::sqrt(w) * std::cos(phi) * kPi / 180.0;
     const double ky = kA * (1.0 - kE2) / (w * std::sqrt(w)) * kPi / 180.0;
-    ProjectedTrack t;
-    t.x.reserve(points.size());
-    t.y.reserve(points.size());
-    const double lon0 = centre.centreLon(), lat0 = centre.centreLat(), nan = std::nan("");
-    for (const YieldPoint& p : points) {
-        const bool valid = validPosition(p);
-        t.x.push_back(valid ? wrapLongitude(p.longitude - lon0) * kx : nan);
-        t.y.push_back(valid ? (p.latitude - lat0) * ky : nan);
-    }
-    return t;
+    return {centre.centreLon(), centre.centreLat(), kx, ky};
 }
 
 }  // namespace
 
 namespace {
 
+// The walk and the swath from the positions alone, then the yields; each step's arrays are made
+// when it comes and let go when it ends. The field's numbers are in metres on the ground around
+// its centre, the positions projected where they are read; the surface, when asked for, in the
+// field's UTM zone, whose positions are held for it.
 LogNumbers numbersOf(std::span<const YieldPoint> points, std::span<const std::uint8_t> kept,
                      std::string_view crop, const LogNumbersOptions& options,
                      std::span<const std::uint8_t> onPass, const LagShift* lag) {
     const std::size_t n = points.size();
-    // The field's numbers in metres on the ground around its centre; the surface, when asked
-    // for, in the field's UTM zone.
-    const ProjectedTrack track =
-        options.gridCellMetres > 0.0 ? projectTrack(points) : localTrack(points);
-    std::vector<double> yield, moisture;
-    yield.reserve(n);
-    moisture.reserve(n);
-    for (std::size_t i = 0; i < n; ++i) {
-        yield.push_back(lag != nullptr ? lag->yieldAt(points, i) : points[i].yield);
-        moisture.push_back(lag != nullptr ? lag->moistureAt(points, i) : points[i].moisture);
+    const bool surfaceToo = options.gridCellMetres > 0.0;
+    ProjectedTrack utm;
+    TrackInput track;
+    if (surfaceToo) {
+        utm = projectTrack(points);
+        track = {utm.x, utm.y, 1.0 / utm.scale, {}};
+    } else {
+        track = {{}, {}, 1.0, {}, points, localFrame(points)};
     }
-    const double groundPerUnit = 1.0 / track.scale;
+    auto yieldOf = [&](std::size_t i) {
+        return lag != nullptr ? lag->yieldAt(points, i) : points[i].yield;
+    };
     // The seam for the filters' own pass flags: used when given.
     std::vector<std::uint8_t> ownPasses;
     if (onPass.empty()) {
-        ownPasses = findPassPoints(track.x, track.y, groundPerUnit, yield,
-                                   options.field.gapMetres.value_or(0.0));
+        std::vector<double> yield(n);
+        for (std::size_t i = 0; i < n; ++i) {
+            yield[i] = yieldOf(i);
+        }
+        ownPasses = findPassPoints(track, yield, options.field.gapMetres.value_or(0.0));
         onPass = ownPasses;
     }
+    track.onPass = onPass;
+    TrackWalk walk = walkTrack(track, options.field.gapMetres.value_or(0.0));
+    const SwathEstimate swath = estimateSwath(track, walk);
+    // Only the lengths are read from here on.
+    walk.piece = {};
+    walk.heading = {};
+    std::vector<double> yield(n), moisture(n);
+    for (std::size_t i = 0; i < n; ++i) {
+        yield[i] = yieldOf(i);
+        moisture[i] = lag != nullptr ? lag->moistureAt(points, i) : points[i].moisture;
+    }
     const FieldNumbersInput input{
-        {track.x, track.y, groundPerUnit, onPass}, yield, moisture, kept, crop};
-    LogNumbers r{computeFieldNumbers(input, options.field), std::nullopt, {}};
-    if (options.gridCellMetres > 0.0) {
+        {{}, {}, track.groundPerUnit, onPass}, yield, moisture, kept, crop};
+    LogNumbers r{computeFieldNumbers(input, walk, swath, options.field), std::nullopt, {}};
+    if (surfaceToo) {
+        walk = {};
+        moisture = {};
         SurfaceOptions surface;
         surface.cellMetres = options.gridCellMetres;
         try {
-            r.surface =
-                buildSurface({track.x, track.y, yield, kept}, r.numbers.swathMetres, surface);
-            r.surface->epsg = track.zone.epsg();
+            r.surface = buildSurface({utm.x, utm.y, yield, kept}, r.numbers.swathMetres, surface);
+            r.surface->epsg = utm.zone.epsg();
         } catch (const SurfaceTooLarge& e) {
             r.surfaceError = e.what();
         }

@@ -2,6 +2,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <limits>
 #include <vector>
 
 #include "analysis/field_track.hpp"
@@ -20,8 +21,8 @@ constexpr double kParallelDegrees = 20.0;
 // 75 m square around a point holds a few thousand points at the most, at 5 samples a second).
 constexpr std::size_t kMostCandidates = 4096;
 
-// The points of the pieces of pass in buckets of a square grid: bucket (i, j) holds
-// order[start[j * columns + i] .. start[j * columns + i + 1]).
+// The points of the pieces of pass in buckets of a square grid: bucket (i, j) holds the points
+// order[start[j * columns + i] .. start[j * columns + i + 1]), in file order.
 struct BucketGrid {
     double x0 = 0.0, y0 = 0.0, size = 1.0;
     std::size_t columns = 0, rows = 0;
@@ -34,37 +35,8 @@ struct BucketGrid {
     std::size_t row(double y) const {
         return std::min(rows - 1, static_cast<std::size_t>(std::max(0.0, (y - y0) / size)));
     }
+    std::size_t bucket(double x, double y) const { return row(y) * columns + column(x); }
 };
-
-// Buckets at least `reach` wide, and no more of them than about twice the points.
-BucketGrid makeGrid(const std::vector<double>& x, const std::vector<double>& y, double reach) {
-    BucketGrid g;
-    const auto [xMin, xMax] = std::minmax_element(x.begin(), x.end());
-    const auto [yMin, yMax] = std::minmax_element(y.begin(), y.end());
-    const double w = *xMax - *xMin, h = *yMax - *yMin;
-    const double n = static_cast<double>(x.size());
-    g.size = std::max(reach, std::sqrt(w * h / (2.0 * n)));
-    g.size = std::max({g.size, w / (2.0 * n), h / (2.0 * n)});
-    g.x0 = *xMin;
-    g.y0 = *yMin;
-    g.columns = static_cast<std::size_t>(w / g.size) + 1;
-    g.rows = static_cast<std::size_t>(h / g.size) + 1;
-    g.start.assign(g.columns * g.rows + 1, 0);
-    std::vector<std::uint32_t> bucket(x.size());
-    for (std::size_t i = 0; i < x.size(); ++i) {
-        bucket[i] = static_cast<std::uint32_t>(g.row(y[i]) * g.columns + g.column(x[i]));
-        ++g.start[bucket[i] + 1];
-    }
-    for (std::size_t b = 1; b < g.start.size(); ++b) {
-        g.start[b] += g.start[b - 1];
-    }
-    g.order.resize(x.size());
-    std::vector<std::uint32_t> next(g.start.begin(), g.start.end() - 1);
-    for (std::size_t i = 0; i < x.size(); ++i) {
-        g.order[next[bucket[i]]++] = static_cast<std::uint32_t>(i);
-    }
-    return g;
-}
 
 // The spacings of one point to the nearest parallel piece on either side.
 struct Neighbour {
@@ -74,42 +46,96 @@ struct Neighbour {
     std::size_t count;
 };
 
+// Works on the track's own arrays: the points of the pieces are found by their places, their
+// ground positions computed where they are read, so that beside the input only the grid's
+// 4-byte places are held.
 class SpacingFinder {
   public:
-    SpacingFinder(const TrackInput& in, const TrackWalk& walk) : walk_(walk) {
-        const double g = in.groundPerUnit > 0.0 ? in.groundPerUnit : 1.0;
-        for (std::size_t i = 0; i < in.x.size(); ++i) {
-            if (walk.piece[i] >= 0 && std::isfinite(walk.heading[i])) {
-                index_.push_back(i);
-                x_.push_back(in.x[i] * g);
-                y_.push_back(in.y[i] * g);
-            }
+    SpacingFinder(const TrackInput& in, const TrackWalk& walk)
+        : in_(in), walk_(walk), g_(in.groundPerUnit > 0.0 ? in.groundPerUnit : 1.0) {
+        for (std::size_t i = 0; i < in.size(); ++i) {
+            points_ += onPiece(i) ? 1u : 0u;
         }
         along_ = std::max(5.0, 1.5 * walk.medianStep);
     }
-    std::size_t points() const { return index_.size(); }
+    std::size_t points() const { return points_; }
     std::vector<double> spacings();
 
   private:
+    bool onPiece(std::size_t i) const {
+        return walk_.piece[i] >= 0 && std::isfinite(walk_.heading[i]);
+    }
+    double x(std::size_t i) const { return in_.xAt(i) * g_; }
+    double y(std::size_t i) const { return in_.yAt(i) * g_; }
+    void makeGrid(double reach);
     void measure(std::size_t s, std::vector<double>& out);
     void consider(std::size_t s, std::size_t q, double hx, double hy);
 
+    const TrackInput& in_;
     const TrackWalk& walk_;
-    std::vector<std::size_t> index_;  // the points of the pieces
-    std::vector<double> x_, y_;       // their ground positions
+    double g_ = 1.0;
+    std::size_t points_ = 0;  // the points of the pieces
     BucketGrid grid_;
     double along_ = 5.0;  // how far along the heading a neighbour's points are taken
     std::vector<Neighbour> neighbours_;
     std::vector<std::int32_t> slot_;  // per piece and side: its place in neighbours_, or -1
 };
 
+// Buckets at least `reach` wide, and no more of them than about twice the points.
+void SpacingFinder::makeGrid(double reach) {
+    constexpr double kInf = std::numeric_limits<double>::infinity();
+    double xMin = kInf, xMax = -kInf, yMin = kInf, yMax = -kInf;
+    for (std::size_t i = 0; i < in_.size(); ++i) {
+        if (onPiece(i)) {
+            xMin = std::min(xMin, x(i));
+            xMax = std::max(xMax, x(i));
+            yMin = std::min(yMin, y(i));
+            yMax = std::max(yMax, y(i));
+        }
+    }
+    BucketGrid& g = grid_;
+    const double w = xMax - xMin, h = yMax - yMin;
+    const auto n = static_cast<double>(points_);
+    g.size = std::max(reach, std::sqrt(w * h / (2.0 * n)));
+    g.size = std::max({g.size, w / (2.0 * n), h / (2.0 * n)});
+    g.x0 = xMin;
+    g.y0 = yMin;
+    g.columns = static_cast<std::size_t>(w / g.size) + 1;
+    g.rows = static_cast<std::size_t>(h / g.size) + 1;
+    // Counts in start[b + 1], summed into each bucket's first place; filling moves start[b] on to
+    // the bucket's end, which is then shifted back a bucket.
+    g.start.assign(g.columns * g.rows + 1, 0);
+    for (std::size_t i = 0; i < in_.size(); ++i) {
+        if (onPiece(i)) {
+            ++g.start[g.bucket(x(i), y(i)) + 1];
+        }
+    }
+    for (std::size_t b = 1; b < g.start.size(); ++b) {
+        g.start[b] += g.start[b - 1];
+    }
+    g.order.resize(points_);
+    for (std::size_t i = 0; i < in_.size(); ++i) {
+        if (onPiece(i)) {
+            g.order[g.start[g.bucket(x(i), y(i))]++] = static_cast<std::uint32_t>(i);
+        }
+    }
+    for (std::size_t b = g.start.size() - 1; b > 0; --b) {
+        g.start[b] = g.start[b - 1];
+    }
+    g.start[0] = 0;
+}
+
 std::vector<double> SpacingFinder::spacings() {
-    grid_ = makeGrid(x_, y_, kSwathMaxMetres);
+    makeGrid(kSwathMaxMetres);
     slot_.assign(2 * walk_.pieces, -1);
     std::vector<double> out;
     const std::size_t stride = std::max<std::size_t>(1, points() / kMostSamples);
-    for (std::size_t s = 0; s < points(); s += stride) {
-        measure(s, out);
+    // Every stride-th point of the pieces, counted in file order.
+    std::size_t counted = 0;
+    for (std::size_t i = 0; i < in_.size(); ++i) {
+        if (onPiece(i) && counted++ % stride == 0) {
+            measure(i, out);
+        }
     }
     return out;
 }
@@ -117,15 +143,15 @@ std::vector<double> SpacingFinder::spacings() {
 // Point q's spacing from sampled point s (heading hx, hy), when it lies on a parallel piece
 // beside it.
 void SpacingFinder::consider(std::size_t s, std::size_t q, double hx, double hy) {
-    const std::int32_t piece = walk_.piece[index_[s]];
-    const double theta = walk_.heading[index_[s]];
+    const std::int32_t piece = walk_.piece[s];
+    const double theta = walk_.heading[s];
     const double cosParallel = std::cos(kParallelDegrees * kPi / 180.0);
-    const std::int32_t other = walk_.piece[index_[q]];
-    const double dx = x_[q] - x_[s], dy = y_[q] - y_[s];
+    const std::int32_t other = walk_.piece[q];
+    const double dx = x(q) - x(s), dy = y(q) - y(s);
     const double across = hx * dy - hy * dx;  // positive: to the left
     if (other == piece || std::abs(hx * dx + hy * dy) > along_ ||
         std::abs(across) < kSwathMinMetres || std::abs(across) > kSwathMaxMetres ||
-        std::abs(std::cos(walk_.heading[index_[q]] - theta)) < cosParallel) {
+        std::abs(std::cos(walk_.heading[q] - theta)) < cosParallel) {
         return;
     }
     const bool left = across > 0.0;
@@ -140,13 +166,14 @@ void SpacingFinder::consider(std::size_t s, std::size_t q, double hx, double hy)
 }
 
 void SpacingFinder::measure(std::size_t s, std::vector<double>& out) {
-    const double theta = walk_.heading[index_[s]];
+    const double theta = walk_.heading[s];
     const double hx = std::cos(theta), hy = std::sin(theta);
     neighbours_.clear();
-    const std::size_t c0 = grid_.column(x_[s] - kSwathMaxMetres);
-    const std::size_t c1 = grid_.column(x_[s] + kSwathMaxMetres);
-    const std::size_t r0 = grid_.row(y_[s] - kSwathMaxMetres);
-    const std::size_t r1 = grid_.row(y_[s] + kSwathMaxMetres);
+    const double sx = x(s), sy = y(s);
+    const std::size_t c0 = grid_.column(sx - kSwathMaxMetres);
+    const std::size_t c1 = grid_.column(sx + kSwathMaxMetres);
+    const std::size_t r0 = grid_.row(sy - kSwathMaxMetres);
+    const std::size_t r1 = grid_.row(sy + kSwathMaxMetres);
     auto first = [&](std::size_t r) { return grid_.start[r * grid_.columns + c0]; };
     auto last = [&](std::size_t r) { return grid_.start[r * grid_.columns + c1 + 1]; };
     std::size_t total = 0;
