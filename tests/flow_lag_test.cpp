@@ -1,8 +1,10 @@
 // The grain-flow lag estimator on fields of known lag.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <span>
 #include <vector>
 
 #include "analysis/flow_lag.hpp"
@@ -99,6 +101,31 @@ TEST(FlowLag, FindsTheLagOfFieldsAndNoneWhereTheFieldCannotShowIt) {
         } else {
             EXPECT_EQ(e.confidence, 0.0) << c.name;
             EXPECT_FALSE(e.note.empty()) << c.name;
+        }
+    }
+}
+
+TEST(FlowLag, SeveralValuesOnOneTrackAreEachEstimatedAsAlone) {
+    const FieldCase cases[] = {
+        {"short", 14, 2.0, 13, 0.25, true, false, 0.0, false, true},
+        {"long, in stretches, side by side", 900, 1.0, 20, 0.25, true, false, 0.0, false, true},
+        {"a single pass", 1, 2.0, 13, 0.25, true, false, 0.0, false, false},
+    };
+    for (const FieldCase& c : cases) {
+        const Track t = harvest(c);
+        std::vector<double> other = t.value;  // another value: the first one, shifted
+        std::rotate(other.begin(), other.begin() + 5, other.end());
+        const std::span<const double> values[2] = {t.value, other};
+        const std::vector<FlowLagEstimate> both = estimateFlowLags(t.x, t.y, values);
+        ASSERT_EQ(both.size(), 2u) << c.name;
+        for (std::size_t v = 0; v < 2; ++v) {
+            const FlowLagEstimate alone = estimateFlowLag(t.x, t.y, values[v]);
+            EXPECT_EQ(both[v].found, alone.found) << c.name;
+            EXPECT_EQ(both[v].lagSamples, alone.lagSamples) << c.name;
+            EXPECT_EQ(both[v].significance, alone.significance) << c.name;
+            EXPECT_EQ(both[v].pairs, alone.pairs) << c.name;
+            EXPECT_EQ(both[v].note, alone.note) << c.name;
+            EXPECT_EQ(both[v].cost.size(), alone.cost.size()) << c.name;
         }
     }
 }

@@ -4,8 +4,10 @@
 #include <cmath>
 #include <cstdint>
 #include <limits>
+#include <utility>
 
 #include "analysis/flow_lag_track.hpp"
+#include "analysis/halves.hpp"
 #include "analysis/robust.hpp"
 
 namespace vornakite::analysis {
@@ -345,21 +347,37 @@ std::size_t scoreShifts(const Track& t, const std::vector<float>& smooth, const 
     return shiftCount(range.longest);
 }
 
-// The estimate over the samples given; `chunk`: they are pieces of the log this long, each its
-// own stretch of track (0: the whole log).
-FlowLagEstimate estimate(std::span<const double> x, std::span<const double> y,
-                         std::span<const double> value, const FlowLagOptions& options,
-                         std::size_t chunk) {
-    FlowLagEstimate e;
+int samplesOf(double s, double seconds) {
+    return static_cast<int>(std::clamp(std::ceil(s / seconds), 2.0, double{kMostShifts}));
+}
+
+// What an estimate takes from the track alone, the same for every value judged on it: the
+// track cut into pieces, the range of shifts, and the pairs of points on passes driven the other
+// way. `e` holds what is known of the estimate so far; `ready` is false when no value can be
+// judged (the note says why).
+struct TrackSetup {
     Track t;
-    const std::size_t n = std::min({x.size(), y.size(), value.size()});
+    FlowLagEstimate e;
+    bool ready = false;
+    double seconds = 1.0;
+    int below = 0, longest = 0;
+    std::size_t half = 1;
+    std::vector<Pair> pairs;
+};
+
+// The setup over the n samples of (x, y); `chunk`: they are pieces of the log this long, each
+// its own stretch of track (0: the whole log).
+void setUp(TrackSetup& s, std::span<const double> x, std::span<const double> y, std::size_t n,
+           const FlowLagOptions& options, std::size_t chunk) {
+    FlowLagEstimate& e = s.e;
+    Track& t = s.t;
     t.x = x.first(n);
     t.y = y.first(n);
     t.chunk = chunk;
     t.perSample = distancePerSample(t.x, t.y);
     if (n < 2 * kMinPairs || !(t.perSample > 0.0)) {
         e.note = "too few samples that move";
-        return e;
+        return;
     }
     t.noise = gpsNoise(t);
     // The chords span at least 6 m and 12 times the GPS noise each way: the noise hardly turns
@@ -367,35 +385,44 @@ FlowLagEstimate estimate(std::span<const double> x, std::span<const double> y,
     const double chord = std::max(6.0, 12.0 * t.noise) / t.perSample;
     t.chord = std::clamp<std::size_t>(static_cast<std::size_t>(std::ceil(chord)), 2, 30);
     cutPieces(t);
-    const double seconds = options.sampleSeconds > 0.0 ? options.sampleSeconds : 1.0;
-    auto samples = [&](double s) {
-        return static_cast<int>(std::clamp(std::ceil(s / seconds), 2.0, double{kMostShifts}));
-    };
+    s.seconds = options.sampleSeconds > 0.0 ? options.sampleSeconds : 1.0;
     // At most kMostShifts shifts: at high rates the range searched is cut, to maxSamples (two
     // more shifts, so that a minimum at it is inside the curve).
-    const int below = std::min(samples(options.belowSeconds), kMostShifts / 8);
-    const int longest = std::clamp(samples(options.maxSeconds), 3,
-                                   std::clamp(options.maxSamples + 2, 3, kMostShifts - below - 3));
-    e.firstShift = -below;
+    s.below = std::min(samplesOf(options.belowSeconds, s.seconds), kMostShifts / 8);
+    s.longest = std::clamp(samplesOf(options.maxSeconds, s.seconds), 3,
+                           std::clamp(options.maxSamples + 2, 3, kMostShifts - s.below - 3));
+    e.firstShift = -s.below;
 
     // Values are averaged over windows of about 10 m of track; anchors closer than half a window
     // would add work, not information.
-    const std::size_t half =
+    s.half =
         std::clamp<std::size_t>(static_cast<std::size_t>(std::lround(5.0 / t.perSample)), 1, 8);
-    std::vector<Pair> pairs =
-        pairsWithin(t, options, static_cast<std::size_t>(longest + below), half, e.pairRadius);
-    e.pairs = pairs.size();
-    if (pairs.size() < kMinPairs) {
+    s.pairs = pairsWithin(t, options, static_cast<std::size_t>(s.longest + s.below), s.half,
+                          e.pairRadius);
+    e.pairs = s.pairs.size();
+    if (s.pairs.size() < kMinPairs) {
         e.note = "too few points near a pass driven the other way";
+        return;
+    }
+    s.ready = true;
+}
+
+// The estimate of `value` (one per sample of the setup's track).
+FlowLagEstimate estimate(const TrackSetup& s, std::span<const double> value) {
+    FlowLagEstimate e = s.e;
+    if (!s.ready) {
         return e;
     }
-    const std::vector<float> smooth = smoothAlong(t, value.first(n), half);
+    const Track& t = s.t;
+    const std::vector<float> smooth = smoothAlong(t, value.first(t.size()), s.half);
     // Where passes are short, lags up to kShortRange only.
     std::vector<float> r;
+    std::vector<Pair> pairs = s.pairs;
     const PieceBounds bounds(t);
     const std::size_t shifts = scoreShifts(
-        t, smooth, bounds, {e.firstShift, longest, std::min(longest, samples(kShortRange))}, pairs,
-        r, e.pairs);
+        t, smooth, bounds,
+        {e.firstShift, s.longest, std::min(s.longest, samplesOf(kShortRange, s.seconds))}, pairs, r,
+        e.pairs);
     if (e.pairs < kMinPairs) {
         e.note = "too few points near a pass driven the other way, away from turns and gaps";
         return e;
@@ -408,7 +435,7 @@ FlowLagEstimate estimate(std::span<const double> x, std::span<const double> y,
                   static_cast<double>(kRotations);
     }
     judge(e, Curves(r, shifts, clip), chance,
-          std::max<std::size_t>(3, static_cast<std::size_t>(std::ceil(3.0 / seconds))));
+          std::max<std::size_t>(3, static_cast<std::size_t>(std::ceil(3.0 / s.seconds))));
     return e;
 }
 
@@ -416,26 +443,64 @@ FlowLagEstimate estimate(std::span<const double> x, std::span<const double> y,
 
 FlowLagEstimate estimateFlowLag(std::span<const double> x, std::span<const double> y,
                                 std::span<const double> value, const FlowLagOptions& options) {
-    const std::size_t n = std::min({x.size(), y.size(), value.size()});
-    if (n <= kChunks * kChunk) {
-        return estimate(x, y, value, options, 0);
+    const std::span<const double> values[1] = {value};
+    return std::move(estimateFlowLags(x, y, values, options).front());
+}
+
+std::vector<FlowLagEstimate> estimateFlowLags(std::span<const double> x, std::span<const double> y,
+                                              std::span<const std::span<const double>> values,
+                                              const FlowLagOptions& options) {
+    if (values.empty()) {
+        return {};
+    }
+    std::size_t n = std::min(x.size(), y.size());
+    for (const std::span<const double> v : values) {
+        n = std::min(n, v.size());
     }
     // A long log (several fields, a season) is judged from stretches of it spread evenly over
     // it, which bounds the cost: the lag is the machine's, the same throughout.
-    std::vector<double> cx, cy, cv;
-    cx.reserve(kChunks * kChunk);
-    cy.reserve(kChunks * kChunk);
-    cv.reserve(kChunks * kChunk);
-    for (std::size_t c = 0; c < kChunks; ++c) {
-        const std::size_t start = c * (n - kChunk) / (kChunks - 1);
-        cx.insert(cx.end(), x.begin() + static_cast<std::ptrdiff_t>(start),
-                  x.begin() + static_cast<std::ptrdiff_t>(start + kChunk));
-        cy.insert(cy.end(), y.begin() + static_cast<std::ptrdiff_t>(start),
-                  y.begin() + static_cast<std::ptrdiff_t>(start + kChunk));
-        cv.insert(cv.end(), value.begin() + static_cast<std::ptrdiff_t>(start),
-                  value.begin() + static_cast<std::ptrdiff_t>(start + kChunk));
+    const bool chunked = n > kChunks * kChunk;
+    auto stretches = [&](std::span<const double> all) {
+        std::vector<double> c;
+        c.reserve(kChunks * kChunk);
+        for (std::size_t k = 0; k < kChunks; ++k) {
+            const std::size_t start = k * (n - kChunk) / (kChunks - 1);
+            c.insert(c.end(), all.begin() + static_cast<std::ptrdiff_t>(start),
+                     all.begin() + static_cast<std::ptrdiff_t>(start + kChunk));
+        }
+        return c;
+    };
+    std::vector<double> cx, cy;
+    if (chunked) {
+        cx = stretches(x);
+        cy = stretches(y);
     }
-    return estimate(cx, cy, cv, options, kChunk);
+    TrackSetup setup;
+    setUp(setup, chunked ? std::span<const double>(cx) : x,
+          chunked ? std::span<const double>(cy) : y, chunked ? cx.size() : n, options,
+          chunked ? kChunk : 0);
+    std::vector<FlowLagEstimate> out(values.size());
+    auto one = [&](std::size_t v) {
+        if (chunked && setup.ready) {
+            out[v] = estimate(setup, stretches(values[v]));
+        } else {
+            out[v] = estimate(setup, values[v].first(n));
+        }
+    };
+    auto others = [&] {
+        for (std::size_t v = 1; v < values.size(); ++v) {
+            one(v);
+        }
+    };
+    // On a long log the first value on this thread, the others beside it: they share the track
+    // only.
+    if (values.size() > 1 && n >= kParallelPoints) {
+        sideBySide([&] { one(0); }, others);
+    } else {
+        one(0);
+        others();
+    }
+    return out;
 }
 
 double secondsPerSample(std::span<const double> x, std::span<const double> y,

@@ -53,6 +53,13 @@ struct FlowLagEstimate {
 FlowLagEstimate estimateFlowLag(std::span<const double> x, std::span<const double> y,
                                 std::span<const double> value, const FlowLagOptions& options = {});
 
+// The lags of several values of the same length on the same track, each as estimateFlowLag would
+// find it alone: the track's share of the work is done once, and on a long log the values are
+// judged side by side on two threads.
+std::vector<FlowLagEstimate> estimateFlowLags(std::span<const double> x, std::span<const double> y,
+                                              std::span<const std::span<const double>> values,
+                                              const FlowLagOptions& options = {});
+
 // Seconds between samples: the distance covered per sample (the median displacement over ten
 // samples / 10, which GPS noise hardly moves) over the median of the positive speeds (m/s).
 // 1 when either is unknown.

@@ -1,6 +1,6 @@
-// Sharing a long log's work with a second core: a loop over [0, n) run as two halves on two
-// threads, and a thinned sample collected that way. Short logs run in one piece on the calling
-// thread.
+// Sharing a long log's work with a second core: two tasks side by side, a loop over [0, n) run
+// as two halves on two threads, and a thinned sample collected that way. Short logs run in one
+// piece on the calling thread.
 #pragma once
 
 #include <cstddef>
@@ -17,15 +17,10 @@ namespace vornakite::analysis {
 // Work on tracks of at least this many points is shared with a second thread.
 inline constexpr std::size_t kParallelPoints = 1u << 16;
 
-// Runs work(from, to, half) over [0, n): as two halves on two threads when n is large, so that
-// a long log's work is shared with a second core. The halves' results must not depend on each
-// other.
-template <class Work>
-void inHalves(std::size_t n, Work&& work) {
-    if (n < kParallelPoints) {
-        work(std::size_t{0}, n, 0);
-        return;
-    }
+// Runs mine() on the calling thread and theirs() on a second one (in turn when no thread is to
+// be had); both are done when this returns. Neither may depend on the other's results.
+template <class Mine, class Theirs>
+void sideBySide(Mine&& mine, Theirs&& theirs) {
     std::exception_ptr failure;
     std::thread helper;
     struct Joiner {
@@ -41,19 +36,31 @@ void inHalves(std::size_t n, Work&& work) {
         try {
             helper = std::thread([&] {
                 try {
-                    work(n / 2, n, 1);
+                    theirs();
                 } catch (...) {
                     failure = std::current_exception();
                 }
             });
         } catch (const std::system_error&) {
-            work(n / 2, n, 1);  // no thread to be had: in turn
+            theirs();  // no thread to be had: in turn
         }
-        work(std::size_t{0}, n / 2, 0);
+        mine();
     }
     if (failure) {
         std::rethrow_exception(failure);
     }
+}
+
+// Runs work(from, to, half) over [0, n): as two halves on two threads when n is large, so that
+// a long log's work is shared with a second core. The halves' results must not depend on each
+// other.
+template <class Work>
+void inHalves(std::size_t n, Work&& work) {
+    if (n < kParallelPoints) {
+        work(std::size_t{0}, n, 0);
+        return;
+    }
+    sideBySide([&] { work(std::size_t{0}, n / 2, 0); }, [&] { work(n / 2, n, 1); });
 }
 
 // collectSample(n, keep, value), counted and collected in halves as inHalves() does.

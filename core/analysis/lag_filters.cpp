@@ -188,23 +188,34 @@ void Cleaner::undoLag() {
     const std::span<const double> x(tx_.data(), m), y(ty_.data(), m);
     FlowLagEstimate flowEstimate, moistureEstimate;
     const bool estimateFlow = opt_.flowLag.mode == LagSetting::Mode::Auto;
-    if (estimateFlow) {
-        flowEstimate = estimateFlowLag(x, y, std::span<const double>(tv_.data(), m), options);
-        // Passes side by side are about a swath apart: the pairs' radius is 1.5x that.
-        swath_ = flowEstimate.pairs > 0 ? flowEstimate.pairRadius / 1.5 : 0.0;
-    }
-    if (opt_.moistureLag.mode == LagSetting::Mode::Auto) {
+    const bool estimateMoisture = opt_.moistureLag.mode == LagSetting::Mode::Auto;
+    const std::span<const double> yields(tv_.data(), m);
+    if (estimateMoisture) {
         std::vector<double>& moistures = scratch();
         for (std::size_t k = 0; k < m; ++k) {
             moistures[k] = p_[track_[k]].moisture;
         }
-        moistureEstimate =
-            estimateFlowLag(x, y, std::span<const double>(moistures.data(), m), options);
-        if (swath_ == 0.0 && moistureEstimate.pairs > 0) {
-            swath_ = moistureEstimate.pairRadius / 1.5;
+        const std::span<const double> moisture(moistures.data(), m);
+        if (estimateFlow) {
+            // Both on the same track: its share of the work done once.
+            const std::span<const double> values[2] = {yields, moisture};
+            std::vector<FlowLagEstimate> both = estimateFlowLags(x, y, values, options);
+            flowEstimate = std::move(both[0]);
+            moistureEstimate = std::move(both[1]);
+        } else {
+            moistureEstimate = estimateFlowLag(x, y, moisture, options);
         }
+    } else if (estimateFlow) {
+        flowEstimate = estimateFlowLag(x, y, yields, options);
     }
-    if (estimateFlow && opt_.moistureLag.mode == LagSetting::Mode::Auto) {
+    // Passes side by side are about a swath apart: the pairs' radius is 1.5x that.
+    if (estimateFlow) {
+        swath_ = flowEstimate.pairs > 0 ? flowEstimate.pairRadius / 1.5 : 0.0;
+    }
+    if (estimateMoisture && swath_ == 0.0 && moistureEstimate.pairs > 0) {
+        swath_ = moistureEstimate.pairRadius / 1.5;
+    }
+    if (estimateFlow && estimateMoisture) {
         agree(flowEstimate, moistureEstimate);
     }
     lag.flow = lagOf(opt_.flowLag, estimateFlow ? &flowEstimate : nullptr, lag.flowFound,
