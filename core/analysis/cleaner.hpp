@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "analysis/cleaning.hpp"
+#include "analysis/flow_lag.hpp"
 #include "analysis/passes.hpp"
 #include "model/yield_point.hpp"
 
@@ -21,13 +22,16 @@ struct Cleaner {
         : p_(points), n_(points.size()), opt_(options), r_(r) {}
 
     // The steps, in the order run() takes them; each is in the file of its family.
-    void run();                          // cleaning.cpp, with the two reading passes
-    bool readPoints();                   // the track, NAN, POS, DUP and the counts
-    void takeSamples();                  // the samples the thresholds are taken from
-    void positions();                    // position_filters.cpp: the track projected to metres
-    void jumps();                        // JMP
-    void dropJumps();                    // position_filters.cpp: the track without the jumps
-    void undoLag();                      // lag_filters.cpp: the lags found and undone, NOV
+    void run();          // cleaning.cpp, with the two reading passes
+    bool readPoints();   // the track, NAN, POS, DUP and the counts
+    void takeSamples();  // the samples the thresholds are taken from
+    void positions();    // position_filters.cpp: the track projected to metres
+    void jumps();        // JMP
+    void dropJumps();    // position_filters.cpp: the track without the jumps
+    void undoLag();      // lag_filters.cpp: the lags found and undone, NOV
+    void estimateLags(FlowLagEstimate& flow, FlowLagEstimate& moisture);  // lag_filters.cpp
+    void settleLags(FlowLagEstimate& flow, FlowLagEstimate& moisture);
+    void recountShifted();
     void pointFilters();                 // point_filters.cpp: SLOW, SPD, DSPD, ZERO, YLD, MST, MSO
     void passEnds();                     // pass_ends.cpp: END; off_pass.cpp: TRN
     void localOutliers();                // local_outliers.cpp: LOC

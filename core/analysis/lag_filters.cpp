@@ -169,10 +169,8 @@ void agree(FlowLagEstimate& flow, FlowLagEstimate& moisture) {
 
 }  // namespace
 
-void Cleaner::undoLag() {
-    LagShift& lag = r_.lag;
-    lag.flowMode = opt_.flowLag.mode;
-    lag.moistureMode = opt_.moistureLag.mode;
+// The lags the log's own data give, as asked: both from one track setup when both are.
+void Cleaner::estimateLags(FlowLagEstimate& flowEstimate, FlowLagEstimate& moistureEstimate) {
     const std::size_t m = track_.size();
     // Seconds per sample: the distance covered per sample over the median speed.
     std::vector<double> speeds = collectSample(
@@ -186,7 +184,6 @@ void Cleaner::undoLag() {
     // would otherwise ask for shifts beyond counting).
     options.maxSamples = kMostLagSamples;
     const std::span<const double> x(tx_.data(), m), y(ty_.data(), m);
-    FlowLagEstimate flowEstimate, moistureEstimate;
     const bool estimateFlow = opt_.flowLag.mode == LagSetting::Mode::Auto;
     const bool estimateMoisture = opt_.moistureLag.mode == LagSetting::Mode::Auto;
     const std::span<const double> yields(tv_.data(), m);
@@ -215,6 +212,13 @@ void Cleaner::undoLag() {
     if (estimateMoisture && swath_ == 0.0 && moistureEstimate.pairs > 0) {
         swath_ = moistureEstimate.pairRadius / 1.5;
     }
+}
+
+// The lags undone: those set, or those found (the two sensors' estimates weighed together).
+void Cleaner::settleLags(FlowLagEstimate& flowEstimate, FlowLagEstimate& moistureEstimate) {
+    LagShift& lag = r_.lag;
+    const bool estimateFlow = opt_.flowLag.mode == LagSetting::Mode::Auto;
+    const bool estimateMoisture = opt_.moistureLag.mode == LagSetting::Mode::Auto;
     if (estimateFlow && estimateMoisture) {
         agree(flowEstimate, moistureEstimate);
     }
@@ -222,7 +226,7 @@ void Cleaner::undoLag() {
                      lag.flowConfidence, &lag.flowNote);
     lag.moisture = lagOf(opt_.moistureLag, &moistureEstimate, lag.moistureFound,
                          lag.moistureConfidence, nullptr);
-    if (opt_.moistureLag.mode == LagSetting::Mode::Auto && !lag.moistureFound && lag.flowFound) {
+    if (estimateMoisture && !lag.moistureFound && lag.flowFound) {
         lag.moisture = lag.flow;
         lag.moistureFollowsFlow = true;
     }
@@ -232,12 +236,11 @@ void Cleaner::undoLag() {
         moistureEstimate.lagSamples >= 1.0) {
         roughLag_ = moistureEstimate.lagSamples;
     }
-    if (lag.flow == 0 && lag.moisture == 0) {
-        return;
-    }
-    lag.room = stretchRoom(*this);
-    lag.scale = paceScale(p_, lag);
-    // The values now judged: the counts again, NAN of each record's own values, and NOV.
+}
+
+// The values now judged: the counts again, NAN of each record's own values, and NOV.
+void Cleaner::recountShifted() {
+    const LagShift& lag = r_.lag;
     positiveYields_ = positivePairs_ = finiteMoistures_ = plausibleMoistures_ = 0;
     const double moistureLo = opt_.moistureMin.value_or(5.0);
     const double moistureHi = opt_.moistureMax.value_or(45.0);
@@ -262,7 +265,22 @@ void Cleaner::undoLag() {
         plausibleMoistures_ +=
             record.moisture >= moistureLo && record.moisture <= moistureHi ? 1u : 0u;
     }
-    for (std::size_t k = 0; k < m; ++k) {
+}
+
+void Cleaner::undoLag() {
+    LagShift& lag = r_.lag;
+    lag.flowMode = opt_.flowLag.mode;
+    lag.moistureMode = opt_.moistureLag.mode;
+    FlowLagEstimate flowEstimate, moistureEstimate;
+    estimateLags(flowEstimate, moistureEstimate);
+    settleLags(flowEstimate, moistureEstimate);
+    if (lag.flow == 0 && lag.moisture == 0) {
+        return;
+    }
+    lag.room = stretchRoom(*this);
+    lag.scale = paceScale(p_, lag);
+    recountShifted();
+    for (std::size_t k = 0; k < track_.size(); ++k) {
         tv_[k] = yieldOf(track_[k]);
     }
 }
