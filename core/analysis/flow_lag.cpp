@@ -1,3 +1,7 @@
+// The grain-flow lag estimate: pairs of points on passes driven in opposite directions, the
+// mismatch of their values at each shift, and the judgement of the cost curve. A little over 500
+// lines: the scoring and the judgement share the curve's helpers, kept beside them; the track
+// (pieces, turns, pairs) is in flow_lag_track.cpp.
 #include "analysis/flow_lag.hpp"
 
 #include <algorithm>
