@@ -56,12 +56,12 @@ bool chooseFilters(AnalysisOptions& options, std::string_view name, const std::s
 }
 
 // The field's options, with their limits: a plain number within them, else a usage error.
-struct FieldOptionSpec {
+struct FieldOptionLimits {
     std::string_view name;
     double min, max;
     bool minIncluded;
 };
-constexpr FieldOptionSpec kFieldOptions[] = {
+constexpr FieldOptionLimits kFieldOptions[] = {
     {"--swath-m", 0.0, 100.0, false},
     {"--standard-moisture", 0.0, 99.0, true},
     {"--grid", 0.0, 10000.0, false},
@@ -70,11 +70,11 @@ constexpr FieldOptionSpec kFieldOptions[] = {
 AnalysisParse parseFieldOption(FieldOptions& field, std::string_view name,
                                const std::vector<std::filesystem::path>& arguments, std::size_t& i,
                                std::string& error) {
-    const FieldOptionSpec* spec = nullptr;
-    for (const FieldOptionSpec& f : kFieldOptions) {
-        spec = f.name == name ? &f : spec;
+    const FieldOptionLimits* limits = nullptr;
+    for (const FieldOptionLimits& f : kFieldOptions) {
+        limits = f.name == name ? &f : limits;
     }
-    if (spec == nullptr) {
+    if (limits == nullptr) {
         return AnalysisParse::NotAnalysis;
     }
     if (i + 1 >= arguments.size()) {
@@ -84,7 +84,8 @@ AnalysisParse parseFieldOption(FieldOptions& field, std::string_view name,
     const std::string text = valueText(arguments[++i]);
     double v = 0.0;
     const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), v);
-    const bool inRange = (spec->minIncluded ? v >= spec->min : v > spec->min) && v <= spec->max;
+    const bool inRange =
+        (limits->minIncluded ? v >= limits->min : v > limits->min) && v <= limits->max;
     if (text.empty() || ec != std::errc() || end != text.data() + text.size() || !inRange) {
         error = "invalid value for " + std::string(name) + ": " + text;
         return AnalysisParse::Error;
