@@ -115,14 +115,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string page = html.str();
     const std::size_t data_at = page.find("VK_LOGS.push(");
     check(data_at != std::string::npos, "the map's data");
-    std::string pushed = page.substr(data_at, page.find("</script>", data_at) - data_at);
+    const std::string pushed = page.substr(data_at, page.find("</script>", data_at) - data_at);
     // Non-finite values are shown as text: quoted, never bare numbers the script would parse.
-    for (const char* quoted : {"\"NaN\"", "\"-Infinity\"", "\"Infinity\""}) {
-        for (std::size_t at = pushed.find(quoted); at != std::string::npos;
-             at = pushed.find(quoted))
-            pushed.erase(at, std::string_view(quoted).size());
+    // Strings (names, base64 columns that may spell "NaN" by chance) are left out of the check.
+    std::string bare;
+    for (std::size_t i = 0; i < pushed.size(); ++i) {
+        if (pushed[i] != '"') {
+            bare += pushed[i];
+            continue;
+        }
+        for (++i; i < pushed.size() && pushed[i] != '"'; ++i) i += pushed[i] == '\\';
     }
-    check(pushed.find("NaN") == std::string::npos && pushed.find("Infinity") == std::string::npos,
+    check(bare.find("NaN") == std::string::npos && bare.find("Infinity") == std::string::npos,
           "no NaN in the script's data");
     return 0;
 }
