@@ -144,3 +144,49 @@ TEST(FlowLag, BoundsThePairsAndDerivesTheSampleInterval) {
     EXPECT_NEAR(secondsPerSample(t.x, t.y, speeds), 0.5, 0.01);
     EXPECT_EQ(secondsPerSample(t.x, t.y, {}), 1.0);
 }
+
+TEST(FlowLag, AFlatFlowMinimumIsTakenWhereTheMoistureLagAgrees) {
+    // An estimate with a minimum at `at` (samples) placed within `error`, 60 shifts from -6.
+    auto estimate = [](bool found, double at, double error, double confidence) {
+        FlowLagEstimate e;
+        e.found = found;
+        e.lagSamples = at;
+        e.lag = static_cast<int>(std::lround(at));
+        e.uncertainty = error;
+        e.confidence = confidence;
+        e.depth = 0.15;
+        e.significance = 3.0;
+        e.firstShift = -6;
+        e.cost.assign(60, 1.0);
+        return e;
+    };
+    const struct {
+        const char* name;
+        double flowAt, flowError;  // the flow's own minimum, not found alone
+        double moistureAt, moistureConfidence;
+        double seconds;   // per sample
+        double expected;  // lag taken; -1: none
+    } cases[] = {
+        // 0.5 s per sample: 3.4 samples (1.7 s) apart, within twice the combined error.
+        {"flat flow 1.7 s off a sharp moisture", 26.4, 1.9, 29.8, 0.9, 0.5, 29.6},
+        {"flat flow beside a moisture lag too uncertain", 26.4, 1.9, 29.8, 0.4, 0.5, -1},
+        {"flow too flat to place at all", 26.4, 6.0, 29.8, 0.9, 0.5, -1},
+        // 1 s per sample: 3.4 samples is 3.4 s, more than two seconds apart.
+        {"same samples apart at 1 s per sample", 12.0, 1.9, 15.4, 0.9, 1.0, -1},
+        {"flat flow a sample off at 1 s per sample", 14.0, 1.5, 15.0, 0.9, 1.0, 14.9},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        FlowLagEstimate flow = estimate(false, c.flowAt, c.flowError, 0.0);
+        FlowLagEstimate moisture = estimate(true, c.moistureAt, 0.25, c.moistureConfidence);
+        agreeLags(flow, moisture, c.seconds);
+        EXPECT_EQ(flow.found, c.expected >= 0.0);
+        if (c.expected >= 0.0) {
+            EXPECT_NEAR(flow.lagSamples, c.expected, 0.1);
+            EXPECT_EQ(flow.lag, static_cast<int>(std::lround(c.expected)));
+            EXPECT_LE(flow.confidence, 0.5);
+        } else {
+            EXPECT_EQ(flow.lagSamples, c.flowAt);
+        }
+    }
+}

@@ -60,6 +60,11 @@ std::vector<FlowLagEstimate> estimateFlowLags(std::span<const double> x, std::sp
                                               std::span<const std::span<const double>> values,
                                               const FlowLagOptions& options = {});
 
+// The two sensors' estimates weighed together (both sit on the same grain stream): a flow lag too
+// flat to place on its own is taken where the moisture lag agrees with it. `sampleSeconds` as in
+// FlowLagOptions.
+void agreeLags(FlowLagEstimate& flow, FlowLagEstimate& moisture, double sampleSeconds);
+
 // Seconds between samples: the distance covered per sample (the median displacement over ten
 // samples / 10, which GPS noise hardly moves) over the median of the positive speeds (m/s).
 // 1 when either is unknown.

@@ -133,3 +133,61 @@ void judge(FlowLagEstimate& e, const Curves& curves, double chance, std::size_t 
 }
 
 }  // namespace vornakite::analysis::flowlag
+
+namespace vornakite::analysis {
+namespace {
+
+// Whether an estimate not found still has a minimum inside the range searched: at least `depth`
+// deep, `significance` times chance, placed within `uncertainty` samples.
+bool hasMinimum(const FlowLagEstimate& e, double significance, double uncertainty,
+                double depth = 0.05) {
+    return e.depth >= depth && e.significance >= significance && e.uncertainty <= uncertainty &&
+           e.lagSamples >= 0.0 && !e.cost.empty() &&
+           e.lag - e.firstShift + 3 < static_cast<int>(e.cost.size());
+}
+
+void takeAsFound(FlowLagEstimate& e) {
+    e.found = true;
+    e.confidence = 0.5 * std::min(1.0, e.significance / 6.0) * (1.0 - 0.2 * e.uncertainty);
+    e.note.clear();
+}
+
+}  // namespace
+
+// A lag too flat to place on its own is taken when the other sensor's agrees with it: both sit
+// on the same grain stream, a second or two apart, and two independent curves whose minima agree
+// are unlikely to do so by chance. A flow lag whose curve still has a minimum (5 % deep, 1.2x
+// chance, placed within 2.5 samples or 1.25 s) is taken where a moisture lag found on its own
+// (confidence 0.5 or more) lies within twice their combined standard error of it, and within 2
+// samples or 2 s; the lag is then the two weighed by their precision (a flat flow curve places
+// its minimum a few samples off, the moisture's sharper one does not). Two lags neither found on
+// their own are taken when both curves have a deep minimum (30 %, placed within a sample; on a
+// small field chance alone may reach as deep) and the two lie within a sample of each other.
+// Confidences are then at most half.
+void agreeLags(FlowLagEstimate& flow, FlowLagEstimate& moisture, double sampleSeconds) {
+    if (flow.found) {
+        return;
+    }
+    if (moisture.found) {
+        const double samplesPerSecond = sampleSeconds > 0.0 ? 1.0 / sampleSeconds : 1.0;
+        const double flat = std::max(2.5, 1.25 * samplesPerSecond);
+        const double apart = std::fabs(flow.lagSamples - moisture.lagSamples);
+        const double spread = std::hypot(flow.uncertainty, moisture.uncertainty);
+        if (moisture.confidence >= 0.5 && hasMinimum(flow, 1.2, flat) &&
+            apart <= std::max(2.0, std::min(2.0 * spread, 2.0 * samplesPerSecond))) {
+            const double wf = 1.0 / std::max(0.25, flow.uncertainty * flow.uncertainty);
+            const double wm = 1.0 / std::max(0.25, moisture.uncertainty * moisture.uncertainty);
+            flow.lagSamples = (wf * flow.lagSamples + wm * moisture.lagSamples) / (wf + wm);
+            flow.lag = std::max(0, static_cast<int>(std::lround(flow.lagSamples)));
+            takeAsFound(flow);
+        }
+        return;
+    }
+    if (hasMinimum(flow, 0.9, 1.0, 0.3) && hasMinimum(moisture, 0.9, 1.0, 0.3) &&
+        std::fabs(flow.lagSamples - moisture.lagSamples) <= 1.0) {
+        takeAsFound(flow);
+        takeAsFound(moisture);
+    }
+}
+
+}  // namespace vornakite::analysis

@@ -1,5 +1,6 @@
 // The flow lag estimator's cost curve (flow_lag.cpp): the pairs' losses summed per shift and
-// per block of pairs, and the judgement of its minimum.
+// per block of pairs, and the judgement of its minimum (the .cpp also weighs the flow and
+// moisture estimates together: agreeLags).
 #pragma once
 
 #include <algorithm>

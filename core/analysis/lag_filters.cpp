@@ -127,46 +127,6 @@ int lagOf(const LagSetting& setting, const FlowLagEstimate* e, bool& found, doub
     return found ? e->lag : 0;
 }
 
-// Whether an estimate not found still has a minimum inside the range searched: at least `depth`
-// deep, `significance` times chance, placed within `uncertainty` samples.
-bool hasMinimum(const FlowLagEstimate& e, double significance, double uncertainty,
-                double depth = 0.05) {
-    return e.depth >= depth && e.significance >= significance && e.uncertainty <= uncertainty &&
-           e.lagSamples >= 0.0 && !e.cost.empty() &&
-           e.lag - e.firstShift + 3 < static_cast<int>(e.cost.size());
-}
-
-void takeAsFound(FlowLagEstimate& e) {
-    e.found = true;
-    e.confidence = 0.5 * std::min(1.0, e.significance / 6.0) * (1.0 - 0.2 * e.uncertainty);
-    e.note.clear();
-}
-
-// A lag too flat to place on its own is taken when the other sensor's agrees with it: both sit
-// on the same grain stream, a second or two apart, and two independent curves whose minima agree
-// are unlikely to do so by chance. A flow lag is taken within 2 samples of a moisture lag found
-// on its own (confidence 0.5 or more); two lags neither found on their own, when both curves
-// have a deep minimum (30 %, placed within a sample; on a small field chance alone may reach as
-// deep) and the two lie within a sample of each other.
-// Confidences are then at most half.
-void agree(FlowLagEstimate& flow, FlowLagEstimate& moisture) {
-    if (flow.found) {
-        return;
-    }
-    if (moisture.found) {
-        if (moisture.confidence >= 0.5 && hasMinimum(flow, 1.2, 2.5) &&
-            std::fabs(flow.lagSamples - moisture.lagSamples) <= 2.0) {
-            takeAsFound(flow);
-        }
-        return;
-    }
-    if (hasMinimum(flow, 0.9, 1.0, 0.3) && hasMinimum(moisture, 0.9, 1.0, 0.3) &&
-        std::fabs(flow.lagSamples - moisture.lagSamples) <= 1.0) {
-        takeAsFound(flow);
-        takeAsFound(moisture);
-    }
-}
-
 }  // namespace
 
 // The lags the log's own data give, as asked: both from one track setup when both are.
@@ -220,7 +180,7 @@ void Cleaner::settleLags(FlowLagEstimate& flowEstimate, FlowLagEstimate& moistur
     const bool estimateFlow = opt_.flowLag.mode == LagSetting::Mode::Auto;
     const bool estimateMoisture = opt_.moistureLag.mode == LagSetting::Mode::Auto;
     if (estimateFlow && estimateMoisture) {
-        agree(flowEstimate, moistureEstimate);
+        agreeLags(flowEstimate, moistureEstimate, interval_);
     }
     lag.flow = lagOf(opt_.flowLag, estimateFlow ? &flowEstimate : nullptr, lag.flowFound,
                      lag.flowConfidence, &lag.flowNote);
