@@ -124,7 +124,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             bare += pushed[i];
             continue;
         }
-        for (++i; i < pushed.size() && pushed[i] != '"'; ++i) i += pushed[i] == '\\';
+        for (++i; i < pushed.size() && pushed[i] != '"'; ++i) {
+            i += pushed[i] == '\\' ? 1 : 0;  // an escaped character
+        }
     }
     check(bare.find("NaN") == std::string::npos && bare.find("Infinity") == std::string::npos,
           "no NaN in the script's data");
