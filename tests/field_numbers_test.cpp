@@ -208,12 +208,14 @@ TEST(FieldNumbers, PointsProjectedOnReadingMatchHeldPositions) {
     // The same track as points read through a frame and as the positions it gives, held; a
     // point without a position among them. Every figure must be the same to the bit.
     const Rectangle r(12, 8.5, 300, 70, 2.0, 0.3);
-    const GroundFrame frame{-93.6, 42.0, 82700.0, 111100.0};
+    const LocalProjection frame(-93.6, 42.0, 82700.0, 111100.0);
     std::vector<vornakite::YieldPoint> points(r.x.size(), vornakite::YieldPoint{});
     std::vector<double> x, y;
     for (std::size_t i = 0; i < points.size(); ++i) {
-        points[i].longitude = i == 500 ? 0.0 : frame.lon0 + (r.x[i] - 500000) / frame.kx;
-        points[i].latitude = i == 500 ? 0.0 : frame.lat0 + (r.y[i] - 4600000) / frame.ky;
+        points[i].longitude =
+            i == 500 ? 0.0 : frame.centreLon() + (r.x[i] - 500000) / frame.metresPerDegreeLon();
+        points[i].latitude =
+            i == 500 ? 0.0 : frame.centreLat() + (r.y[i] - 4600000) / frame.metresPerDegreeLat();
         x.push_back(frame.x(points[i]));
         y.push_back(frame.y(points[i]));
     }

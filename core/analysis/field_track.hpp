@@ -17,22 +17,6 @@
 
 namespace vornakite::analysis {
 
-// Metres east and north of a centre, as a linear function of longitude and latitude: the
-// positions of a track projected where they are read instead of held in arrays.
-struct GroundFrame {
-    double lon0 = 0.0, lat0 = 0.0;  // degrees
-    double kx = 1.0, ky = 1.0;      // metres per degree east and north
-    // NaN where the point has no valid position.
-    double x(const YieldPoint& p) const {
-        return validPosition(p) ? wrapLongitude(p.longitude - lon0) * kx
-                                : std::numeric_limits<double>::quiet_NaN();
-    }
-    double y(const YieldPoint& p) const {
-        return validPosition(p) ? (p.latitude - lat0) * ky
-                                : std::numeric_limits<double>::quiet_NaN();
-    }
-};
-
 struct TrackInput {
     // Projected positions; NaN where a point has no valid position.
     std::span<const double> x;
@@ -43,9 +27,10 @@ struct TrackInput {
     // whether or not its yield value was kept); empty: every point with a position.
     std::span<const std::uint8_t> onPass;
     // When not empty, the positions instead of x and y (which are then empty): these points
-    // projected by `frame` as they are read, so that no copy of them is held.
+    // projected by `frame` (metres east and north of a centre) as they are read, so that no copy
+    // of them is held.
     std::span<const YieldPoint> points{};
-    GroundFrame frame{};
+    LocalProjection frame{};
 
     std::size_t size() const { return points.empty() ? x.size() : points.size(); }
     double xAt(std::size_t i) const { return points.empty() ? x[i] : frame.x(points[i]); }

@@ -4,6 +4,7 @@
 
 #include <cmath>
 #include <cstddef>
+#include <limits>
 #include <span>
 
 #include "model/yield_point.hpp"
@@ -37,12 +38,24 @@ class LocalProjection {
   public:
     LocalProjection() = default;
     LocalProjection(double centreLon, double centreLat);
+    // Round a centre already wrapped and clamped, with scales of the caller's (an ellipsoid's
+    // radii of curvature, say).
+    LocalProjection(double centreLon, double centreLat, double metresPerDegreeLon,
+                    double metresPerDegreeLat)
+        : lon0_(centreLon), lat0_(centreLat), kx_(metresPerDegreeLon), ky_(metresPerDegreeLat) {}
 
     // Centred on the median of the valid positions; (0, 0) when there are none.
     static LocalProjection around(std::span<const YieldPoint> points);
 
     double x(double lon) const { return wrapLongitude(lon - lon0_) * kx_; }
     double y(double lat) const { return (lat - lat0_) * ky_; }
+    // A point's position; NaN where it has no valid one.
+    double x(const YieldPoint& p) const {
+        return validPosition(p) ? x(p.longitude) : std::numeric_limits<double>::quiet_NaN();
+    }
+    double y(const YieldPoint& p) const {
+        return validPosition(p) ? y(p.latitude) : std::numeric_limits<double>::quiet_NaN();
+    }
     double centreLon() const { return lon0_; }
     double centreLat() const { return lat0_; }
     double metresPerDegreeLon() const { return kx_; }

@@ -13,7 +13,7 @@ namespace {
 // Metres east and north of the median position on the ellipsoid's radii of curvature there
 // (WGS 84): over a field the lengths are those of the UTM projection to a few parts in 10^5,
 // at a small part of its cost.
-GroundFrame localFrame(std::span<const YieldPoint> points) {
+LocalProjection localFrame(std::span<const YieldPoint> points) {
     constexpr double kPi = 3.14159265358979323846, kA = 6378137.0,
                      kE2 = 0.00669437999014132;  // WGS 84 semi-major axis, eccentricity squared
     const LocalProjection centre = LocalProjection::around(points);
@@ -21,7 +21,7 @@ GroundFrame localFrame(std::span<const YieldPoint> points) {
     const double w = 1.0 - kE2 * s * s;
     const double kx = kA / std::sqrt(w) * std::cos(phi) * kPi / 180.0;
     const double ky = kA * (1.0 - kE2) / (w * std::sqrt(w)) * kPi / 180.0;
-    return {centre.centreLon(), centre.centreLat(), kx, ky};
+    return LocalProjection(centre.centreLon(), centre.centreLat(), kx, ky);
 }
 
 }  // namespace
