@@ -208,6 +208,11 @@ AnalysisParse parseAnalysisOption(AnalysisOptions& options, std::string_view nam
             error = "--report needs a file, not an empty name";
             return AnalysisParse::Error;
         }
+        // "--report --grid 2" would write the page to a file named --grid and drop the grid.
+        if (const std::string text = valueText(value); text.starts_with('-')) {
+            error = "--report needs a file, not " + text + " (a file of that name: ./" + text + ")";
+            return AnalysisParse::Error;
+        }
         options.report = value;
         return AnalysisParse::Read;
     }

@@ -129,6 +129,10 @@ const std::array<OptionSpec, 11> kOptions{{
          if (value.empty()) {
              return "-o needs a folder, not an empty name";
          }
+         // "-o --clean" would make a folder named --clean and drop the cleaning.
+         if (const std::string text = toUtf8(pathText(value)); text.starts_with('-')) {
+             return "-o needs a folder, not " + text + " (a folder of that name: ./" + text + ")";
+         }
          command.options.outputFolder = value;
          return {};
      }},
