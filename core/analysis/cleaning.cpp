@@ -168,6 +168,7 @@ void Cleaner::run() {
         takeSamples();
         pointFilters();
         passEnds();
+        std::vector<double>().swap(scratch_);  // the last step needs none: its room goes first
         localOutliers();
     } else {
         // A log that cannot be judged still has its invalid values and positions flagged: those
