@@ -3,6 +3,7 @@
 #include <stdexcept>
 #include <system_error>
 
+#include "model/conversion_error.hpp"
 #include "text/text.hpp"
 #include "write/geotiff_writer.hpp"
 #include "write/text_output.hpp"
@@ -91,9 +92,9 @@ void LogSets::writeSurface(const analysis::YieldSurface* surface, const std::str
         return;
     }
     if (surface == nullptr || surface->columns == 0) {
-        throw std::runtime_error(error.empty() ? "No kept point with a position and a yield "
-                                                 "for the yield grid"
-                                               : error);
+        throw ConversionError(ErrorCode::noGrid, error.empty() ? "No kept point with a position "
+                                                                 "and a yield for the yield grid"
+                                                               : error);
     }
     const GeoTiffRaster raster{surface->columns,    surface->rows, surface->west,  surface->north,
                                surface->cellMetres, surface->epsg, surface->values};

@@ -36,6 +36,7 @@ enum class ErrorCode : std::uint8_t {
     internal,             // anything else
     outputIsLog,          // "Output would replace a log of this batch"
     notReplaced,          // "Not replaced: ..." (a summary or report over a file not of ours)
+    noGrid,               // "Yield grid too large: ...", "No kept point ... for the yield grid"
 };
 
 // The code as the JSON output names it, in snake_case ("cannot_open"); empty for none.
@@ -81,6 +82,8 @@ constexpr const char* errorCodeName(ErrorCode code) {
             return "output_is_log";
         case ErrorCode::notReplaced:
             return "not_replaced";
+        case ErrorCode::noGrid:
+            return "no_grid";
         case ErrorCode::internal:
             break;
     }

@@ -71,6 +71,8 @@ class ErrorCodes(ConverterTestCase):
              None, None),
             ("file is a folder", log_text("A", "B", "C"), ["-o", "blocked"],
              "Failed to create shapefile outputs", "output_failed", None, None),
+            ("grid too large", log_text("A", "B", "C", records=[dy(), dy(lat=430313255)]),
+             ["--grid", "1", "-o", "grid"], None, "no_grid", None, None),
         ]
         (self.cwd / "taken").mkdir()
         (self.cwd / "taken" / "A_B_C.dbf").write_bytes(b"earlier")
