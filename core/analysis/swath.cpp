@@ -28,10 +28,6 @@ struct BucketGrid {
     std::size_t columns = 0, rows = 0;
     std::vector<std::uint32_t> start;
     std::vector<std::uint32_t> order;
-    // Per place in `order`, that point's ground position, piece and heading: a query reads them
-    // side by side instead of gathering each from the points.
-    std::vector<double> east, north, heading;
-    std::vector<std::int32_t> piece;
 
     std::size_t column(double x) const {
         return std::min(columns - 1, static_cast<std::size_t>(std::max(0.0, (x - x0) / size)));
@@ -51,8 +47,8 @@ struct Neighbour {
 };
 
 // Works on the track's own arrays: the points of the pieces are found by their places, their
-// ground positions computed where they are read; the grid keeps a copy of what its queries read
-// (28 bytes a point of the pieces, while the filters' arrays are gone).
+// ground positions computed where they are read, so that beside the input only the grid's
+// 4-byte places are held.
 class SpacingFinder {
   public:
     SpacingFinder(const TrackInput& in, const TrackWalk& walk)
@@ -73,7 +69,7 @@ class SpacingFinder {
     double y(std::size_t i) const { return in_.yAt(i) * g_; }
     void makeGrid(double reach);
     void measure(std::size_t s, std::vector<double>& out);
-    void consider(std::size_t s, std::size_t j, double sx, double sy, double hx, double hy);
+    void consider(std::size_t s, std::size_t q, double hx, double hy);
 
     const TrackInput& in_;
     const TrackWalk& walk_;
@@ -127,17 +123,6 @@ void SpacingFinder::makeGrid(double reach) {
         g.start[b] = g.start[b - 1];
     }
     g.start[0] = 0;
-    g.east.resize(points_);
-    g.north.resize(points_);
-    g.heading.resize(points_);
-    g.piece.resize(points_);
-    for (std::size_t j = 0; j < points_; ++j) {
-        const std::size_t i = g.order[j];
-        g.east[j] = x(i);
-        g.north[j] = y(i);
-        g.heading[j] = walk_.heading[i];
-        g.piece[j] = walk_.piece[i];
-    }
 }
 
 std::vector<double> SpacingFinder::spacings() {
@@ -155,19 +140,18 @@ std::vector<double> SpacingFinder::spacings() {
     return out;
 }
 
-// The spacing from sampled point s (at sx, sy, heading hx, hy) of the point at place j of the
-// grid, when it lies on a parallel piece beside it.
-void SpacingFinder::consider(std::size_t s, std::size_t j, double sx, double sy, double hx,
-                             double hy) {
+// Point q's spacing from sampled point s (heading hx, hy), when it lies on a parallel piece
+// beside it.
+void SpacingFinder::consider(std::size_t s, std::size_t q, double hx, double hy) {
     const std::int32_t piece = walk_.piece[s];
     const double theta = walk_.heading[s];
     const double cosParallel = std::cos(kParallelDegrees * kPi / 180.0);
-    const std::int32_t other = grid_.piece[j];
-    const double dx = grid_.east[j] - sx, dy = grid_.north[j] - sy;
+    const std::int32_t other = walk_.piece[q];
+    const double dx = x(q) - x(s), dy = y(q) - y(s);
     const double across = hx * dy - hy * dx;  // positive: to the left
     if (other == piece || std::abs(hx * dx + hy * dy) > along_ ||
         std::abs(across) < kSwathMinMetres || std::abs(across) > kSwathMaxMetres ||
-        std::abs(std::cos(grid_.heading[j] - theta)) < cosParallel) {
+        std::abs(std::cos(walk_.heading[q] - theta)) < cosParallel) {
         return;
     }
     const bool left = across > 0.0;
@@ -202,7 +186,7 @@ void SpacingFinder::measure(std::size_t s, std::vector<double>& out) {
     for (std::size_t r = r0; r <= r1; ++r) {
         const std::size_t begin = first(r), count = last(r) - begin;
         for (; next < seen + count; next += stride) {
-            consider(s, begin + (next - seen), sx, sy, hx, hy);
+            consider(s, grid_.order[begin + (next - seen)], hx, hy);
         }
         seen += count;
     }
