@@ -148,7 +148,8 @@ bool hasMinimum(const FlowLagEstimate& e, double significance, double uncertaint
 
 void takeAsFound(FlowLagEstimate& e) {
     e.found = true;
-    e.confidence = 0.5 * std::min(1.0, e.significance / 6.0) * (1.0 - 0.2 * e.uncertainty);
+    e.confidence = 0.5 * std::min(1.0, e.significance / flowlag::kFullSignificance) *
+                   (1.0 - 0.2 * e.uncertainty);
     e.note.clear();
 }
 
