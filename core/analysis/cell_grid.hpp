@@ -22,44 +22,7 @@ class CellGrid {
     // inPool(k) holds.
     template <class InPool>
     CellGrid(const std::vector<std::uint64_t>& keys, const std::vector<double>& v, InPool inPool) {
-        const std::size_t m = keys.size();
-        std::vector<std::uint32_t> cellOf;
-        os::reserveLarge(cellOf, m);
-        cellOf.assign(m, kNone);
-        std::uint64_t lastKey = ~0ull;  // consecutive points mostly share a cell
-        std::uint32_t id = kNone;
-        std::size_t n = 0;
-        slots_.assign(64, Slot{});
-        for (std::size_t k = 0; k < m; ++k) {
-            if (!inPool(k)) {
-                continue;
-            }
-            const std::uint64_t key = keys[k];
-            if (key != lastKey) {
-                lastKey = key;
-                id = find(key);
-                if (id == kNone) {
-                    if (2 * (counts_.size() + 1) > slots_.size()) {
-                        grow();
-                    }
-                    id = insert(key);
-                }
-            }
-            cellOf[k] = id;
-            ++counts_[id];
-            ++n;
-        }
-        starts_.assign(counts_.size() + 1, 0);
-        for (std::size_t c = 0; c < counts_.size(); ++c) {
-            starts_[c + 1] = starts_[c] + counts_[c];
-        }
-        os::resizeLarge(members_, n);
-        std::vector<std::uint32_t> fill(starts_.begin(), starts_.end() - 1);
-        for (std::size_t k = 0; k < m; ++k) {
-            if (cellOf[k] != kNone) {
-                members_[fill[cellOf[k]]++] = static_cast<std::uint32_t>(k);
-            }
-        }
+        list(keys, inPool);
         extremes_.resize(counts_.size());
         for (std::size_t c = 0; c < counts_.size(); ++c) {
             for (std::uint32_t j = starts_[c]; j < starts_[c + 1]; ++j) {
@@ -67,8 +30,15 @@ class CellGrid {
             }
         }
     }
+    // The pool's cells and their points only, without values.
+    template <class InPool>
+    CellGrid(const std::vector<std::uint64_t>& keys, InPool inPool) {
+        list(keys, inPool);
+    }
 
     std::size_t size() const { return members_.size(); }
+    // The number of cells with points.
+    std::size_t cells() const { return counts_.size(); }
 
     // The three lowest and the three highest values of a set, sorted outwards (infinities
     // where the set has fewer), and where in points() the values of a cell's own are.
@@ -164,6 +134,49 @@ class CellGrid {
 
   private:
     static constexpr float kInf = std::numeric_limits<float>::infinity();
+
+    // The pool's points listed cell by cell, each cell's in track order.
+    template <class InPool>
+    void list(const std::vector<std::uint64_t>& keys, InPool inPool) {
+        const std::size_t m = keys.size();
+        std::vector<std::uint32_t> cellOf;
+        os::reserveLarge(cellOf, m);
+        cellOf.assign(m, kNone);
+        std::uint64_t lastKey = ~0ull;  // consecutive points mostly share a cell
+        std::uint32_t id = kNone;
+        std::size_t n = 0;
+        slots_.assign(64, Slot{});
+        for (std::size_t k = 0; k < m; ++k) {
+            if (!inPool(k)) {
+                continue;
+            }
+            const std::uint64_t key = keys[k];
+            if (key != lastKey) {
+                lastKey = key;
+                id = find(key);
+                if (id == kNone) {
+                    if (2 * (counts_.size() + 1) > slots_.size()) {
+                        grow();
+                    }
+                    id = insert(key);
+                }
+            }
+            cellOf[k] = id;
+            ++counts_[id];
+            ++n;
+        }
+        starts_.assign(counts_.size() + 1, 0);
+        for (std::size_t c = 0; c < counts_.size(); ++c) {
+            starts_[c + 1] = starts_[c] + counts_[c];
+        }
+        os::resizeLarge(members_, n);
+        std::vector<std::uint32_t> fill(starts_.begin(), starts_.end() - 1);
+        for (std::size_t k = 0; k < m; ++k) {
+            if (cellOf[k] != kNone) {
+                members_[fill[cellOf[k]]++] = static_cast<std::uint32_t>(k);
+            }
+        }
+    }
 
     static std::size_t hash(std::uint64_t key) {
         key ^= key >> 29;

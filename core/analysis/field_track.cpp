@@ -5,7 +5,9 @@
 #include <limits>
 #include <stdexcept>
 
+#include "analysis/geo.hpp"
 #include "analysis/robust.hpp"
+#include "os/memory.hpp"
 
 namespace vornakite::analysis {
 
@@ -36,7 +38,7 @@ class Walker {
     Vec at(std::size_t i) const { return {in_.xAt(i) * g_, in_.yAt(i) * g_}; }
     double step(std::size_t a, std::size_t b) const {
         const Vec p = at(a), q = at(b);
-        return std::hypot(q.x - p.x, q.y - p.y);
+        return planeDistance(q.x - p.x, q.y - p.y);
     }
     double medianStep() const;
     void walkRun(std::size_t s, std::size_t e);
@@ -50,6 +52,7 @@ class Walker {
     std::size_t n_;
     double g_ = 1.0;
     std::int32_t piece_ = -1;
+    std::vector<double> steps_;  // the steps of the chord being added
 };
 
 double Walker::medianStep() const {
@@ -62,6 +65,9 @@ double Walker::medianStep() const {
 
 void Walker::run(double gapMetres) {
     g_ = in_.groundPerUnit > 0.0 ? in_.groundPerUnit : 1.0;
+    os::reserveLarge(out_.length, n_);
+    os::reserveLarge(out_.piece, n_);
+    os::reserveLarge(out_.heading, n_);
     out_.length.assign(n_, 0.0);
     out_.piece.assign(n_, -1);
     out_.heading.assign(n_, kNoHeading);
@@ -111,13 +117,14 @@ void Walker::walkRun(std::size_t s, std::size_t e) {
     bool havePrevious = false;
     Vec previous{0.0, 0.0};
     while (a < e) {
+        const Vec p = at(a);
         std::size_t b = a + 1;
-        while (b < e && step(a, b) < kChordMetres) {
-            ++b;
+        Vec q = at(b);
+        while (b < e && planeDistance(q.x - p.x, q.y - p.y) < kChordMetres) {
+            q = at(++b);
         }
-        const Vec p = at(a), q = at(b);
         const Vec d{q.x - p.x, q.y - p.y};
-        const double len = std::hypot(d.x, d.y);
+        const double len = planeDistance(d.x, d.y);
         // A short last chord is mostly noise: it is never taken for a turn.
         if (havePrevious && len >= kChordMetres / 2 &&
             (d.x * previous.x + d.y * previous.y) / len < cosTurn) {
@@ -159,7 +166,7 @@ std::size_t Walker::breakStep(std::size_t a, std::size_t b, Vec before) const {
     double longest = 0.0;
     for (std::size_t k = a; k < b; ++k) {
         const Vec p = at(k), q = at(k + 1);
-        const double dx = q.x - p.x, dy = q.y - p.y, len = std::hypot(dx, dy);
+        const double dx = q.x - p.x, dy = q.y - p.y, len = planeDistance(dx, dy);
         if (len > longest && (dx * before.x + dy * before.y) < cosTurn * len) {
             longest = len;
             best = k;
@@ -172,15 +179,21 @@ std::size_t Walker::breakStep(std::size_t a, std::size_t b, Vec before) const {
 // point on either side of it.
 void Walker::addChord(std::size_t a, std::size_t b) {
     const Vec p = at(a), q = at(b);
-    const double chord = std::hypot(q.x - p.x, q.y - p.y);
+    const double chord = planeDistance(q.x - p.x, q.y - p.y);
+    // The steps' lengths, each measured once (a chord is rarely more than a few dozen steps).
+    steps_.clear();
     double raw = 0.0;
+    Vec from = p;
     for (std::size_t k = a; k < b; ++k) {
-        raw += step(k, k + 1);
+        const Vec to = at(k + 1);
+        steps_.push_back(planeDistance(to.x - from.x, to.y - from.y));
+        raw += steps_.back();
+        from = to;
     }
     const auto heading = static_cast<float>(std::atan2(q.y - p.y, q.x - p.x));
     for (std::size_t k = a; k < b; ++k) {
         const double share =
-            raw > 0.0 ? chord * step(k, k + 1) / raw : chord / static_cast<double>(b - a);
+            raw > 0.0 ? chord * steps_[k - a] / raw : chord / static_cast<double>(b - a);
         out_.length[k] += share / 2;
         out_.length[k + 1] += share / 2;
         out_.piece[k] = piece_;
@@ -231,7 +244,7 @@ std::size_t trimOffLine(const TrackInput& t, double g, const TrackWalk& walk, st
     }
     const double xNear = t.xAt(near), yNear = t.yAt(near);
     const double dx = (t.xAt(far) - xNear) * g, dy = (t.yAt(far) - yNear) * g;
-    const double len = std::hypot(dx, dy);
+    const double len = planeDistance(dx, dy);
     std::size_t k = from;
     while (k != near && len > 0.0 &&
            std::abs(dx * (t.yAt(k) - yNear) * g - dy * (t.xAt(k) - xNear) * g) / len >

@@ -2,11 +2,15 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <iterator>
 #include <limits>
+#include <optional>
 #include <vector>
 
+#include "analysis/cell_grid.hpp"
 #include "analysis/field_track.hpp"
 #include "analysis/robust.hpp"
+#include "os/memory.hpp"
 
 namespace vornakite::analysis {
 
@@ -21,23 +25,6 @@ constexpr double kParallelDegrees = 20.0;
 // 75 m square around a point holds a few thousand points at the most, at 5 samples a second).
 constexpr std::size_t kMostCandidates = 4096;
 
-// The points of the pieces of pass in buckets of a square grid: bucket (i, j) holds the points
-// order[start[j * columns + i] .. start[j * columns + i + 1]), in file order.
-struct BucketGrid {
-    double x0 = 0.0, y0 = 0.0, size = 1.0;
-    std::size_t columns = 0, rows = 0;
-    std::vector<std::uint32_t> start;
-    std::vector<std::uint32_t> order;
-
-    std::size_t column(double x) const {
-        return std::min(columns - 1, static_cast<std::size_t>(std::max(0.0, (x - x0) / size)));
-    }
-    std::size_t row(double y) const {
-        return std::min(rows - 1, static_cast<std::size_t>(std::max(0.0, (y - y0) / size)));
-    }
-    std::size_t bucket(double x, double y) const { return row(y) * columns + column(x); }
-};
-
 // The spacings of one point to the nearest parallel piece on either side.
 struct Neighbour {
     std::int32_t piece;
@@ -47,8 +34,9 @@ struct Neighbour {
 };
 
 // Works on the track's own arrays: the points of the pieces are found by their places, their
-// ground positions computed where they are read, so that beside the input only the grid's
-// 4-byte places are held.
+// ground positions computed where they are read, so that beside the input only the grid is held.
+// The grid's cells are kSwathMaxMetres square and only those with points exist, so that a query
+// looks at the points within reach however far apart a season's fields lie.
 class SpacingFinder {
   public:
     SpacingFinder(const TrackInput& in, const TrackWalk& walk)
@@ -67,7 +55,10 @@ class SpacingFinder {
     }
     double x(std::size_t i) const { return in_.xAt(i) * g_; }
     double y(std::size_t i) const { return in_.yAt(i) * g_; }
-    void makeGrid(double reach);
+    void makeGrid();
+    std::uint64_t keyOf(std::size_t i) const {
+        return CellGrid::keyOf(x(i) - x0_, y(i) - y0_, kSwathMaxMetres);
+    }
     void measure(std::size_t s, std::vector<double>& out);
     void consider(std::size_t s, std::size_t q, double hx, double hy);
 
@@ -75,58 +66,31 @@ class SpacingFinder {
     const TrackWalk& walk_;
     double g_ = 1.0;
     std::size_t points_ = 0;  // the points of the pieces
-    BucketGrid grid_;
+    double x0_ = 0.0, y0_ = 0.0;  // the grid's corner: the least x and y of the pieces
+    std::optional<CellGrid> grid_;
     double along_ = 5.0;  // how far along the heading a neighbour's points are taken
     std::vector<Neighbour> neighbours_;
     std::vector<std::int32_t> slot_;  // per piece and side: its place in neighbours_, or -1
 };
 
-// Buckets at least `reach` wide, and no more of them than about twice the points.
-void SpacingFinder::makeGrid(double reach) {
-    constexpr double kInf = std::numeric_limits<double>::infinity();
-    double xMin = kInf, xMax = -kInf, yMin = kInf, yMax = -kInf;
+void SpacingFinder::makeGrid() {
+    x0_ = y0_ = std::numeric_limits<double>::infinity();
     for (std::size_t i = 0; i < in_.size(); ++i) {
         if (onPiece(i)) {
-            xMin = std::min(xMin, x(i));
-            xMax = std::max(xMax, x(i));
-            yMin = std::min(yMin, y(i));
-            yMax = std::max(yMax, y(i));
+            x0_ = std::min(x0_, x(i));
+            y0_ = std::min(y0_, y(i));
         }
     }
-    BucketGrid& g = grid_;
-    const double w = xMax - xMin, h = yMax - yMin;
-    const auto n = static_cast<double>(points_);
-    g.size = std::max(reach, std::sqrt(w * h / (2.0 * n)));
-    g.size = std::max({g.size, w / (2.0 * n), h / (2.0 * n)});
-    g.x0 = xMin;
-    g.y0 = yMin;
-    g.columns = static_cast<std::size_t>(w / g.size) + 1;
-    g.rows = static_cast<std::size_t>(h / g.size) + 1;
-    // Counts in start[b + 1], summed into each bucket's first place; filling moves start[b] on to
-    // the bucket's end, which is then shifted back a bucket.
-    g.start.assign(g.columns * g.rows + 1, 0);
+    std::vector<std::uint64_t> keys;
+    os::resizeLarge(keys, in_.size());
     for (std::size_t i = 0; i < in_.size(); ++i) {
-        if (onPiece(i)) {
-            ++g.start[g.bucket(x(i), y(i)) + 1];
-        }
+        keys[i] = onPiece(i) ? keyOf(i) : 0;
     }
-    for (std::size_t b = 1; b < g.start.size(); ++b) {
-        g.start[b] += g.start[b - 1];
-    }
-    g.order.resize(points_);
-    for (std::size_t i = 0; i < in_.size(); ++i) {
-        if (onPiece(i)) {
-            g.order[g.start[g.bucket(x(i), y(i))]++] = static_cast<std::uint32_t>(i);
-        }
-    }
-    for (std::size_t b = g.start.size() - 1; b > 0; --b) {
-        g.start[b] = g.start[b - 1];
-    }
-    g.start[0] = 0;
+    grid_.emplace(keys, [&](std::size_t i) { return onPiece(i); });
 }
 
 std::vector<double> SpacingFinder::spacings() {
-    makeGrid(kSwathMaxMetres);
+    makeGrid();
     slot_.assign(2 * walk_.pieces, -1);
     std::vector<double> out;
     const std::size_t stride = std::max<std::size_t>(1, points() / kMostSamples);
@@ -169,24 +133,30 @@ void SpacingFinder::measure(std::size_t s, std::vector<double>& out) {
     const double theta = walk_.heading[s];
     const double hx = std::cos(theta), hy = std::sin(theta);
     neighbours_.clear();
-    const double sx = x(s), sy = y(s);
-    const std::size_t c0 = grid_.column(sx - kSwathMaxMetres);
-    const std::size_t c1 = grid_.column(sx + kSwathMaxMetres);
-    const std::size_t r0 = grid_.row(sy - kSwathMaxMetres);
-    const std::size_t r1 = grid_.row(sy + kSwathMaxMetres);
-    auto first = [&](std::size_t r) { return grid_.start[r * grid_.columns + c0]; };
-    auto last = [&](std::size_t r) { return grid_.start[r * grid_.columns + c1 + 1]; };
-    std::size_t total = 0;
-    for (std::size_t r = r0; r <= r1; ++r) {
-        total += last(r) - first(r);
+    const double sx = x(s) - x0_, sy = y(s) - y0_;
+    const std::int64_t c0 = CellGrid::column(sx - kSwathMaxMetres, kSwathMaxMetres);
+    const std::int64_t c1 = CellGrid::column(sx + kSwathMaxMetres, kSwathMaxMetres);
+    const std::int64_t r0 = CellGrid::column(sy - kSwathMaxMetres, kSwathMaxMetres);
+    const std::int64_t r1 = CellGrid::column(sy + kSwathMaxMetres, kSwathMaxMetres);
+    // The cells within reach, row by row from the south-west (at most 3x3).
+    std::uint32_t cells[9];
+    std::size_t found = 0, total = 0;
+    for (std::int64_t r = r0; r <= r1; ++r) {
+        for (std::int64_t c = c0; c <= c1; ++c) {
+            const std::uint32_t id = grid_->find(CellGrid::pack(c, r));
+            if (id != CellGrid::kNone && found < std::size(cells)) {
+                cells[found++] = id;
+                total += grid_->end(id) - grid_->begin(id);
+            }
+        }
     }
-    // Every stride-th of the candidates, picked by its place in the rows' runs.
+    // Every stride-th of the candidates, picked by its place in the cells' lists.
     const std::size_t stride = total > kMostCandidates ? total / kMostCandidates + 1 : 1;
-    std::size_t seen = 0, next = 0;  // candidates before this row; the next one taken
-    for (std::size_t r = r0; r <= r1; ++r) {
-        const std::size_t begin = first(r), count = last(r) - begin;
+    std::size_t seen = 0, next = 0;  // candidates before this cell; the next one taken
+    for (std::size_t k = 0; k < found; ++k) {
+        const std::size_t begin = grid_->begin(cells[k]), count = grid_->end(cells[k]) - begin;
         for (; next < seen + count; next += stride) {
-            consider(s, grid_.order[begin + (next - seen)], hx, hy);
+            consider(s, grid_->member(begin + (next - seen)), hx, hy);
         }
         seen += count;
     }
