@@ -5,10 +5,12 @@
 #include <iterator>
 #include <limits>
 #include <optional>
+#include <span>
 #include <vector>
 
 #include "analysis/cell_grid.hpp"
 #include "analysis/field_track.hpp"
+#include "analysis/halves.hpp"
 #include "analysis/robust.hpp"
 #include "os/memory.hpp"
 
@@ -56,11 +58,17 @@ class SpacingFinder {
     double x(std::size_t i) const { return in_.xAt(i) * g_; }
     double y(std::size_t i) const { return in_.yAt(i) * g_; }
     void makeGrid();
+    // The state of one thread's measurements.
+    struct Scratch {
+        std::vector<Neighbour> neighbours;
+        std::vector<std::int32_t> slot;  // per piece and side: its place in neighbours, or -1
+    };
+    void measureAll(std::span<const std::size_t> samples, std::vector<double>& out) const;
     std::uint64_t keyOf(std::size_t i) const {
         return CellGrid::keyOf(x(i) - x0_, y(i) - y0_, kSwathMaxMetres);
     }
-    void measure(std::size_t s, std::vector<double>& out);
-    void consider(std::size_t s, std::size_t q, double hx, double hy);
+    void measure(std::size_t s, Scratch& scratch, std::vector<double>& out) const;
+    void consider(std::size_t s, std::size_t q, double hx, double hy, Scratch& scratch) const;
 
     const TrackInput& in_;
     const TrackWalk& walk_;
@@ -69,8 +77,6 @@ class SpacingFinder {
     double x0_ = 0.0, y0_ = 0.0;  // the grid's corner: the least x and y of the pieces
     std::optional<CellGrid> grid_;
     double along_ = 5.0;  // how far along the heading a neighbour's points are taken
-    std::vector<Neighbour> neighbours_;
-    std::vector<std::int32_t> slot_;  // per piece and side: its place in neighbours_, or -1
 };
 
 void SpacingFinder::makeGrid() {
@@ -91,22 +97,42 @@ void SpacingFinder::makeGrid() {
 
 std::vector<double> SpacingFinder::spacings() {
     makeGrid();
-    slot_.assign(2 * walk_.pieces, -1);
-    std::vector<double> out;
+    // Every stride-th point of the pieces, counted in file order, measured on its own: a long
+    // log's samples in two halves side by side, their spacings joined in order.
     const std::size_t stride = std::max<std::size_t>(1, points() / kMostSamples);
-    // Every stride-th point of the pieces, counted in file order.
+    std::vector<std::size_t> samples;
     std::size_t counted = 0;
     for (std::size_t i = 0; i < in_.size(); ++i) {
         if (onPiece(i) && counted++ % stride == 0) {
-            measure(i, out);
+            samples.push_back(i);
         }
     }
+    const std::span<const std::size_t> all(samples);
+    std::vector<double> out, second;
+    if (points() < kParallelPoints) {
+        measureAll(all, out);
+        return out;
+    }
+    const std::size_t half = samples.size() / 2;
+    sideBySide([&] { measureAll(all.first(half), out); },
+               [&] { measureAll(all.subspan(half), second); });
+    out.insert(out.end(), second.begin(), second.end());
     return out;
+}
+
+void SpacingFinder::measureAll(std::span<const std::size_t> samples,
+                               std::vector<double>& out) const {
+    Scratch scratch;
+    scratch.slot.assign(2 * walk_.pieces, -1);
+    for (const std::size_t i : samples) {
+        measure(i, scratch, out);
+    }
 }
 
 // Point q's spacing from sampled point s (heading hx, hy), when it lies on a parallel piece
 // beside it.
-void SpacingFinder::consider(std::size_t s, std::size_t q, double hx, double hy) {
+void SpacingFinder::consider(std::size_t s, std::size_t q, double hx, double hy,
+                             Scratch& scratch) const {
     const std::int32_t piece = walk_.piece[s];
     const double theta = walk_.heading[s];
     const double cosParallel = std::cos(kParallelDegrees * kPi / 180.0);
@@ -119,20 +145,20 @@ void SpacingFinder::consider(std::size_t s, std::size_t q, double hx, double hy)
         return;
     }
     const bool left = across > 0.0;
-    std::int32_t& at = slot_[2 * static_cast<std::size_t>(other) + (left ? 1 : 0)];
+    std::int32_t& at = scratch.slot[2 * static_cast<std::size_t>(other) + (left ? 1 : 0)];
     if (at < 0) {
-        at = static_cast<std::int32_t>(neighbours_.size());
-        neighbours_.push_back({other, left, 0.0, 0});
+        at = static_cast<std::int32_t>(scratch.neighbours.size());
+        scratch.neighbours.push_back({other, left, 0.0, 0});
     }
-    Neighbour& n = neighbours_[static_cast<std::size_t>(at)];
+    Neighbour& n = scratch.neighbours[static_cast<std::size_t>(at)];
     n.sum += std::abs(across);
     ++n.count;
 }
 
-void SpacingFinder::measure(std::size_t s, std::vector<double>& out) {
+void SpacingFinder::measure(std::size_t s, Scratch& scratch, std::vector<double>& out) const {
     const double theta = walk_.heading[s];
     const double hx = std::cos(theta), hy = std::sin(theta);
-    neighbours_.clear();
+    scratch.neighbours.clear();
     const double sx = x(s) - x0_, sy = y(s) - y0_;
     const std::int64_t c0 = CellGrid::column(sx - kSwathMaxMetres, kSwathMaxMetres);
     const std::int64_t c1 = CellGrid::column(sx + kSwathMaxMetres, kSwathMaxMetres);
@@ -156,17 +182,17 @@ void SpacingFinder::measure(std::size_t s, std::vector<double>& out) {
     for (std::size_t k = 0; k < found; ++k) {
         const std::size_t begin = grid_->begin(cells[k]), count = grid_->end(cells[k]) - begin;
         for (; next < seen + count; next += stride) {
-            consider(s, grid_->member(begin + (next - seen)), hx, hy);
+            consider(s, grid_->member(begin + (next - seen)), hx, hy, scratch);
         }
         seen += count;
     }
-    for (const Neighbour& n : neighbours_) {
-        slot_[2 * static_cast<std::size_t>(n.piece) + (n.left ? 1 : 0)] = -1;
+    for (const Neighbour& n : scratch.neighbours) {
+        scratch.slot[2 * static_cast<std::size_t>(n.piece) + (n.left ? 1 : 0)] = -1;
     }
     // On each side the nearest piece, by the mean of its spacings.
     for (const bool left : {true, false}) {
         double nearest = kSwathMaxMetres + 1.0;
-        for (const Neighbour& n : neighbours_) {
+        for (const Neighbour& n : scratch.neighbours) {
             if (n.left == left) {
                 nearest = std::min(nearest, n.sum / static_cast<double>(n.count));
             }
