@@ -73,7 +73,7 @@ class SpacingFinder {
     const TrackInput& in_;
     const TrackWalk& walk_;
     double g_ = 1.0;
-    std::size_t points_ = 0;  // the points of the pieces
+    std::size_t points_ = 0;      // the points of the pieces
     double x0_ = 0.0, y0_ = 0.0;  // the grid's corner: the least x and y of the pieces
     std::optional<CellGrid> grid_;
     double along_ = 5.0;  // how far along the heading a neighbour's points are taken
