@@ -108,8 +108,9 @@ int convert(const Options& options) {
     conversion.noClobber = options.noClobber;
     if (analysisOutputs) {
         conversion.whileWriting = [&outputs](const std::filesystem::path& basePath,
-                                             const vornakite::AnalysedLog& log) {
-            outputs.prepare(basePath, log);
+                                             const vornakite::AnalysedLog& log,
+                                             const std::function<void()>& awaitNumbers) {
+            outputs.prepare(basePath, log, awaitNumbers);
         };
     }
     bool outOfMemory = false;  // some log's analysis was given up

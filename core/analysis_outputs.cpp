@@ -62,21 +62,32 @@ AnalysisOutputs::AnalysisOutputs(const AnalysisOutputOptions& options,
 AnalysisOutputs::~AnalysisOutputs() = default;
 
 AnalysisOutputs::Prepared AnalysisOutputs::work(const std::filesystem::path& basePath,
-                                                const AnalysedLog& log) {
+                                                const AnalysedLog& log,
+                                                const std::function<void()>& awaitNumbers) {
     Prepared p;
     p.field =
         analysis::summarizeField(toUtf8(pathText(basePath.filename())), log.points, log.cleaning);
     p.field.log = log.logName;
-    if (log.numbers) {
-        p.field.numbers = log.numbers->numbers;
-    }
+    std::optional<analysis::ReportSection> section;
     if (report_.wanted) {
         // The set's name is the section's id: unique in the batch, and the same with any -j.
         analysis::SectionExtras extras;
-        extras.surface = log.numbers && log.numbers->surface ? &*log.numbers->surface : nullptr;
         extras.logNames = std::span<const std::string>(&log.logName, 1);
-        p.section = analysis::HtmlReport::section(p.field.setName, p.field, log.points,
-                                                  log.cleaning, extras);
+        section =
+            analysis::reportSection(p.field.setName, p.field, log.points, log.cleaning, extras);
+    }
+    awaitNumbers();
+    if (log.numbers) {
+        p.field.numbers = log.numbers->numbers;
+        if (section) {
+            section->summary.numbers = p.field.numbers;
+            if (log.numbers->surface) {
+                section->surface = analysis::surfaceLayer(*log.numbers->surface, section->map);
+            }
+        }
+    }
+    if (section) {
+        p.section = analysis::renderSection(*section);
     }
     return p;
 }
@@ -176,9 +187,10 @@ void AnalysisOutputs::addSection(const std::string& section) {
     }
 }
 
-void AnalysisOutputs::prepare(const std::filesystem::path& basePath, const AnalysedLog& log) {
+void AnalysisOutputs::prepare(const std::filesystem::path& basePath, const AnalysedLog& log,
+                              const std::function<void()>& awaitNumbers) {
     try {
-        Prepared p = work(basePath, log);
+        Prepared p = work(basePath, log, awaitNumbers);
         const std::lock_guard<std::mutex> lock(mutex_);
         prepared_.insert_or_assign(&log, std::move(p));
     } catch (const std::exception&) {
@@ -236,7 +248,7 @@ void AnalysisOutputs::logDone(const LogOutcome& outcome) {
         // Worked out before the log's name was taken: a name that got a suffix (_2) since,
         // or a log not prepared at all, is worked out now.
         if (p.field.setName != toUtf8(pathText(outcome.basePath.filename()))) {
-            p = work(outcome.basePath, *outcome.analysed);
+            p = work(outcome.basePath, *outcome.analysed, [] {});
         }
     } catch (const std::bad_alloc&) {
         unanalysed(outcome.basePath, outcome.analysed->logName, outcome.points);

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -42,9 +43,10 @@ class AnalysisOutputs {
     ~AnalysisOutputs();
 
     // Works out a log's summary row and report section as soon as the filters have judged it,
-    // while its sets are written (ConversionOptions::whileWriting); logDone then adds them if
-    // the log converted. May be called from any thread.
-    void prepare(const std::filesystem::path& basePath, const AnalysedLog& log);
+    // while its field's numbers are worked out (ConversionOptions::whileWriting); logDone then
+    // adds them if the log converted. May be called from any thread.
+    void prepare(const std::filesystem::path& basePath, const AnalysedLog& log,
+                 const std::function<void()>& awaitNumbers);
     // Each log's outcome, in input order: a converted log's summary row and report section.
     // The first outcome of a merged set adds the set's row, a row per log and one section for
     // the whole set.
@@ -66,7 +68,9 @@ class AnalysisOutputs {
         analysis::FieldSummary field;
         std::string section;  // empty without a report
     };
-    Prepared work(const std::filesystem::path& basePath, const AnalysedLog& log);
+    // What does not need the field's numbers first, then, once awaitNumbers() returns, the rest.
+    Prepared work(const std::filesystem::path& basePath, const AnalysedLog& log,
+                  const std::function<void()>& awaitNumbers);
     void mergedDone(const LogOutcome& outcome);
     void addSection(const std::string& section);
     void unanalysed(const std::filesystem::path& basePath, const std::string& logName,

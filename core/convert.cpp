@@ -41,8 +41,8 @@ struct PreparedLog::State {
 namespace {
 
 // The analysis of a log whose points `visitor` kept, and its sets: the filters judge the points,
-// the kept and removed sets are written while the field's numbers and the caller's work on the
-// analysis are done beside, then the yield grid.
+// then the field's numbers are worked out beside the writing of the kept and removed sets and
+// the caller's work on the analysis, then the yield grid.
 void judgeAndWrite(PreparedLog::State& s, LogPoints& visitor, const ConversionOptions& options) {
     s.analysed = std::make_shared<AnalysedLog>();
     s.analysed->points = visitor.takePoints();
@@ -51,33 +51,34 @@ void judgeAndWrite(PreparedLog::State& s, LogPoints& visitor, const ConversionOp
     s.analysed->cleaning = analysis::cleanPoints(
         s.analysed->points, options.cleaning.value_or(analysis::CleaningOptions{}));
     std::exception_ptr numbersFailure;
-    auto alongsideWork = [&](const std::filesystem::path& unsuffixed) {
+    auto workNumbers = [&] {
         try {
             numbersOf(*s.analysed, options.numbers);
         } catch (...) {
             numbersFailure = std::current_exception();
-            return;  // no numbers: the caller's work would need them
-        }
-        if (options.whileWriting) {
-            options.whileWriting(unsuffixed, *s.analysed);
         }
     };
-    const std::filesystem::path unsuffixed = s.outputFolder / s.name;
     std::jthread alongside;  // joined when this function ends, however it ends
     try {
-        alongside = std::jthread(alongsideWork, unsuffixed);
+        alongside = std::jthread(workNumbers);
     } catch (const std::system_error&) {
-        alongsideWork(unsuffixed);  // no thread to be had: first
+        workNumbers();  // no thread to be had: first
     }
+    auto awaitNumbers = [&] {
+        if (alongside.joinable()) {
+            alongside.join();
+        }
+        if (numbersFailure) {
+            std::rethrow_exception(numbersFailure);
+        }
+    };
     if (options.cleaning) {
         s.sets->writeCleaned(s.analysed->points, s.analysed->cleaning);
     }
-    if (alongside.joinable()) {
-        alongside.join();
+    if (options.whileWriting) {
+        options.whileWriting(s.outputFolder / s.name, *s.analysed, awaitNumbers);
     }
-    if (numbersFailure) {
-        std::rethrow_exception(numbersFailure);
-    }
+    awaitNumbers();
     const analysis::LogNumbers& numbers = *s.analysed->numbers;
     s.sets->writeSurface(numbers.surface ? &*numbers.surface : nullptr, numbers.surfaceError);
 }

@@ -50,11 +50,14 @@ struct ConversionOptions {
     bool logColumn = false;
     // With keepAnalysis: called with the set's base path as it would be without a suffix for a
     // name taken earlier in the batch (the name is taken later, in input order) and the analysed
-    // log, once the filters have judged it, on a thread of its own while the sets are written;
-    // the conversion waits for it. Work that can go on meanwhile, such as a summary or a report
-    // section, whose results are used once the log's outcome shows it converted (and under
-    // which name). Must not throw.
-    std::function<void(const std::filesystem::path&, const AnalysedLog&)> whileWriting;
+    // log, once the filters have judged it and its clean sets are written, while its field's
+    // numbers are worked out on another thread; the conversion waits for it. awaitNumbers()
+    // returns once the log's numbers are set (and throws when they could not be worked out).
+    // Work that can go on meanwhile, such as a summary or a report section, whose results are
+    // used once the log's outcome shows it converted (and under which name). Must not throw.
+    std::function<void(const std::filesystem::path&, const AnalysedLog&,
+                       const std::function<void()>& awaitNumbers)>
+        whileWriting;
     // The field's numbers (worked out whenever the filters run, on the thread beside the
     // writing) and, with a grid cell, the yield surface written as BASE_yield.tif in the set's
     // transaction.
