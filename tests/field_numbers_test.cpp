@@ -173,6 +173,28 @@ TEST(FieldNumbers, SwathFromThePassSpacing) {
     EXPECT_NEAR(computeFieldNumbers(apart.input(), {.swathMetres = 40.0}).areaHectares, 7.2, 0.1);
 }
 
+TEST(FieldNumbers, SwathOfASeasonWhoseFieldsLieFarApart) {
+    // Three fields logged at 0.5 m steps, up to 700 km apart: the spacing search looks near each
+    // sampled point, not across the whole season's extent.
+    const struct {
+        double swath, degrees, east, north;
+    } fields[] = {{9.1, 0, 0, 0}, {9.1, 35, 700000, 20000}, {9.1, 90, 350000, 300000}};
+    Rectangle season(0, 1.0, 1.0, 0, 1.0, 0.0);
+    for (const auto& f : fields) {
+        const Rectangle r(14, f.swath, 300, f.degrees, 0.5, 0.1);
+        for (std::size_t i = 0; i < r.x.size(); ++i) {
+            season.x.push_back(r.x[i] + f.east);
+            season.y.push_back(r.y[i] + f.north);
+            season.yield.push_back(r.yield[i]);
+            season.moisture.push_back(r.moisture[i]);
+        }
+    }
+    const FieldNumbers f = computeFieldNumbers(season.input());
+    ASSERT_TRUE(f.swathEstimate.estimated) << f.swathEstimate.note;
+    EXPECT_NEAR(f.swathMetres / 9.1, 1.0, 0.02);
+    EXPECT_NEAR(f.areaHectares, 3 * 14 * 9.1 * 300 / 10000, 0.03 * 3 * 14 * 9.1 * 300 / 10000);
+}
+
 TEST(FieldNumbers, AreaAndProductionOfARectangle) {
     // 20 passes of 9 m x 500 m = 9 ha; yields 100..119 bu/ac, mean 109.5.
     const Rectangle r(20, 9.0, 500, 30, 2.0, 0.3);
