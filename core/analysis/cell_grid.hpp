@@ -21,8 +21,14 @@ class CellGrid {
     // The pool: the track points k (in the cell of key keys[k], with yield v[k]) for which
     // inPool(k) holds.
     template <class InPool>
-    CellGrid(const std::vector<std::uint64_t>& keys, const std::vector<double>& v, InPool inPool) {
-        list(keys, inPool);
+    CellGrid(const std::vector<std::uint64_t>& keys, const std::vector<double>& v, InPool inPool)
+        : CellGrid(
+              keys.size(), [&](std::size_t k) { return keys[k]; }, v, inPool) {}
+    // The same with each track point's key worked out by keyOf(k) as it is listed, so that no
+    // array of keys is held.
+    template <class KeyOf, class InPool>
+    CellGrid(std::size_t m, KeyOf keyOf, const std::vector<double>& v, InPool inPool) {
+        list(m, keyOf, inPool);
         extremes_.resize(counts_.size());
         for (std::size_t c = 0; c < counts_.size(); ++c) {
             for (std::uint32_t j = starts_[c]; j < starts_[c + 1]; ++j) {
@@ -33,7 +39,8 @@ class CellGrid {
     // The pool's cells and their points only, without values.
     template <class InPool>
     CellGrid(const std::vector<std::uint64_t>& keys, InPool inPool) {
-        list(keys, inPool);
+        list(
+            keys.size(), [&](std::size_t k) { return keys[k]; }, inPool);
     }
 
     std::size_t size() const { return members_.size(); }
@@ -136,9 +143,8 @@ class CellGrid {
     static constexpr float kInf = std::numeric_limits<float>::infinity();
 
     // The pool's points listed cell by cell, each cell's in track order.
-    template <class InPool>
-    void list(const std::vector<std::uint64_t>& keys, InPool inPool) {
-        const std::size_t m = keys.size();
+    template <class KeyOf, class InPool>
+    void list(std::size_t m, KeyOf keyOf, InPool inPool) {
         std::vector<std::uint32_t> cellOf;
         os::reserveLarge(cellOf, m);
         cellOf.assign(m, kNone);
@@ -150,7 +156,7 @@ class CellGrid {
             if (!inPool(k)) {
                 continue;
             }
-            const std::uint64_t key = keys[k];
+            const std::uint64_t key = keyOf(k);
             if (key != lastKey) {
                 lastKey = key;
                 id = find(key);

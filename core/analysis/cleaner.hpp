@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <span>
 #include <string_view>
 #include <vector>
@@ -58,7 +59,7 @@ struct Cleaner {
 
     // The valid positions in file order (after dropJumps without the jumps): the point, x and y
     // in metres (degrees until positions() projects them), and its yield.
-    std::vector<std::size_t> track_;
+    std::vector<std::uint32_t> track_;  // point numbers: a log of 2^32 points or more is not judged
     std::vector<double> tx_, ty_, tv_;
     std::vector<double> scratch_;  // n values, for one step at a time
     // Counted while reading: positive yields, points whose yield and previous yield are

@@ -85,7 +85,7 @@ bool Cleaner::readPoints() {
             if (i > 0 && p.latitude == p_[i - 1].latitude && p.longitude == p_[i - 1].longitude) {
                 flags |= duplicate;
             }
-            track_.push_back(i);
+            track_.push_back(static_cast<std::uint32_t>(i));
             tx_.push_back(p.longitude);
             ty_.push_back(p.latitude);
             tv_.push_back(p.yield);
@@ -93,6 +93,10 @@ bool Cleaner::readPoints() {
             flags |= position;
         }
         r_.flags[i] = flags;
+    }
+    if (n_ > std::numeric_limits<std::uint32_t>::max()) {
+        r_.note = "too many points to judge (" + std::to_string(n_) + ")";
+        return false;
     }
     if (n_ < kMinPointsToJudge) {
         r_.note = "too few points to judge (" + std::to_string(n_) + ", at least " +

@@ -39,7 +39,6 @@ constexpr std::size_t kCandidateBlocks = 32;
 struct LocalSearch {
     Cleaner& cleaner;
     const CellGrid& grid;
-    const std::vector<std::uint64_t>& keys;  // each track point's cell
     double radius;
     double sigmas;
     double floor;  // the least spread
@@ -111,8 +110,9 @@ void LocalJudge::judge(std::size_t from, std::size_t to) {
         if (c_.has(i, s_.hard) || !(v > 0.0) || !std::isfinite(v)) {
             continue;
         }
-        if (s_.keys[k] != current_) {
-            enterBlock(s_.keys[k]);
+        const std::uint64_t key = CellGrid::keyOf(c_.tx_[k], c_.ty_[k], s_.radius);
+        if (key != current_) {
+            enterBlock(key);
         }
         const auto bandLo = static_cast<float>(v - s_.sigmas * s_.floor);
         const auto bandHi = static_cast<float>(v + s_.sigmas * s_.floor);
@@ -332,24 +332,16 @@ void Cleaner::localOutliers() {
     const FilterMask untrusted = hard | bit(Filter::YieldOutlier) | bit(Filter::Slow) |
                                  bit(Filter::SpeedBand) | bit(Filter::SpeedChange) |
                                  bit(Filter::PassEnd);
-    if (n_ > 0xFFFFFFFFu) {
-        return;  // point numbers are kept in 32 bits
-    }
-    // Each track point's cell, the divisions shared by both halves.
-    std::vector<std::uint64_t> keys;
-    os::resizeLarge(keys, track_.size());
-    inHalves(track_.size(), [&](std::size_t from, std::size_t to, int) {
-        for (std::size_t k = from; k < to; ++k) {
-            keys[k] = CellGrid::keyOf(tx_[k], ty_[k], radius);
-        }
-    });
-    const CellGrid grid(keys, tv_,
-                        [&](std::size_t k) { return !has(track_[k], untrusted) && tv_[k] > 0.0; });
+    // Each track point's cell is worked out where it is needed (an array of the keys would be
+    // 8 bytes a point at the filters' peak).
+    const CellGrid grid(
+        track_.size(), [&](std::size_t k) { return CellGrid::keyOf(tx_[k], ty_[k], radius); }, tv_,
+        [&](std::size_t k) { return !has(track_[k], untrusted) && tv_[k] > 0.0; });
     if (grid.size() < kMinPointsToJudge) {
         return;
     }
     const LocalSearch search{
-        *this, grid, keys, radius, sigmas, std::max(yieldNoise_, 0.01 * medianYield_), hard};
+        *this, grid, radius, sigmas, std::max(yieldNoise_, 0.01 * medianYield_), hard};
     inHalves(track_.size(),
              [&](std::size_t from, std::size_t to, int) { LocalJudge(search).judge(from, to); });
 }
