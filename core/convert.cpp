@@ -50,6 +50,7 @@ void judgeAndWrite(PreparedLog::State& s, LogPoints& visitor, const ConversionOp
     s.analysed->logName = s.logName;
     s.analysed->cleaning = analysis::cleanPoints(
         s.analysed->points, options.cleaning.value_or(analysis::CleaningOptions{}));
+    os::returnFreedMemory();  // the filters' arrays, before the numbers and the report make theirs
     std::exception_ptr numbersFailure;
     auto workNumbers = [&] {
         try {

@@ -172,7 +172,8 @@ void Cleaner::run() {
         takeSamples();
         pointFilters();
         passEnds();
-        std::vector<double>().swap(scratch_);  // the last step needs none: its room goes first
+        std::vector<double>().swap(scratch_);  // the last step needs none: its room goes first,
+        os::returnFreedMemory();               // with what the earlier steps let go
         localOutliers();
     } else {
         // A log that cannot be judged still has its invalid values and positions flagged: those

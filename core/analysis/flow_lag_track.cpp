@@ -129,7 +129,9 @@ std::vector<float> smoothAlong(const Track& t, std::span<const double> value, st
         const double v = value[k];
         return t.piece[k] == t.piece[i] && v > 0.0 && std::isfinite(v) ? v : kNaN;
     };
-    std::vector<float> med(n, nan);
+    // The medians, replaced by the means as the window passes: the medians the window still
+    // needs behind it are kept in a ring of half + 1.
+    std::vector<float> out(n, nan);
     for (std::size_t i = 0; i < n; ++i) {
         const double b = at(i, i);
         if (std::isnan(b)) {
@@ -140,10 +142,10 @@ std::vector<float> smoothAlong(const Track& t, std::span<const double> value, st
                          : std::isnan(a)                ? 0.5 * (b + c)
                          : std::isnan(c)                ? 0.5 * (a + b)
                                          : std::max(std::min(a, b), std::min(std::max(a, b), c));
-        med[i] = static_cast<float>(m);
+        out[i] = static_cast<float>(m);
     }
-    std::vector<float> out(n, nan);
     const std::size_t width = 2 * half + 1;
+    std::vector<float> behind(half + 1, nan);
     for (std::size_t begin = 0; begin < n;) {  // piece by piece
         std::size_t end = begin;
         while (end < n && t.piece[end] == t.piece[begin]) {
@@ -153,21 +155,23 @@ std::vector<float> smoothAlong(const Track& t, std::span<const double> value, st
         std::size_t count = 0;
         // The window of sample i is [i - half, i + half] within [begin, end).
         for (std::size_t k = begin; k < std::min(end, begin + half); ++k) {
-            sum += std::isnan(med[k]) ? 0.0 : med[k];
-            count += std::isnan(med[k]) ? 0u : 1u;
+            sum += std::isnan(out[k]) ? 0.0 : out[k];
+            count += std::isnan(out[k]) ? 0u : 1u;
         }
         for (std::size_t i = begin; i < end; ++i) {
-            if (i + half < end && !std::isnan(med[i + half])) {
-                sum += med[i + half];
+            if (i + half < end && !std::isnan(out[i + half])) {
+                sum += out[i + half];
                 ++count;
             }
-            if (i >= begin + half + 1 && !std::isnan(med[i - half - 1])) {
-                sum -= med[i - half - 1];
-                --count;
+            if (i >= begin + half + 1) {
+                const float gone = behind[(i - half - 1) % (half + 1)];
+                if (!std::isnan(gone)) {
+                    sum -= gone;
+                    --count;
+                }
             }
-            if (2 * count > width) {
-                out[i] = static_cast<float>(sum / static_cast<double>(count));
-            }
+            behind[i % (half + 1)] = out[i];
+            out[i] = 2 * count > width ? static_cast<float>(sum / static_cast<double>(count)) : nan;
         }
         begin = end;
     }

@@ -12,6 +12,9 @@
 #if defined(__linux__)
 #include <sys/mman.h>
 #endif
+#if defined(__GLIBC__)
+#include <malloc.h>
+#endif
 
 namespace vornakite::os {
 
@@ -28,6 +31,15 @@ inline void adviseLargePages(const void* data, std::size_t bytes) {
 #else
     (void)data;
     (void)bytes;
+#endif
+}
+
+// Hands the memory freed so far back to the system where the allocator keeps it (glibc keeps
+// freed room at the top of its heaps until it is trimmed), so that the next step's arrays do not
+// stand beside it in the process's resident memory. Elsewhere this does nothing.
+inline void returnFreedMemory() {
+#if defined(__GLIBC__)
+    ::malloc_trim(0);
 #endif
 }
 
