@@ -172,8 +172,10 @@ void Cleaner::run() {
         takeSamples();
         pointFilters();
         passEnds();
-        std::vector<double>().swap(scratch_);  // the last step needs none: its room goes first,
-        os::returnFreedMemory();               // with what the earlier steps let go
+        // The last step needs no scratch array: its room goes first, with what the earlier
+        // steps let go.
+        std::vector<double>().swap(scratch_);
+        os::returnFreedMemory(n_ * sizeof(double));
         localOutliers();
     } else {
         // A log that cannot be judged still has its invalid values and positions flagged: those

@@ -35,11 +35,17 @@ inline void adviseLargePages(const void* data, std::size_t bytes) {
 }
 
 // Hands the memory freed so far back to the system where the allocator keeps it (glibc keeps
-// freed room at the top of its heaps until it is trimmed), so that the next step's arrays do not
-// stand beside it in the process's resident memory. Elsewhere this does nothing.
-inline void returnFreedMemory() {
+// freed room in its heaps until it is trimmed), so that the next step's arrays do not stand
+// beside it in the process's resident memory; after `freedBytes` of at least 16 MiB only, since
+// a trim walks the heaps and the next small log would fault its pages in again. Elsewhere this
+// does nothing.
+inline void returnFreedMemory(std::size_t freedBytes) {
 #if defined(__GLIBC__)
-    ::malloc_trim(0);
+    if (freedBytes >= (std::size_t{16} << 20)) {
+        ::malloc_trim(0);
+    }
+#else
+    (void)freedBytes;
 #endif
 }
 
