@@ -137,6 +137,13 @@ TEST(LagCleaning, FlagsACarryOverDipWhateverLevelItStartsFrom) {
         {"starts high, dips, recovers", {200, 190, 120, 30, 8, 5, 9, 40, 150, 205, 200}, 9},
         {"ramp from nothing", {5, 20, 80, 160, 200, 205}, 3},
         {"a wet spot: low, not near nothing", {200, 190, 120, 110, 115, 120, 205, 200}, 0},
+        // A long turn: the dip and its recovery outlast the 10 samples scanned.
+        {"starts with grain, dips longer than the scan",
+         {100, 80, 60, 40, 20, 10, 5, 3, 2, 3, 5, 10, 30, 90, 205, 200},
+         14},
+        {"rises slowly from nothing past the scan",
+         {5, 10, 20, 30, 45, 60, 80, 100, 110, 120, 125, 130, 135, 140, 205, 200},
+         0},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);

@@ -38,7 +38,7 @@ class RampFinder {
     }
     void startRamp(const Pass& p, double limit, std::size_t reach);
     void endRamp(const Pass& p, double limit, std::size_t reach);
-    void carryOverDip(const Pass& p, std::size_t lo, double limit);
+    void carryOverDip(const Pass& p, std::size_t lo, double limit, bool startsHigh);
 
     Cleaner& c_;
     double level_;
@@ -100,22 +100,30 @@ void RampFinder::startRamp(const Pass& p, double limit, std::size_t reach) {
                 c_.flag(c_.track_[q], Filter::PassEnd);
             }
         }
-        carryOverDip(p, lo, limit);
-        break;
+        carryOverDip(p, lo, limit, false);
+        return;
     }
+    // No two good points within the scan: a dip after a long turn, with its recovery, may last
+    // longer than the scan. Then it is a carry-over dip only when the pass starts with grain (a
+    // point at twice the dip's level before it); a start that rises slowly from nothing is left
+    // as it is, as a low area at a pass start is.
+    carryOverDip(p, lo, limit, true);
 }
 
 // The dip after a start that carries the previous pass's grain: a point below a third of the
-// deep level within `dipReach_` points of the pass start, then two good points. A dip that
-// does not recover within the pass is a low area and stays.
-void RampFinder::carryOverDip(const Pass& p, std::size_t lo, double limit) {
+// deep level within `dipReach_` points of the pass start (with `startsHigh`, after a point at
+// twice that level), then two good points. A dip that does not recover within the pass is a low
+// area and stays.
+void RampFinder::carryOverDip(const Pass& p, std::size_t lo, double limit, bool startsHigh) {
     const double bottom = 0.2 * limit;
     const std::size_t last = std::min(p.end - 1, p.begin + dipReach_);
     std::size_t q = lo;
+    bool high = !startsHigh;
     while (q < last && !rampable(q, bottom)) {
+        high = high || good(q, 2.0 * bottom);
         ++q;
     }
-    if (q >= last) {
+    if (q >= last || !high) {
         return;
     }
     for (std::size_t g = q + 1; g + 1 < p.end; ++g) {
