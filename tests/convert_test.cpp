@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <functional>
 #include <string>
 
 #include "convert.hpp"
@@ -223,4 +224,28 @@ TEST(ConvertFile, CleaningAddsTheKeptAndRemovedSetsAndLeavesTheStandardSetAsItWa
     EXPECT_EQ(removed.substr(225 + 41, 5), "ZERO ");
     ASSERT_EQ(sink.lines.size(), 1u);
     EXPECT_EQ(sink.lines[0].rfind(L"Cleaning: kept 57 of 60 points", 0), 0u) << sink.lines[0];
+}
+
+TEST(ConvertFile, TheCallersWorkBesideTheWritingGetsTheFieldsNumbersWhenItAwaitsThem) {
+    std::string log = "VK@1@2@3@4@5@F@G@Corn\n";
+    for (int i = 0; i < 60; ++i) {
+        log += "DY@45@x@x@123456@153@" + std::to_string(1800 + (i * 37) % 90) + "@" +
+               std::to_string(415000000 + 180 * i) + "@-975000000@a@b@c@d@e@562@z\n";
+    }
+    ScratchDir dir;
+    writeFile(dir / "a.log", log);
+    RecordingSink sink;
+    BatchContext batch;
+    batch.options.cleaning.emplace();
+    int calls = 0;
+    bool numbersAfterWaiting = false;
+    batch.options.whileWriting = [&](const fs::path&, const vornakite::AnalysedLog& analysed,
+                                     const std::function<void()>& awaitNumbers) {
+        ++calls;
+        awaitNumbers();
+        numbersAfterWaiting = analysed.numbers.has_value();
+    };
+    ASSERT_TRUE(convertFile(dir / "a.log", dir / "Rx", sink, batch));
+    EXPECT_EQ(calls, 1);
+    EXPECT_TRUE(numbersAfterWaiting);
 }
