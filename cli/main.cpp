@@ -12,6 +12,7 @@
 #include "batch.hpp"
 #include "console.hpp"
 #include "options.hpp"
+#include "os/memory.hpp"
 #include "output_paths.hpp"
 #include "own_files.hpp"
 #include "read/log_files.hpp"
@@ -130,6 +131,7 @@ int convert(const Options& options) {
 
 template <typename Char>
 int run(int argc, Char** argv) {
+    vornakite::os::keepFreedMemoryForReuse();
     const std::vector<std::filesystem::path> arguments(argv + (argc > 0 ? 1 : 0), argv + argc);
     const Command command = parseCommandLine(arguments);
     switch (command.action) {
