@@ -18,14 +18,9 @@ namespace vornakite::analysis {
 // points are listed side by side, as their places on the track.
 class CellGrid {
   public:
-    // The pool: the track points k (in the cell of key keys[k], with yield v[k]) for which
-    // inPool(k) holds.
-    template <class InPool>
-    CellGrid(const std::vector<std::uint64_t>& keys, const std::vector<double>& v, InPool inPool)
-        : CellGrid(
-              keys.size(), [&](std::size_t k) { return keys[k]; }, v, inPool) {}
-    // The same with each track point's key worked out by keyOf(k) as it is listed, so that no
-    // array of keys is held.
+    // The pool: the track points k < m (in the cell of key keyOf(k), with yield v[k]) for which
+    // inPool(k) holds. The keys are worked out as the points are listed, so that no array of
+    // them is held.
     template <class KeyOf, class InPool>
     CellGrid(std::size_t m, KeyOf keyOf, const std::vector<double>& v, InPool inPool) {
         list(m, keyOf, inPool);
@@ -37,15 +32,12 @@ class CellGrid {
         }
     }
     // The pool's cells and their points only, without values.
-    template <class InPool>
-    CellGrid(const std::vector<std::uint64_t>& keys, InPool inPool) {
-        list(
-            keys.size(), [&](std::size_t k) { return keys[k]; }, inPool);
+    template <class KeyOf, class InPool>
+    CellGrid(std::size_t m, KeyOf keyOf, InPool inPool) {
+        list(m, keyOf, inPool);
     }
 
     std::size_t size() const { return members_.size(); }
-    // The number of cells with points.
-    std::size_t cells() const { return counts_.size(); }
 
     // The three lowest and the three highest values of a set, sorted outwards (infinities
     // where the set has fewer), and where in points() the values of a cell's own are.

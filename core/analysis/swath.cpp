@@ -12,7 +12,6 @@
 #include "analysis/field_track.hpp"
 #include "analysis/halves.hpp"
 #include "analysis/robust.hpp"
-#include "os/memory.hpp"
 
 namespace vornakite::analysis {
 
@@ -87,12 +86,9 @@ void SpacingFinder::makeGrid() {
             y0_ = std::min(y0_, y(i));
         }
     }
-    std::vector<std::uint64_t> keys;
-    os::resizeLarge(keys, in_.size());
-    for (std::size_t i = 0; i < in_.size(); ++i) {
-        keys[i] = onPiece(i) ? keyOf(i) : 0;
-    }
-    grid_.emplace(keys, [&](std::size_t i) { return onPiece(i); });
+    grid_.emplace(
+        in_.size(), [&](std::size_t i) { return keyOf(i); },
+        [&](std::size_t i) { return onPiece(i); });
 }
 
 std::vector<double> SpacingFinder::spacings() {
