@@ -105,6 +105,46 @@ TEST(FlowLag, FindsTheLagOfFieldsAndNoneWhereTheFieldCannotShowIt) {
     }
 }
 
+// A combine that slows and speeds up: the value logged at t is the flow cut at t - lag (the crop
+// times the pace then) over the pace at t. The pace given may jitter from one reading to the
+// next where the values do not show it.
+TEST(FlowLag, MovesTheFlowWhereThePaceSwings) {
+    struct PaceCase {
+        const char* name;
+        int passes;
+        double step;
+        int lag;
+        double swing, jitter;
+    };
+    const PaceCase cases[] = {
+        {"pace swinging by 30 %", 14, 2.0, 13, 0.3, 0.0},
+        {"a long log, judged in stretches", 900, 1.0, 20, 0.3, 0.0},
+        {"a steady pace with jitter the values do not show", 14, 2.0, 13, 0.0, 0.05},
+    };
+    for (const PaceCase& c : cases) {
+        Track t = harvest({c.name, c.passes, c.step, 0, 0.25, true, false, 0.0, false, true});
+        const std::size_t n = t.value.size();
+        std::vector<double> pace(n), given(n), logged(n, 0.0);
+        for (std::size_t i = 0; i < n; ++i) {
+            pace[i] = 4.0 * (1 + c.swing * std::sin(static_cast<double>(i) / 11.0));
+            given[i] = pace[i] * (1 + c.jitter * std::sin(static_cast<double>(i * i % 1009)));
+            if (i >= static_cast<std::size_t>(c.lag)) {
+                const std::size_t cut = i - static_cast<std::size_t>(c.lag);
+                logged[i] = t.value[cut] * pace[cut] / pace[i];
+            }
+        }
+        FlowLagOptions options;
+        options.sampleSeconds = c.step / 2.0;
+        const FlowLagEstimate e =
+            estimateFlowLag(t.x, t.y, logged, options, [&](std::size_t i) { return given[i]; });
+        EXPECT_TRUE(e.found) << c.name << ": " << e.note;
+        EXPECT_NEAR(e.lagSamples, c.lag, 1.0) << c.name;
+        if (c.swing == 0.0) {  // a steady pace moves nothing: the estimate of the values alone
+            EXPECT_EQ(e.lagSamples, estimateFlowLag(t.x, t.y, logged, options).lagSamples);
+        }
+    }
+}
+
 TEST(FlowLag, SeveralValuesOnOneTrackAreEachEstimatedAsAlone) {
     const FieldCase cases[] = {
         {"short", 14, 2.0, 13, 0.25, true, false, 0.0, false, true},

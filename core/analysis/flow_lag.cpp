@@ -33,12 +33,21 @@ constexpr std::size_t kChunk = std::size_t{1} << 15;
 // The most shifts scored: each costs a pass over the pairs, and their mismatches are kept.
 constexpr int kMostShifts = 512;
 
+// The factor a point's shifted values are taken with: 1 / its pace, or 1 without paces; NaN (the
+// pair is not scored) where its pace is unknown.
+float factorAt(const std::vector<float>& inverse, std::size_t i) {
+    return inverse.empty() ? 1.0f : inverse[i];
+}
+
 // The pairs' mismatch per shift: |a - b| / (a + b) of the smoothed values of the two points
 // shifted by firstShift + k. Only pairs whose points stay in their pieces over every shift are
 // scored, so that every shift sees the same pairs (the pairs near a turn or gap, where the
 // values differ most, would otherwise weigh on some shifts only); a pair without a smoothed
-// value at more than a tenth of the shifts is dropped too. Returns the pairs scored.
-std::size_t mismatches(const Track& t, const std::vector<float>& smooth, std::vector<Pair>& pairs,
+// value at more than a tenth of the shifts is dropped too. With `inverse` (1 / the pace at each
+// sample), each point's shifted value is a flow divided by the pace at the point. Returns the
+// pairs scored.
+std::size_t mismatches(const Track& t, const std::vector<float>& smooth,
+                       const std::vector<float>& inverse, std::vector<Pair>& pairs,
                        const PieceBounds& bounds, int firstShift, std::size_t shifts,
                        std::vector<float>& r) {
     const auto first = static_cast<std::ptrdiff_t>(firstShift);
@@ -53,8 +62,8 @@ std::size_t mismatches(const Track& t, const std::vector<float>& smooth, std::ve
     const float nan = std::numeric_limits<float>::quiet_NaN();
     r.assign(pairs.size() * shifts, nan);
     std::size_t kept = 0;
-    auto mismatch = [&](std::size_t i, std::size_t j, std::size_t& missing) {
-        const float a = smooth[i], b = smooth[j];
+    auto mismatch = [&](std::size_t i, std::size_t j, float fi, float fj, std::size_t& missing) {
+        const float a = smooth[i] * fi, b = smooth[j] * fj;
         if (a > 0.0f && b > 0.0f) {  // false for NaN
             return std::abs(a - b) / (a + b);
         }
@@ -66,8 +75,9 @@ std::size_t mismatches(const Track& t, const std::vector<float>& smooth, std::ve
         std::size_t missing = 0;
         const auto i0 = static_cast<std::size_t>(static_cast<std::ptrdiff_t>(p.i) + first);
         const auto j0 = static_cast<std::size_t>(static_cast<std::ptrdiff_t>(p.j) + first);
+        const float fi = factorAt(inverse, p.i), fj = factorAt(inverse, p.j);
         for (std::size_t k = 0; k < shifts; ++k) {
-            row[k] = mismatch(i0 + k, j0 + k, missing);
+            row[k] = mismatch(i0 + k, j0 + k, fi, fj, missing);
         }
         if (10 * missing <= shifts) {
             pairs[kept++] = p;
@@ -82,8 +92,9 @@ std::size_t mismatches(const Track& t, const std::vector<float>& smooth, std::ve
 // amount of its own: no spatial alignment is left, only the noise (and field) of the same values
 // paired in the same way. A depth no larger than such a curve's is chance.
 double rotatedDepth(const Track& t, const std::vector<float>& smooth,
-                    const std::vector<Pair>& pairs, const PieceBounds& bounds, int firstShift,
-                    std::size_t shifts, double clip, std::uint64_t round) {
+                    const std::vector<float>& inverse, const std::vector<Pair>& pairs,
+                    const PieceBounds& bounds, int firstShift, std::size_t shifts, double clip,
+                    std::uint64_t round) {
     // Where the values of sample i + firstShift come from, and the end of its piece, at which
     // the rotated index wraps to the piece's start.
     struct Rotated {
@@ -103,8 +114,9 @@ double rotatedDepth(const Track& t, const std::vector<float>& smooth,
     std::vector<double> sum(shifts, 0.0), count(shifts, 0.0);
     for (const Pair& pair : pairs) {
         Rotated a = rotated(pair.i), b = rotated(pair.j);
+        const float fa = factorAt(inverse, pair.i), fb = factorAt(inverse, pair.j);
         for (std::size_t k = 0; k < shifts; ++k) {
-            const float va = smooth[a.at], vb = smooth[b.at];
+            const float va = smooth[a.at] * fa, vb = smooth[b.at] * fb;
             if (va > 0.0f && vb > 0.0f) {  // false for NaN
                 const double c = std::min(static_cast<double>(std::abs(va - vb) / (va + vb)), clip);
                 sum[k] += c * c;
@@ -164,15 +176,16 @@ struct ShiftRange {
 // minimum at it is seen as one; returns the count of shifts, `used` the pairs that counted. A
 // pair must stay in its pass over all shifts; where passes are short for that (fewer than 30 %
 // of the pairs do) lags up to `shortest` are searched instead if that keeps twice the pairs.
-std::size_t scoreShifts(const Track& t, const std::vector<float>& smooth, const PieceBounds& bounds,
+std::size_t scoreShifts(const Track& t, const std::vector<float>& smooth,
+                        const std::vector<float>& inverse, const PieceBounds& bounds,
                         ShiftRange range, std::vector<Pair>& pairs, std::vector<float>& r,
                         std::size_t& used) {
     auto shiftCount = [&](int last) { return static_cast<std::size_t>(last - range.first + 3); };
     std::vector<float> shortR;
     std::vector<Pair> shortPairs = pairs;
-    used = mismatches(t, smooth, pairs, bounds, range.first, shiftCount(range.longest), r);
+    used = mismatches(t, smooth, inverse, pairs, bounds, range.first, shiftCount(range.longest), r);
     if (10 * used < 3 * shortPairs.size() && range.shortest < range.longest &&
-        mismatches(t, smooth, shortPairs, bounds, range.first, shiftCount(range.shortest),
+        mismatches(t, smooth, inverse, shortPairs, bounds, range.first, shiftCount(range.shortest),
                    shortR) >= 2 * used) {
         used = shortPairs.size();
         r.swap(shortR);
@@ -242,20 +255,22 @@ void setUp(TrackSetup& s, std::span<const double> x, std::span<const double> y, 
     s.ready = true;
 }
 
-// The estimate of `value` (one per sample of the setup's track).
-FlowLagEstimate estimate(const TrackSetup& s, std::span<const double> value) {
+// The estimate of `value` (one per sample of the setup's track), with `pace` alike or none.
+FlowLagEstimate estimate(const TrackSetup& s, std::span<const double> value,
+                         std::span<const double> pace) {
     FlowLagEstimate e = s.e;
     if (!s.ready) {
         return e;
     }
     const Track& t = s.t;
-    const std::vector<float> smooth = smoothAlong(t, value.first(t.size()), s.half);
+    std::vector<float> inverse;
+    const std::vector<float> smooth = smoothedFlow(t, value, pace, s.half, s.seconds, inverse);
     // Where passes are short, lags up to kShortRange only.
     std::vector<float> r;
     std::vector<Pair> pairs = s.pairs;
     const PieceBounds bounds(t);
     const std::size_t shifts = scoreShifts(
-        t, smooth, bounds,
+        t, smooth, inverse, bounds,
         {e.firstShift, s.longest, std::min(s.longest, samplesOf(kShortRange, s.seconds))}, pairs, r,
         e.pairs);
     if (e.pairs < kMinPairs) {
@@ -266,8 +281,9 @@ FlowLagEstimate estimate(const TrackSetup& s, std::span<const double> value) {
     const double clip = clipOf(r);
     double chance = 0.0;
     for (std::uint64_t round = 0; round < kRotations; ++round) {
-        chance += rotatedDepth(t, smooth, pairs, bounds, e.firstShift, shifts, clip, round) /
-                  static_cast<double>(kRotations);
+        chance +=
+            rotatedDepth(t, smooth, inverse, pairs, bounds, e.firstShift, shifts, clip, round) /
+            static_cast<double>(kRotations);
     }
     judge(e, Curves(r, shifts, clip), chance,
           std::max<std::size_t>(3, static_cast<std::size_t>(std::ceil(3.0 / s.seconds))));
@@ -277,14 +293,17 @@ FlowLagEstimate estimate(const TrackSetup& s, std::span<const double> value) {
 }  // namespace
 
 FlowLagEstimate estimateFlowLag(std::span<const double> x, std::span<const double> y,
-                                std::span<const double> value, const FlowLagOptions& options) {
+                                std::span<const double> value, const FlowLagOptions& options,
+                                const PaceOf& pace) {
     const std::span<const double> values[1] = {value};
-    return std::move(estimateFlowLags(x, y, values, options).front());
+    const PaceOf paces[1] = {pace};
+    return std::move(estimateFlowLags(x, y, values, options, paces).front());
 }
 
 std::vector<FlowLagEstimate> estimateFlowLags(std::span<const double> x, std::span<const double> y,
                                               std::span<const std::span<const double>> values,
-                                              const FlowLagOptions& options) {
+                                              const FlowLagOptions& options,
+                                              std::span<const PaceOf> paces) {
     if (values.empty()) {
         return {};
     }
@@ -295,11 +314,12 @@ std::vector<FlowLagEstimate> estimateFlowLags(std::span<const double> x, std::sp
     // A long log (several fields, a season) is judged from stretches of it spread evenly over
     // it, which bounds the cost: the lag is the machine's, the same throughout.
     const bool chunked = n > kChunks * kChunk;
+    auto stretchStart = [&](std::size_t k) { return k * (n - kChunk) / (kChunks - 1); };
     auto stretches = [&](std::span<const double> all) {
         std::vector<double> c;
         c.reserve(kChunks * kChunk);
         for (std::size_t k = 0; k < kChunks; ++k) {
-            const std::size_t start = k * (n - kChunk) / (kChunks - 1);
+            const std::size_t start = stretchStart(k);
             c.insert(c.end(), all.begin() + static_cast<std::ptrdiff_t>(start),
                      all.begin() + static_cast<std::ptrdiff_t>(start + kChunk));
         }
@@ -314,12 +334,24 @@ std::vector<FlowLagEstimate> estimateFlowLags(std::span<const double> x, std::sp
     setUp(setup, chunked ? std::span<const double>(cx) : x,
           chunked ? std::span<const double>(cy) : y, chunked ? cx.size() : n, options,
           chunked ? kChunk : 0);
+    // The pace of value v at each sample the estimate sees; none without one.
+    auto paceOf = [&](std::size_t v) {
+        std::vector<double> pace;
+        if (v >= paces.size() || !paces[v] || !setup.ready) {
+            return pace;
+        }
+        pace.resize(setup.t.size());
+        for (std::size_t i = 0; i < pace.size(); ++i) {
+            pace[i] = paces[v](chunked ? stretchStart(i / kChunk) + i % kChunk : i);
+        }
+        return pace;
+    };
     std::vector<FlowLagEstimate> out(values.size());
     auto one = [&](std::size_t v) {
         if (chunked && setup.ready) {
-            out[v] = estimate(setup, stretches(values[v]));
+            out[v] = estimate(setup, stretches(values[v]), paceOf(v));
         } else {
-            out[v] = estimate(setup, values[v].first(n));
+            out[v] = estimate(setup, values[v].first(n), paceOf(v));
         }
     };
     auto others = [&] {

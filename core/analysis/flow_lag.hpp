@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstddef>
+#include <functional>
 #include <span>
 #include <string>
 #include <vector>
@@ -46,19 +47,28 @@ struct FlowLagEstimate {
     std::string note;           // why no lag was found
 };
 
+// The pace (speed, any unit) at sample i, for a value the monitor divided by the speed as it
+// logged it, a yield: what lags is then the flow, value x pace, and at each shift the flow is
+// divided by the pace at the position it moves to. Where the combine slows and speeds up the
+// yields it logs rise and fall by the pace at the sensor over the pace at the header, which
+// would blur the field's pattern the lag is found from. Not finite or not positive: unknown.
+using PaceOf = std::function<double(std::size_t)>;
+
 // The lag of `value` behind the positions (x, y) in metres, one of each per sample in log
 // order. Positions that are not finite, and values that are not finite or not positive (zeros
 // of a raised header, a dropout), are skipped; a step far longer than usual (a gap, a turn
-// not logged) is never crossed by a shift.
+// not logged) is never crossed by a shift. With `pace`, the value is a rate over it (above).
 FlowLagEstimate estimateFlowLag(std::span<const double> x, std::span<const double> y,
-                                std::span<const double> value, const FlowLagOptions& options = {});
+                                std::span<const double> value, const FlowLagOptions& options = {},
+                                const PaceOf& pace = {});
 
 // The lags of several values of the same length on the same track, each as estimateFlowLag would
-// find it alone: the track's share of the work is done once, and on a long log the values are
-// judged side by side on two threads.
+// find it alone (with paces[v] as its pace where there is one): the track's share of the work is
+// done once, and on a long log the values are judged side by side on two threads.
 std::vector<FlowLagEstimate> estimateFlowLags(std::span<const double> x, std::span<const double> y,
                                               std::span<const std::span<const double>> values,
-                                              const FlowLagOptions& options = {});
+                                              const FlowLagOptions& options = {},
+                                              std::span<const PaceOf> paces = {});
 
 // The two sensors' estimates weighed together (both sit on the same grain stream): a flow lag too
 // flat to place on its own is taken where the moisture lag agrees with it. `sampleSeconds` as in

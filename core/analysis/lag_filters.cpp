@@ -22,6 +22,9 @@ namespace vornakite::analysis::detail {
 namespace {
 
 constexpr double kMetresPerSecondPerMph = 0.44704;
+// The speed a monitor divides the flow by at a standstill, mph.
+constexpr float kPaceFloorMph = 0.5f;
+constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 
 // Whether the track turns back across the step to track point k (a turn the monitor did not
 // log): the headings over a few metres before and after it more than 120 degrees apart.
@@ -87,7 +90,7 @@ float paceAt(std::span<const YieldPoint> p, std::size_t i) {
             std::swap(v[b], v[b - 1]);
         }
     }
-    return std::max(0.5f, k % 2 == 1 ? v[k / 2] : 0.5f * (v[k / 2 - 1] + v[k / 2]));
+    return std::max(kPaceFloorMph, k % 2 == 1 ? v[k / 2] : 0.5f * (v[k / 2 - 1] + v[k / 2]));
 }
 
 // Per record, the pace its yield was logged at over the pace at its own position (1 where either
@@ -147,6 +150,11 @@ void Cleaner::estimateLags(FlowLagEstimate& flowEstimate, FlowLagEstimate& moist
     const bool estimateFlow = opt_.flowLag.mode == LagSetting::Mode::Auto;
     const bool estimateMoisture = opt_.moistureLag.mode == LagSetting::Mode::Auto;
     const std::span<const double> yields(tv_.data(), m);
+    // The yield is the flow over the speed: the flow is what lags (the moisture is no rate).
+    const PaceOf pace = [&](std::size_t k) {
+        const double mph = p_[track_[k]].speed;
+        return std::isfinite(mph) ? std::max(mph, double{kPaceFloorMph}) : kNaN;
+    };
     if (estimateMoisture) {
         std::vector<double>& moistures = scratch();
         for (std::size_t k = 0; k < m; ++k) {
@@ -156,14 +164,15 @@ void Cleaner::estimateLags(FlowLagEstimate& flowEstimate, FlowLagEstimate& moist
         if (estimateFlow) {
             // Both on the same track: its share of the work done once.
             const std::span<const double> values[2] = {yields, moisture};
-            std::vector<FlowLagEstimate> both = estimateFlowLags(x, y, values, options);
+            const PaceOf paces[1] = {pace};
+            std::vector<FlowLagEstimate> both = estimateFlowLags(x, y, values, options, paces);
             flowEstimate = std::move(both[0]);
             moistureEstimate = std::move(both[1]);
         } else {
             moistureEstimate = estimateFlowLag(x, y, moisture, options);
         }
     } else if (estimateFlow) {
-        flowEstimate = estimateFlowLag(x, y, yields, options);
+        flowEstimate = estimateFlowLag(x, y, yields, options, pace);
     }
     // Passes side by side are about a swath apart: the pairs' radius is 1.5x that.
     if (estimateFlow) {

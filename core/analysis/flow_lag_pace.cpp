@@ -1,0 +1,86 @@
+// The pace in the flow lag estimate: a yield is the flow over the speed, and the monitor divides
+// the grain arriving now by the speed now. Where the pace swings, the flow is what a shift moves.
+#include <algorithm>
+#include <cmath>
+#include <cstddef>
+#include <limits>
+#include <span>
+#include <vector>
+
+#include "analysis/flow_lag_track.hpp"
+#include "analysis/robust.hpp"
+
+namespace vornakite::analysis::flowlag {
+
+namespace {
+
+// The least swing of the pace (the spread of its mean over 20 s, over its median) that the flow
+// is moved with.
+constexpr double kPaceSwing = 0.03;
+constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+
+// How much the pace swings along the track beyond the jitter of single readings: the robust
+// spread of its mean over `window` samples (within a piece) over its median, less what the
+// jitter (from successive differences) leaves in such a mean.
+double paceSwing(const Track& t, std::span<const double> pace, std::size_t window) {
+    auto usable = [&](std::size_t i) { return pace[i] > 0.0 && std::isfinite(pace[i]); };
+    std::vector<double> level, step;
+    for (std::size_t begin = 0; begin < t.size();) {
+        std::size_t end = begin;
+        while (end < t.size() && t.piece[end] == t.piece[begin]) {
+            ++end;
+        }
+        double sum = 0.0;
+        std::size_t count = 0;
+        for (std::size_t i = begin; i < end; ++i) {  // the window [i + 1 - window, i]
+            sum += usable(i) ? pace[i] : 0.0;
+            count += usable(i) ? 1u : 0u;
+            if (i >= begin + window) {
+                sum -= usable(i - window) ? pace[i - window] : 0.0;
+                count -= usable(i - window) ? 1u : 0u;
+            }
+            if (i + 1 >= begin + window && 2 * count > window) {
+                level.push_back(sum / static_cast<double>(count));
+            }
+            if (i > begin && usable(i) && usable(i - 1)) {
+                step.push_back(pace[i] - pace[i - 1]);
+            }
+        }
+        begin = end;
+    }
+    if (level.empty() || step.empty()) {
+        return 0.0;
+    }
+    const Robust l = robust(level), d = robust(step);
+    const double jitter = d.sigma / std::sqrt(2.0);
+    const double slow = l.sigma * l.sigma - jitter * jitter / static_cast<double>(window);
+    return slow > 0.0 && l.median > 0.0 ? std::sqrt(slow) / l.median : 0.0;
+}
+
+}  // namespace
+
+// The values a shift moves, smoothed along the track. With paces that swing by 3 % or more, the
+// flow (value x pace, smoothed) and `inverse` 1 / the pace smoothed alike, which the flow moved
+// to a position is divided by. Else the values themselves: a steady pace moves nothing, and the
+// jitter of its readings would pull the minimum towards no shift (the pace at nearby shifts
+// shares readings with the pace at the position).
+std::vector<float> smoothedFlow(const Track& t, std::span<const double> value,
+                                std::span<const double> pace, std::size_t half, double seconds,
+                                std::vector<float>& inverse) {
+    // The swing is judged over about 20 s, where the jitter of single readings averages out.
+    const auto window = std::max(2 * half + 1, static_cast<std::size_t>(20.0 / seconds) | 1u);
+    if (!pace.empty() && paceSwing(t, pace.first(t.size()), window) >= kPaceSwing) {
+        inverse = smoothAlong(t, pace.first(t.size()), half);
+    }
+    if (inverse.empty()) {
+        return smoothAlong(t, value.first(t.size()), half);
+    }
+    std::vector<double> flow(t.size());
+    for (std::size_t i = 0; i < t.size(); ++i) {
+        flow[i] = pace[i] > 0.0 && std::isfinite(pace[i]) ? value[i] * pace[i] : kNaN;
+        inverse[i] = 1.0f / inverse[i];  // NaN stays NaN
+    }
+    return smoothAlong(t, flow, half);
+}
+
+}  // namespace vornakite::analysis::flowlag
