@@ -10,7 +10,8 @@
 #                of 10 s at 1 s per sample, short turns with grain, turns not logged, transits)
 #   --variants   instead, the same seeds in every variant below (a grain-flow lag of 6, 10 and
 #                15 s at 1, 0.5 and 2 s per sample; short turns carrying grain; turns not
-#                logged; transits across the field) and the tables of each
+#                logged; transits across the field; the pace swinging along the passes) and the
+#                tables of each
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=$root/build
@@ -79,6 +80,7 @@ done
 run "short turns with grain" --lag-seconds-range 8 15 --turns up --short-turns
 run "turns not logged" --lag-seconds-range 6 15 --turns off
 run "transits" --lag-seconds-range 6 15 --transits 3
+run "pace swinging by 20 %" --lag-seconds-range 6 15 --pace-swing 0.2
 
 echo "Errors removed and clean points removed:"
 echo

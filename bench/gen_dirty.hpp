@@ -76,6 +76,10 @@ struct LagModel {
     double tau = 0.0;       // samples
     bool shortTurns = false;
     int transits = 0;
+    // The operator's pace along the passes swings by up to this share of the usual one (slowing
+    // in heavy crop, speeding up in thin), over a minute or a few: the flow is cut at one pace
+    // and divided by another.
+    double paceSwing = 0.0;
 };
 
 // The field of a seed (gen_dirty_field.cpp).

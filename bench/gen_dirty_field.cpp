@@ -135,7 +135,20 @@ class Field {
         s_.push_back(s);
     }
 
-    double speed() { return std::max(0.5, p_.speedMean + rng_.gauss(0, p_.speedNoise)); }
+    // The logged speed: the pace with the sensor's jitter.
+    double speed(double pace) { return std::max(0.5, pace + rng_.gauss(0, p_.speedNoise)); }
+
+    // The pace on a pass at the time of the next tick: the usual one, swinging with the lag
+    // model's paceSwing (two slow waves, 70 s and 190 s long).
+    double passPace() const {
+        if (lag_.paceSwing == 0.0) {
+            return p_.speedMean;
+        }
+        const double t = static_cast<double>(s_.size()) * p_.interval;
+        const double wave = 0.6 * std::sin(2 * kPi * t / 70.0 + p_.phase1) +
+                            0.4 * std::sin(2 * kPi * t / 190.0 + p_.phase2);
+        return p_.speedMean * (1.0 + lag_.paceSwing * wave);
+    }
 
     void pass(int j) {
         const double v = (j + 0.5) * p_.swath;
@@ -146,9 +159,10 @@ class Field {
         ++segment_;
         int stopIn = nextStop();
         while (forward ? u <= b : u >= a) {
-            Sample s{u, v, speed(), 0, 0, 0};
+            const double pace = passPace();
+            Sample s{u, v, speed(pace), 0, 0, 0};
             s.cutting = true;
-            s.pace = p_.speedMean;
+            s.pace = pace;
             crop(s, j);
             if (--stopIn <= 0 && std::min(u - a, b - u) > 30) {
                 u = stop(u, v, forward, j);

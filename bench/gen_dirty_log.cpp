@@ -38,6 +38,9 @@
 // replaces N turns by a drive across the harvested passes to the field edge and back; with
 // turns off the monitor logs nothing while the header is up (the time passes all the same).
 // Stops follow from the same model (the monitor divides the grain arriving by the speed now).
+// --pace-swing SHARE lets the pace along the passes swing by up to that share of the usual one
+// over a minute or a few (the logged speed follows it), so the grain cut at one pace is divided
+// by another.
 //
 // The truth file is CSV: index,kind (0-based sample index) for every sample that is not clean,
 // including the natural areas "wet" and "edge". With the lag model, a first line
@@ -64,7 +67,7 @@ int usage() {
         "usage: vornakite-gendirty [--seed S] [--interval SECONDS] [--turns up|off|down]\n"
         "         [--lag SAMPLES | --lag-seconds S | --lag-seconds-range LO HI]\n"
         "         [--moisture-lag SAMPLES] [--response-seconds S] [--short-turns]\n"
-        "         [--transits N] OUT.Vornakite TRUTH.csv\n",
+        "         [--transits N] [--pace-swing SHARE] OUT.Vornakite TRUTH.csv\n",
         stderr);
     return 2;
 }
@@ -77,6 +80,7 @@ struct Options {
     double moistureLag = -1, responseSeconds = -1;
     bool shortTurns = false;
     int transits = 0;
+    double paceSwing = 0.0;
     std::vector<std::string> paths;
     bool lagged() const { return lag >= 0 || lagSeconds >= 0 || lagLow >= 0; }
 };
@@ -108,15 +112,18 @@ bool parse(int argc, char** argv, Options& o) {
             o.shortTurns = true;
         } else if (arg == "--transits" && value) {
             o.transits = static_cast<int>(number());
+        } else if (arg == "--pace-swing" && value) {
+            o.paceSwing = number();
         } else if (!arg.empty() && arg[0] != '-') {
             o.paths.emplace_back(arg);
         } else {
             return false;
         }
     }
-    const bool lagOnly = o.shortTurns || o.transits > 0 || o.moistureLag >= 0;
+    const bool lagOnly = o.shortTurns || o.transits > 0 || o.moistureLag >= 0 || o.paceSwing != 0;
     return o.paths.size() == 2 && o.turnMode != -2 && (o.lagged() || !lagOnly) && o.lag >= -1 &&
-           o.lagSeconds >= -1 && o.lagHigh >= o.lagLow && o.transits >= 0;
+           o.lagSeconds >= -1 && o.lagHigh >= o.lagLow && o.transits >= 0 && o.paceSwing >= 0 &&
+           o.paceSwing < 0.9;
 }
 
 // The lag model of the log: the flow lag as given or drawn, the moisture sensor's the same (or,
@@ -134,6 +141,7 @@ LagModel lagModel(const Options& o, const Plan& plan, Random& rng) {
     m.tau = std::min(tau / plan.interval, m.flow / 2);
     m.shortTurns = o.shortTurns;
     m.transits = o.transits;
+    m.paceSwing = o.paceSwing;
     return m;
 }
 
