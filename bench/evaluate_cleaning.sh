@@ -6,8 +6,9 @@
 # usage: bench/evaluate_cleaning.sh [--build DIR] [--seeds N] [--first S] [--check] [--variants]
 #   --build DIR  a configured and built tree (default: build/)
 #   --seeds N    number of logs (default 20), seeds S .. S+N-1 (--first, default 1)
-#   --check      exit 1 unless the goals hold, on today's logs and on four lag variants (a lag
-#                of 10 s at 1 s per sample, short turns with grain, turns not logged, transits)
+#   --check      exit 1 unless the goals hold, on today's logs and on five lag variants (a lag
+#                of 10 s at 1 s per sample, short turns with grain, turns not logged, transits,
+#                the pace swinging)
 #   --variants   instead, the same seeds in every variant below (a grain-flow lag of 6, 10 and
 #                15 s at 1, 0.5 and 2 s per sample; short turns carrying grain; turns not
 #                logged; transits across the field; the pace swinging along the passes) and the
@@ -51,7 +52,8 @@ if [ "$variants" = 0 ]; then
     "$build/bench/vornakite-evalclean" "${check[@]}" "${args[@]}"
     if [ ${#check[@]} -gt 0 ]; then
         for variant in "--lag-seconds 10 --interval 1" "--lag-seconds-range 8 15 --turns up --short-turns" \
-                       "--lag-seconds-range 6 15 --turns off" "--lag-seconds-range 6 15 --transits 3"; do
+                       "--lag-seconds-range 6 15 --turns off" "--lag-seconds-range 6 15 --transits 3" \
+                       "--lag-seconds-range 6 15 --pace-swing 0.2"; do
             # shellcheck disable=SC2086
             generate lagged $variant
             echo "== $variant" >&2
