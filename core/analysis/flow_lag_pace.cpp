@@ -67,8 +67,10 @@ double paceSwing(const Track& t, std::span<const double> pace, std::size_t windo
 std::vector<float> smoothedFlow(const Track& t, std::span<const double> value,
                                 std::span<const double> pace, std::size_t half, double seconds,
                                 std::vector<float>& inverse) {
-    // The swing is judged over about 20 s, where the jitter of single readings averages out.
-    const auto window = std::max(2 * half + 1, static_cast<std::size_t>(20.0 / seconds) | 1u);
+    // The swing is judged over about 20 s (at most 4,095 samples), where the jitter of single
+    // readings averages out.
+    const auto window = std::max(
+        2 * half + 1, static_cast<std::size_t>(std::clamp(20.0 / seconds, 1.0, 4095.0)) | 1u);
     if (!pace.empty() && paceSwing(t, pace.first(t.size()), window) >= kPaceSwing) {
         inverse = smoothAlong(t, pace.first(t.size()), half);
     }
