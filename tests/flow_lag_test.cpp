@@ -115,12 +115,15 @@ TEST(FlowLag, MovesTheFlowWhereThePaceSwings) {
         double step;
         int lag;
         double swing, jitter;
+        bool unusable;  // every 7th reading NaN, infinite, zero, negative or absurd
     };
     const PaceCase cases[] = {
-        {"pace swinging by 30 %", 14, 2.0, 13, 0.3, 0.0},
-        {"a long log, judged in stretches", 900, 1.0, 20, 0.3, 0.0},
-        {"a steady pace with jitter the values do not show", 14, 2.0, 13, 0.0, 0.05},
+        {"pace swinging by 30 %", 14, 2.0, 13, 0.3, 0.0, false},
+        {"a long log, judged in stretches", 900, 1.0, 20, 0.3, 0.0, false},
+        {"a steady pace with jitter the values do not show", 14, 2.0, 13, 0.0, 0.05, false},
+        {"unusable readings", 14, 2.0, 13, 0.3, 0.0, true},
     };
+    const double unusable[] = {NAN, INFINITY, 0.0, -4.0, 1e308};
     for (const PaceCase& c : cases) {
         Track t = harvest({c.name, c.passes, c.step, 0, 0.25, true, false, 0.0, false, true});
         const std::size_t n = t.value.size();
@@ -128,6 +131,9 @@ TEST(FlowLag, MovesTheFlowWhereThePaceSwings) {
         for (std::size_t i = 0; i < n; ++i) {
             pace[i] = 4.0 * (1 + c.swing * std::sin(static_cast<double>(i) / 11.0));
             given[i] = pace[i] * (1 + c.jitter * std::sin(static_cast<double>(i * i % 1009)));
+            if (c.unusable && i % 7 == 0) {
+                given[i] = unusable[i / 7 % 5];
+            }
             if (i >= static_cast<std::size_t>(c.lag)) {
                 const std::size_t cut = i - static_cast<std::size_t>(c.lag);
                 logged[i] = t.value[cut] * pace[cut] / pace[i];
