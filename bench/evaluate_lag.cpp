@@ -192,7 +192,10 @@ LagScore scoreLag(const std::string& name, std::span<const vornakite::YieldPoint
     FlowLagOptions options;
     options.sampleSeconds = vornakite::analysis::secondsPerSample(x, y, speed);
     s.estimatedInterval = options.sampleSeconds;
-    s.flow = estimateFlowLag(x, y, yield, options);
+    // The yields with the pace the filters give them (mph, at least 0.5).
+    s.flow = estimateFlowLag(x, y, yield, options, [&](std::size_t i) {
+        return std::isfinite(points[i].speed) ? std::max(points[i].speed, 0.5) : kNaN;
+    });
     s.moisture = estimateFlowLag(x, y, moisture, options);
     s.milliseconds =
         std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
