@@ -116,12 +116,14 @@ TEST(FlowLag, MovesTheFlowWhereThePaceSwings) {
         int lag;
         double swing, jitter;
         bool unusable;  // every 7th reading NaN, infinite, zero, negative or absurd
+        double later;   // the pace of the second half of the log over the first's
     };
     const PaceCase cases[] = {
-        {"pace swinging by 30 %", 14, 2.0, 13, 0.3, 0.0, false},
-        {"a long log, judged in stretches", 900, 1.0, 20, 0.3, 0.0, false},
-        {"a steady pace with jitter the values do not show", 14, 2.0, 13, 0.0, 0.05, false},
-        {"unusable readings", 14, 2.0, 13, 0.3, 0.0, true},
+        {"pace swinging by 30 %", 14, 2.0, 13, 0.3, 0.0, false, 1.0},
+        {"a long log, judged in stretches", 900, 1.0, 20, 0.3, 0.0, false, 1.0},
+        {"a steady pace with jitter the values do not show", 14, 2.0, 13, 0.0, 0.05, false, 1.0},
+        {"steady paces of 4 and 6.4 mph, jitter", 14, 2.0, 13, 0.0, 0.05, false, 1.6},
+        {"unusable readings", 14, 2.0, 13, 0.3, 0.0, true, 1.0},
     };
     const double unusable[] = {NAN, INFINITY, 0.0, -4.0, 1e308};
     for (const PaceCase& c : cases) {
@@ -129,7 +131,8 @@ TEST(FlowLag, MovesTheFlowWhereThePaceSwings) {
         const std::size_t n = t.value.size();
         std::vector<double> pace(n), given(n), logged(n, 0.0);
         for (std::size_t i = 0; i < n; ++i) {
-            pace[i] = 4.0 * (1 + c.swing * std::sin(static_cast<double>(i) / 11.0));
+            pace[i] = 4.0 * (1 + c.swing * std::sin(static_cast<double>(i) / 11.0)) *
+                      (2 * i < n ? 1.0 : c.later);
             given[i] = pace[i] * (1 + c.jitter * std::sin(static_cast<double>(i * i % 1009)));
             if (c.unusable && i % 7 == 0) {
                 given[i] = unusable[i / 7 % 5];

@@ -255,9 +255,10 @@ void setUp(TrackSetup& s, std::span<const double> x, std::span<const double> y, 
     s.ready = true;
 }
 
-// The estimate of `value` (one per sample of the setup's track), with `pace` alike or none.
+// The estimate of `value` (one per sample of the setup's track), with `pace` alike or none (used
+// up).
 FlowLagEstimate estimate(const TrackSetup& s, std::span<const double> value,
-                         std::span<const double> pace) {
+                         std::vector<double> pace) {
     FlowLagEstimate e = s.e;
     if (!s.ready) {
         return e;

@@ -61,10 +61,10 @@ void cutPieces(Track& t);
 std::vector<float> smoothAlong(const Track& t, std::span<const double> value, std::size_t half);
 
 // The values a shift moves, smoothed along the track (flow_lag_pace.cpp): with `pace` (one per
-// sample, or empty) where it swings, the flow (value x pace) and in `inverse` 1 / the pace there;
-// else the values, and `inverse` stays empty.
+// sample, or empty) where it swings, the flow (value x pace, made in `pace`) and in `inverse`
+// 1 / the pace there; else the values, and `inverse` stays empty.
 std::vector<float> smoothedFlow(const Track& t, std::span<const double> value,
-                                std::span<const double> pace, std::size_t half, double seconds,
+                                std::vector<double>& pace, std::size_t half, double seconds,
                                 std::vector<float>& inverse);
 
 struct Pair {
