@@ -33,21 +33,13 @@ constexpr std::size_t kChunk = std::size_t{1} << 15;
 // The most shifts scored: each costs a pass over the pairs, and their mismatches are kept.
 constexpr int kMostShifts = 512;
 
-// The factor a point's shifted values are taken with: 1 / its pace, or 1 without paces; NaN (the
-// pair is not scored) where its pace is unknown.
-float factorAt(const std::vector<float>& inverse, std::size_t i) {
-    return inverse.empty() ? 1.0f : inverse[i];
-}
-
 // The pairs' mismatch per shift: |a - b| / (a + b) of the smoothed values of the two points
 // shifted by firstShift + k. Only pairs whose points stay in their pieces over every shift are
 // scored, so that every shift sees the same pairs (the pairs near a turn or gap, where the
 // values differ most, would otherwise weigh on some shifts only); a pair without a smoothed
-// value at more than a tenth of the shifts is dropped too. With `inverse` (1 / the pace at each
-// sample), each point's shifted value is a flow divided by the pace at the point. Returns the
-// pairs scored.
-std::size_t mismatches(const Track& t, const std::vector<float>& smooth,
-                       const std::vector<float>& inverse, std::vector<Pair>& pairs,
+// value at more than a tenth of the shifts is dropped too (so is a pair whose pace is unknown,
+// where the values are a flow). Returns the pairs scored.
+std::size_t mismatches(const Track& t, const Smoothed& smooth, std::vector<Pair>& pairs,
                        const PieceBounds& bounds, int firstShift, std::size_t shifts,
                        std::vector<float>& r) {
     const auto first = static_cast<std::ptrdiff_t>(firstShift);
@@ -63,7 +55,7 @@ std::size_t mismatches(const Track& t, const std::vector<float>& smooth,
     r.assign(pairs.size() * shifts, nan);
     std::size_t kept = 0;
     auto mismatch = [&](std::size_t i, std::size_t j, float fi, float fj, std::size_t& missing) {
-        const float a = smooth[i] * fi, b = smooth[j] * fj;
+        const float a = smooth.value[i] * fi, b = smooth.value[j] * fj;
         if (a > 0.0f && b > 0.0f) {  // false for NaN
             return std::abs(a - b) / (a + b);
         }
@@ -75,7 +67,7 @@ std::size_t mismatches(const Track& t, const std::vector<float>& smooth,
         std::size_t missing = 0;
         const auto i0 = static_cast<std::size_t>(static_cast<std::ptrdiff_t>(p.i) + first);
         const auto j0 = static_cast<std::size_t>(static_cast<std::ptrdiff_t>(p.j) + first);
-        const float fi = factorAt(inverse, p.i), fj = factorAt(inverse, p.j);
+        const float fi = smooth.factor(p.i), fj = smooth.factor(p.j);
         for (std::size_t k = 0; k < shifts; ++k) {
             row[k] = mismatch(i0 + k, j0 + k, fi, fj, missing);
         }
@@ -91,8 +83,7 @@ std::size_t mismatches(const Track& t, const std::vector<float>& smooth,
 // The depth of the curve of the same pairs when each piece's values are rotated along it by an
 // amount of its own: no spatial alignment is left, only the noise (and field) of the same values
 // paired in the same way. A depth no larger than such a curve's is chance.
-double rotatedDepth(const Track& t, const std::vector<float>& smooth,
-                    const std::vector<float>& inverse, const std::vector<Pair>& pairs,
+double rotatedDepth(const Track& t, const Smoothed& smooth, const std::vector<Pair>& pairs,
                     const PieceBounds& bounds, int firstShift, std::size_t shifts, double clip,
                     std::uint64_t round) {
     // Where the values of sample i + firstShift come from, and the end of its piece, at which
@@ -114,9 +105,9 @@ double rotatedDepth(const Track& t, const std::vector<float>& smooth,
     std::vector<double> sum(shifts, 0.0), count(shifts, 0.0);
     for (const Pair& pair : pairs) {
         Rotated a = rotated(pair.i), b = rotated(pair.j);
-        const float fa = factorAt(inverse, pair.i), fb = factorAt(inverse, pair.j);
+        const float fa = smooth.factor(pair.i), fb = smooth.factor(pair.j);
         for (std::size_t k = 0; k < shifts; ++k) {
-            const float va = smooth[a.at] * fa, vb = smooth[b.at] * fb;
+            const float va = smooth.value[a.at] * fa, vb = smooth.value[b.at] * fb;
             if (va > 0.0f && vb > 0.0f) {  // false for NaN
                 const double c = std::min(static_cast<double>(std::abs(va - vb) / (va + vb)), clip);
                 sum[k] += c * c;
@@ -176,16 +167,15 @@ struct ShiftRange {
 // minimum at it is seen as one; returns the count of shifts, `used` the pairs that counted. A
 // pair must stay in its pass over all shifts; where passes are short for that (fewer than 30 %
 // of the pairs do) lags up to `shortest` are searched instead if that keeps twice the pairs.
-std::size_t scoreShifts(const Track& t, const std::vector<float>& smooth,
-                        const std::vector<float>& inverse, const PieceBounds& bounds,
+std::size_t scoreShifts(const Track& t, const Smoothed& smooth, const PieceBounds& bounds,
                         ShiftRange range, std::vector<Pair>& pairs, std::vector<float>& r,
                         std::size_t& used) {
     auto shiftCount = [&](int last) { return static_cast<std::size_t>(last - range.first + 3); };
     std::vector<float> shortR;
     std::vector<Pair> shortPairs = pairs;
-    used = mismatches(t, smooth, inverse, pairs, bounds, range.first, shiftCount(range.longest), r);
+    used = mismatches(t, smooth, pairs, bounds, range.first, shiftCount(range.longest), r);
     if (10 * used < 3 * shortPairs.size() && range.shortest < range.longest &&
-        mismatches(t, smooth, inverse, shortPairs, bounds, range.first, shiftCount(range.shortest),
+        mismatches(t, smooth, shortPairs, bounds, range.first, shiftCount(range.shortest),
                    shortR) >= 2 * used) {
         used = shortPairs.size();
         r.swap(shortR);
@@ -264,14 +254,13 @@ FlowLagEstimate estimate(const TrackSetup& s, std::span<const double> value,
         return e;
     }
     const Track& t = s.t;
-    std::vector<float> inverse;
-    const std::vector<float> smooth = smoothedFlow(t, value, pace, s.half, s.seconds, inverse);
+    const PieceBounds bounds(t);
+    const Smoothed smooth = smoothedFlow(t, bounds, value, pace, s.half, s.seconds);
     // Where passes are short, lags up to kShortRange only.
     std::vector<float> r;
     std::vector<Pair> pairs = s.pairs;
-    const PieceBounds bounds(t);
     const std::size_t shifts = scoreShifts(
-        t, smooth, inverse, bounds,
+        t, smooth, bounds,
         {e.firstShift, s.longest, std::min(s.longest, samplesOf(kShortRange, s.seconds))}, pairs, r,
         e.pairs);
     if (e.pairs < kMinPairs) {
@@ -282,9 +271,8 @@ FlowLagEstimate estimate(const TrackSetup& s, std::span<const double> value,
     const double clip = clipOf(r);
     double chance = 0.0;
     for (std::uint64_t round = 0; round < kRotations; ++round) {
-        chance +=
-            rotatedDepth(t, smooth, inverse, pairs, bounds, e.firstShift, shifts, clip, round) /
-            static_cast<double>(kRotations);
+        chance += rotatedDepth(t, smooth, pairs, bounds, e.firstShift, shifts, clip, round) /
+                  static_cast<double>(kRotations);
     }
     judge(e, Curves(r, shifts, clip), chance,
           std::max<std::size_t>(3, static_cast<std::size_t>(std::ceil(3.0 / s.seconds))));

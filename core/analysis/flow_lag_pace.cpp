@@ -24,18 +24,15 @@ constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 // window to the next (within a piece), over the pace's median, less what the jitter (from
 // successive differences) leaves in such a change. The pace of one field against another's
 // (a season's log) does not count: a lag never spans a gap.
-double paceSwing(const Track& t, std::span<const double> pace, std::size_t window) {
+double paceSwing(const PieceBounds& pieces, std::span<const double> pace, std::size_t window) {
     auto usable = [&](std::size_t i) { return pace[i] > 0.0 && std::isfinite(pace[i]); };
     // Statistics need no more than kStatisticsSample values each: every stride-th is kept.
-    const std::size_t stride = t.size() / kStatisticsSample + 1;
+    const std::size_t stride = pace.size() / kStatisticsSample + 1;
     std::vector<double> level, change, step;
     // The window means of the last window + 1 samples of the piece, NaN where too few.
     std::vector<double> means(window + 1);
-    for (std::size_t begin = 0; begin < t.size();) {
-        std::size_t end = begin;
-        while (end < t.size() && t.piece[end] == t.piece[begin]) {
-            ++end;
-        }
+    for (std::size_t p = 0; p < pieces.begin.size(); ++p) {
+        const std::size_t begin = pieces.begin[p], end = pieces.end[p];
         double sum = 0.0;
         std::size_t count = 0;
         for (std::size_t i = begin; i < end; ++i) {  // the window [i + 1 - window, i]
@@ -63,7 +60,6 @@ double paceSwing(const Track& t, std::span<const double> pace, std::size_t windo
                 step.push_back(pace[i] - pace[i - 1]);
             }
         }
-        begin = end;
     }
     if (level.empty() || change.empty() || step.empty()) {
         return 0.0;
@@ -78,30 +74,30 @@ double paceSwing(const Track& t, std::span<const double> pace, std::size_t windo
 }  // namespace
 
 // The values a shift moves, smoothed along the track. With paces that swing by 3 % or more, the
-// flow (value x pace, smoothed) and `inverse` 1 / the pace smoothed alike, which the flow moved
-// to a position is divided by. Else the values themselves: a steady pace moves nothing, and the
+// flow (value x pace, smoothed) and 1 / the pace smoothed alike, which the flow moved to a
+// position is divided by. Else the values themselves: a steady pace moves nothing, and the
 // jitter of its readings would pull the minimum towards no shift (the pace at nearby shifts
 // shares readings with the pace at the position).
-std::vector<float> smoothedFlow(const Track& t, std::span<const double> value,
-                                std::vector<double>& pace, std::size_t half, double seconds,
-                                std::vector<float>& inverse) {
+Smoothed smoothedFlow(const Track& t, const PieceBounds& pieces, std::span<const double> value,
+                      std::vector<double>& pace, std::size_t half, double seconds) {
     // The swing is judged over about 20 s (at most 4,095 samples), where the jitter of single
     // readings averages out.
     const auto window = std::max(
         2 * half + 1, static_cast<std::size_t>(std::clamp(20.0 / seconds, 1.0, 4095.0)) | 1u);
-    if (!pace.empty() && paceSwing(t, pace, window) >= kPaceSwing) {
-        inverse = smoothAlong(t, pace, half);
-    }
-    if (inverse.empty()) {
+    Smoothed s;
+    if (pace.empty() || paceSwing(pieces, pace, window) < kPaceSwing) {
         std::vector<double>().swap(pace);  // its room is free for the rest of the estimate
-        return smoothAlong(t, value.first(t.size()), half);
+        s.value = smoothAlong(t, value.first(t.size()), half);
+        return s;
     }
+    s.inverse = smoothAlong(t, pace, half);
     std::vector<double>& flow = pace;  // the pace is not needed again
     for (std::size_t i = 0; i < t.size(); ++i) {
         flow[i] = pace[i] > 0.0 && std::isfinite(pace[i]) ? value[i] * pace[i] : kNaN;
-        inverse[i] = 1.0f / inverse[i];  // NaN stays NaN
+        s.inverse[i] = 1.0f / s.inverse[i];  // NaN stays NaN
     }
-    return smoothAlong(t, flow, half);
+    s.value = smoothAlong(t, flow, half);
+    return s;
 }
 
 }  // namespace vornakite::analysis::flowlag

@@ -60,13 +60,6 @@ void cutPieces(Track& t);
 // The values smoothed along the track, within each piece (below); NaN where none.
 std::vector<float> smoothAlong(const Track& t, std::span<const double> value, std::size_t half);
 
-// The values a shift moves, smoothed along the track (flow_lag_pace.cpp): with `pace` (one per
-// sample, or empty) where it swings, the flow (value x pace, made in `pace`) and in `inverse`
-// 1 / the pace there; else the values, and `inverse` stays empty.
-std::vector<float> smoothedFlow(const Track& t, std::span<const double> value,
-                                std::vector<double>& pace, std::size_t half, double seconds,
-                                std::vector<float>& inverse);
-
 struct Pair {
     std::size_t i, j;
     double distance;
@@ -89,5 +82,17 @@ struct PieceBounds {
         }
     }
 };
+
+// The values a shift moves, smoothed along the track (flow_lag_pace.cpp): the values themselves,
+// or where the pace swings the flow (value x pace), with `inverse` 1 / the pace at each sample,
+// which the flow moved there is divided by (empty: none).
+struct Smoothed {
+    std::vector<float> value, inverse;
+    // What a point's shifted values are taken with: 1 / its pace, or 1; NaN where it is unknown.
+    float factor(std::size_t i) const { return inverse.empty() ? 1.0f : inverse[i]; }
+};
+// `pace` is one per sample, or empty; it is used up.
+Smoothed smoothedFlow(const Track& t, const PieceBounds& pieces, std::span<const double> value,
+                      std::vector<double>& pace, std::size_t half, double seconds);
 
 }  // namespace vornakite::analysis::flowlag
