@@ -16,6 +16,7 @@
 #include "analysis/cleaning.hpp"
 #include "analysis/log_numbers.hpp"
 #include "model/conversion_error.hpp"
+#include "model/point_store.hpp"
 #include "name/naming.hpp"
 #include "progress_sink.hpp"
 #include "write/output_set.hpp"
@@ -72,7 +73,7 @@ inline constexpr TextColumn kLogColumn{"Log", 254};
 
 // A converted log's points with the verdict of the filters on each.
 struct AnalysedLog {
-    std::vector<YieldPoint> points;
+    PointStore points;
     analysis::CleaningResult cleaning;
     std::string crop;     // header field 8, as logged
     std::string logName;  // the log's file name without its folder, UTF-8

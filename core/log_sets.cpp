@@ -52,8 +52,7 @@ bool forLackOfMemory(const std::exception& e) {
            (system != nullptr && system->code() == std::errc::resource_unavailable_try_again);
 }
 
-void LogSets::writeCleaned(std::span<const YieldPoint> points,
-                           const analysis::CleaningResult& result) {
+void LogSets::writeCleaned(PointView points, const analysis::CleaningResult& result) {
     const analysis::LagShift& lag = result.lag;
     analysis::FilterMask mask = 0;
     std::string reason;
@@ -62,9 +61,14 @@ void LogSets::writeCleaned(std::span<const YieldPoint> points,
         while (run < points.size() && result.isKept(run)) {
             ++run;
         }
-        if (run > i && !lag.moves()) {  // a run of kept points at once
-            kept_->addPoints(points.subspan(i, run - i));
-            i = run;
+        if (run > i && !lag.moves()) {  // a run of kept points at once (a batch at a time
+                                        // where they are stored compactly)
+            records_.resize(kBatch);
+            while (i < run) {
+                const std::span<const YieldPoint> kept = points.run(i, run - i, records_);
+                kept_->addPoints(kept);
+                i += kept.size();
+            }
             continue;
         }
         for (; i < run; i += records_.size()) {  // a run of moved records, a batch at a time

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "convert.hpp"
+#include "model/point_store.hpp"
 #include "os/memory.hpp"
 #include "read/log_reader.hpp"
 #include "write/geotiff_writer.hpp"
@@ -33,14 +34,14 @@ class LogPoints : public LogVisitor {
         }
         if (keep_) {
             try {
-                kept_.insert(kept_.end(), points.begin(), points.end());
+                kept_.append(points);
             } catch (const std::bad_alloc&) {
                 if (standardSet_ == nullptr) {
                     throw;  // nothing else to go on with
                 }
                 // The standard set goes on without the analysis: its points go at once.
                 keep_ = false;
-                std::vector<YieldPoint>().swap(kept_);
+                PointStore().swap(kept_);
             }
         }
     }
@@ -52,13 +53,12 @@ class LogPoints : public LogVisitor {
             return;
         }
         try {
-            os::reserveLarge(
-                kept_, static_cast<std::size_t>(std::min<std::uint64_t>(bytes / 48, SIZE_MAX)));
+            kept_.reserve(static_cast<std::size_t>(std::min<std::uint64_t>(bytes / 48, SIZE_MAX)));
         } catch (const std::exception&) {
         }
     }
     const LogHeader& logHeader() const { return header_; }
-    std::vector<YieldPoint> takePoints() { return std::move(kept_); }
+    PointStore takePoints() { return std::move(kept_); }
     // Every point was kept: they were asked for and the memory did not run out.
     bool keeps() const { return keep_; }
 
@@ -66,7 +66,7 @@ class LogPoints : public LogVisitor {
     PointSink* standardSet_;
     bool keep_;
     LogHeader header_;
-    std::vector<YieldPoint> kept_;
+    PointStore kept_;  // compactly: the analysis of a long log holds every point
 };
 
 // The base name of a log's sets, from its header.
@@ -138,7 +138,7 @@ class LogSets {
 
     // The records as the filters judged them: with a lag undone, each keeps its position and
     // speed and takes the values logged the lag after it (missing where there are none).
-    void writeCleaned(std::span<const YieldPoint> points, const analysis::CleaningResult& result);
+    void writeCleaned(PointView points, const analysis::CleaningResult& result);
 
     // BASE_yield.tif, when the set has one: the surface, or the reason there is none.
     void writeSurface(const analysis::YieldSurface* surface, const std::string& error);

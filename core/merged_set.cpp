@@ -68,9 +68,10 @@ LoadedLog loadLog(const std::filesystem::path& inputPath, const BatchContext& ba
             analysis::LocalProjection::around(loaded.log->points);
         loaded.centreLon = centre.centreLon();
         loaded.centreLat = centre.centreLat();
-        loaded.hasCentre =
-            std::any_of(loaded.log->points.begin(), loaded.log->points.end(),
-                        [](const YieldPoint& p) { return analysis::validPosition(p); });
+        const PointView points = loaded.log->points;
+        loaded.hasCentre = std::any_of(points.begin(), points.end(), [](const YieldPoint& p) {
+            return analysis::validPosition(p);
+        });
     } catch (const std::exception& e) {
         loaded = LoadedLog{};
         loaded.failure = failureOf(e);
@@ -102,7 +103,7 @@ Failure MergedSet::append(const LoadedLog& log, const std::filesystem::path& inp
     }
     try {
         sets_->setLog(inputPath);
-        sets_->standard().addPoints(log.log->points);
+        addAll(sets_->standard(), log.log->points);
         if (options_.cleaning) {
             sets_->writeCleaned(log.log->points, log.log->cleaning);
         }

@@ -3,10 +3,12 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstring>
 #include <optional>
 #include <vector>
 
 #include "analysis/cleaning.hpp"
+#include "model/point_store.hpp"
 
 using namespace vornakite::analysis;
 using vornakite::YieldPoint;
@@ -226,5 +228,28 @@ TEST(LagCleaning, LowYieldLimitStaysAFractionOfTheTypicalYield) {
         EXPECT_LT(limit, 0.4 * 55.0);
         EXPECT_TRUE((r.flags[5] & bit(Filter::YieldOutlier)) != 0);
         EXPECT_FALSE((r.flags[200] & bit(Filter::YieldOutlier)) != 0);
+    }
+}
+
+// The analysis of a long log reads its points from the compact store: it must judge them as it
+// judges the points themselves.
+TEST(LagCleaning, JudgesTheStoredPointsAsThePointsThemselves) {
+    Field f = field(13, true);
+    for (YieldPoint& p : f.points) {  // as a log writes them: whole units
+        double* v[7] = {&p.longitude, &p.latitude, &p.yield, &p.moisture,
+                        &p.weight,    &p.density,  &p.speed};
+        for (int k = 0; k < 7; ++k) {
+            *v[k] = std::round(*v[k] * vornakite::kPointUnits[k]) / vornakite::kPointUnits[k];
+        }
+    }
+    const vornakite::PointStore store(f.points);
+    ASSERT_LT(store.bytes(), f.points.size() * sizeof(YieldPoint) / 2 + 64);
+    const CleaningResult a = cleanPoints(f.points), b = cleanPoints(store);
+    EXPECT_EQ(a.flags, b.flags);
+    EXPECT_EQ(cleaningLine(a), cleaningLine(b));
+    ASSERT_EQ(a.lag.flow, 13);
+    for (std::size_t i = 0; i < f.points.size(); ++i) {
+        const YieldPoint x = a.lag.record(f.points, i), y = b.lag.record(store, i);
+        ASSERT_EQ(std::memcmp(&x, &y, sizeof x), 0) << i;
     }
 }

@@ -14,12 +14,12 @@
 #include "analysis/cleaning.hpp"
 #include "analysis/flow_lag.hpp"
 #include "analysis/passes.hpp"
-#include "model/yield_point.hpp"
+#include "model/point_store.hpp"
 
 namespace vornakite::analysis::detail {
 
 struct Cleaner {
-    Cleaner(std::span<const YieldPoint> points, const CleaningOptions& options, CleaningResult& r)
+    Cleaner(PointView points, const CleaningOptions& options, CleaningResult& r)
         : p_(points), n_(points.size()), opt_(options), r_(r) {}
 
     // The steps, in the order run() takes them; each is in the file of its family.
@@ -52,7 +52,7 @@ struct Cleaner {
     double yieldOf(std::size_t i) const { return r_.lag.yieldAt(p_, i); }
     double moistureOf(std::size_t i) const { return r_.lag.moistureAt(p_, i); }
 
-    std::span<const YieldPoint> p_;
+    PointView p_;
     std::size_t n_;
     const CleaningOptions& opt_;
     CleaningResult& r_;

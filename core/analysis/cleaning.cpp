@@ -82,7 +82,7 @@ bool Cleaner::readPoints() {
                 lo = std::min(lo, p.yield);
                 hi = std::max(hi, p.yield);
             }
-            if (i > 0 && p.latitude == p_[i - 1].latitude && p.longitude == p_[i - 1].longitude) {
+            if (i > 0 && p.latitude == p_.latitude(i - 1) && p.longitude == p_.longitude(i - 1)) {
                 flags |= duplicate;
             }
             track_.push_back(static_cast<std::uint32_t>(i));
@@ -218,7 +218,7 @@ const ThresholdUsed* CleaningResult::threshold(std::string_view option) const {
     return nullptr;
 }
 
-CleaningResult cleanPoints(std::span<const YieldPoint> points, const CleaningOptions& options) {
+CleaningResult cleanPoints(PointView points, const CleaningOptions& options) {
     CleaningResult result;
     detail::Cleaner(points, options, result).run();
     return result;

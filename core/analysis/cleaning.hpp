@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "analysis/filter_catalogue.hpp"
-#include "model/yield_point.hpp"
+#include "model/point_store.hpp"
 
 namespace vornakite::analysis {
 
@@ -59,10 +59,10 @@ struct LagShift : LagFound {
         return static_cast<int>(room[i]) >= d ? i + static_cast<std::size_t>(d) : kNone;
     }
     // Record i's yield and moisture; NaN where it has none of its own.
-    double yieldAt(std::span<const YieldPoint> points, std::size_t i) const;
-    double moistureAt(std::span<const YieldPoint> points, std::size_t i) const;
+    double yieldAt(PointView points, std::size_t i) const;
+    double moistureAt(PointView points, std::size_t i) const;
     // Record i as the clean and removed sets hold it.
-    YieldPoint record(std::span<const YieldPoint> points, std::size_t i) const;
+    YieldPoint record(PointView points, std::size_t i) const;
 };
 
 struct CleaningResult {
@@ -92,6 +92,6 @@ inline constexpr std::size_t kMinPointsToJudge = 20;
 
 // Runs the enabled filters over one log's points in file order. Never throws on any values:
 // non-finite attributes, out-of-range positions, a single point or millions at one spot.
-CleaningResult cleanPoints(std::span<const YieldPoint> points, const CleaningOptions& options = {});
+CleaningResult cleanPoints(PointView points, const CleaningOptions& options = {});
 
 }  // namespace vornakite::analysis

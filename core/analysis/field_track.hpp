@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "analysis/geo.hpp"
-#include "model/yield_point.hpp"
+#include "model/point_store.hpp"
 
 namespace vornakite::analysis {
 
@@ -29,7 +29,7 @@ struct TrackInput {
     // When not empty, the positions instead of x and y (which are then empty): these points
     // projected by `frame` (metres east and north of a centre) as they are read, so that no copy
     // of them is held.
-    std::span<const YieldPoint> points{};
+    PointView points{};
     LocalProjection frame{};
 
     std::size_t size() const { return points.empty() ? x.size() : points.size(); }

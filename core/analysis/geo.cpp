@@ -38,7 +38,7 @@ LocalProjection::LocalProjection(double centreLon, double centreLat)
     ky_ = kMetresPerDegreeLat;
 }
 
-LocalProjection LocalProjection::around(std::span<const YieldPoint> points) {
+LocalProjection LocalProjection::around(PointView points) {
     // The first valid position anchors longitudes, so that a field across the antimeridian
     // is measured as one piece.
     double anchor = 0.0;
@@ -55,9 +55,9 @@ LocalProjection LocalProjection::around(std::span<const YieldPoint> points) {
     }
     auto valid = [&](std::size_t i) { return validPosition(points[i]); };
     std::vector<double> lats =
-        collectSample(points.size(), valid, [&](std::size_t i) { return points[i].latitude; });
+        collectSample(points.size(), valid, [&](std::size_t i) { return points.latitude(i); });
     std::vector<double> lons = collectSample(points.size(), valid, [&](std::size_t i) {
-        return wrapLongitude(points[i].longitude - anchor);
+        return wrapLongitude(points.longitude(i) - anchor);
     });
     return LocalProjection(anchor + median(lons), median(lats));
 }

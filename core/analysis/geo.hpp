@@ -7,7 +7,7 @@
 #include <limits>
 #include <span>
 
-#include "model/yield_point.hpp"
+#include "model/point_store.hpp"
 
 namespace vornakite::analysis {
 
@@ -45,7 +45,7 @@ class LocalProjection {
         : lon0_(centreLon), lat0_(centreLat), kx_(metresPerDegreeLon), ky_(metresPerDegreeLat) {}
 
     // Centred on the median of the valid positions; (0, 0) when there are none.
-    static LocalProjection around(std::span<const YieldPoint> points);
+    static LocalProjection around(PointView points);
 
     double x(double lon) const { return wrapLongitude(lon - lon0_) * kx_; }
     double y(double lat) const { return (lat - lat0_) * ky_; }
@@ -100,7 +100,7 @@ class BoxBuilder {
 
 // The box of the positions where keep(i) holds.
 template <class Keep>
-BoundingBox boundingBox(std::span<const YieldPoint> points, Keep keep) {
+BoundingBox boundingBox(PointView points, Keep keep) {
     BoxBuilder box;
     for (std::size_t i = 0; i < points.size(); ++i) {
         if (keep(i)) {

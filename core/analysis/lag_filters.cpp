@@ -74,12 +74,12 @@ std::vector<std::uint8_t> stretchRoom(const Cleaner& c) {
 
 // The pace at each sample: the median of the finite speeds of the five samples around it, at
 // least 0.5 mph (the floor a monitor divides by at a standstill).
-float paceAt(std::span<const YieldPoint> p, std::size_t i) {
+float paceAt(PointView p, std::size_t i) {
     float v[5];
     int k = 0;
     for (std::size_t j = i >= 2 ? i - 2 : 0; j <= i + 2 && j < p.size(); ++j) {
-        if (std::isfinite(p[j].speed)) {
-            v[k++] = static_cast<float>(p[j].speed);
+        if (std::isfinite(p.speed(j))) {
+            v[k++] = static_cast<float>(p.speed(j));
         }
     }
     if (k == 0) {
@@ -95,7 +95,7 @@ float paceAt(std::span<const YieldPoint> p, std::size_t i) {
 
 // Per record, the pace its yield was logged at over the pace at its own position (1 where either
 // is unknown): the flow moved is divided by the pace it was cut at.
-std::vector<float> paceScale(std::span<const YieldPoint> p, const LagShift& lag) {
+std::vector<float> paceScale(PointView p, const LagShift& lag) {
     const std::size_t n = p.size();
     std::vector<float> pace(n), scale(n, 1.0f);
     for (std::size_t i = 0; i < n; ++i) {
@@ -137,8 +137,8 @@ void Cleaner::estimateLags(FlowLagEstimate& flowEstimate, FlowLagEstimate& moist
     const std::size_t m = track_.size();
     // Seconds per sample: the distance covered per sample over the median speed.
     std::vector<double> speeds = collectSample(
-        n_, [&](std::size_t i) { return std::isfinite(p_[i].speed) && p_[i].speed > 0.0; },
-        [&](std::size_t i) { return p_[i].speed; });
+        n_, [&](std::size_t i) { return std::isfinite(p_.speed(i)) && p_.speed(i) > 0.0; },
+        [&](std::size_t i) { return p_.speed(i); });
     const double speed = speeds.empty() ? 0.0 : median(speeds) * kMetresPerSecondPerMph;
     interval_ = trackStep_ > 0.0 && speed > 0.0 ? trackStep_ / speed : 1.0;
     FlowLagOptions options;
@@ -152,13 +152,13 @@ void Cleaner::estimateLags(FlowLagEstimate& flowEstimate, FlowLagEstimate& moist
     const std::span<const double> yields(tv_.data(), m);
     // The yield is the flow over the speed: the flow is what lags (the moisture is no rate).
     const PaceOf pace = [&](std::size_t k) {
-        const double mph = p_[track_[k]].speed;
+        const double mph = p_.speed(track_[k]);
         return std::isfinite(mph) ? std::max(mph, double{kPaceFloorMph}) : kNaN;
     };
     if (estimateMoisture) {
         std::vector<double>& moistures = scratch();
         for (std::size_t k = 0; k < m; ++k) {
-            moistures[k] = p_[track_[k]].moisture;
+            moistures[k] = p_.moisture(track_[k]);
         }
         const std::span<const double> moisture(moistures.data(), m);
         if (estimateFlow) {

@@ -12,20 +12,20 @@ constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 
 }  // namespace
 
-double LagShift::yieldAt(std::span<const YieldPoint> points, std::size_t i) const {
+double LagShift::yieldAt(PointView points, std::size_t i) const {
     const std::size_t s = source(i, flow);
     if (s == i) {
-        return points[i].yield;
+        return points.yield(i);
     }
-    return s == kNone ? kNaN : points[s].yield * static_cast<double>(scale[i]);
+    return s == kNone ? kNaN : points.yield(s) * static_cast<double>(scale[i]);
 }
 
-double LagShift::moistureAt(std::span<const YieldPoint> points, std::size_t i) const {
+double LagShift::moistureAt(PointView points, std::size_t i) const {
     const std::size_t s = source(i, moisture);
-    return s == kNone ? kNaN : points[s].moisture;
+    return s == kNone ? kNaN : points.moisture(s);
 }
 
-YieldPoint LagShift::record(std::span<const YieldPoint> points, std::size_t i) const {
+YieldPoint LagShift::record(PointView points, std::size_t i) const {
     YieldPoint r = points[i];
     if (!moves()) {
         return r;
@@ -34,7 +34,7 @@ YieldPoint LagShift::record(std::span<const YieldPoint> points, std::size_t i) c
     if (s == kNone) {
         r.yield = r.weight = r.density = kNaN;
     } else if (s != i) {
-        r.yield = points[s].yield * static_cast<double>(scale[i]);
+        r.yield = points.yield(s) * static_cast<double>(scale[i]);
         r.weight = points[s].weight;
         r.density = points[s].density;
     }

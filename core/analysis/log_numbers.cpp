@@ -13,7 +13,7 @@ namespace {
 // Metres east and north of the median position on the ellipsoid's radii of curvature there
 // (WGS 84): over a field the lengths are those of the UTM projection to a few parts in 10^5,
 // at a small part of its cost.
-LocalProjection localFrame(std::span<const YieldPoint> points) {
+LocalProjection localFrame(PointView points) {
     constexpr double kPi = 3.14159265358979323846, kA = 6378137.0,
                      kE2 = 0.00669437999014132;  // WGS 84 semi-major axis, eccentricity squared
     const LocalProjection centre = LocalProjection::around(points);
@@ -32,9 +32,9 @@ namespace {
 // when it comes and let go when it ends. The field's numbers are in metres on the ground around
 // its centre, the positions projected where they are read; the surface, when asked for, in the
 // field's UTM zone, whose positions are held for it.
-LogNumbers numbersOf(std::span<const YieldPoint> points, std::span<const std::uint8_t> kept,
-                     std::string_view crop, const LogNumbersOptions& options,
-                     std::span<const std::uint8_t> onPass, const LagShift* lag) {
+LogNumbers numbersOf(PointView points, std::span<const std::uint8_t> kept, std::string_view crop,
+                     const LogNumbersOptions& options, std::span<const std::uint8_t> onPass,
+                     const LagShift* lag) {
     const std::size_t n = points.size();
     const bool surfaceToo = options.gridCellMetres > 0.0;
     ProjectedTrack utm;
@@ -46,7 +46,7 @@ LogNumbers numbersOf(std::span<const YieldPoint> points, std::span<const std::ui
         track = {{}, {}, 1.0, {}, points, localFrame(points)};
     }
     auto yieldOf = [&](std::size_t i) {
-        return lag != nullptr ? lag->yieldAt(points, i) : points[i].yield;
+        return lag != nullptr ? lag->yieldAt(points, i) : points.yield(i);
     };
     // The seam for the filters' own pass flags: used when given.
     std::vector<std::uint8_t> ownPasses;
@@ -67,7 +67,7 @@ LogNumbers numbersOf(std::span<const YieldPoint> points, std::span<const std::ui
     std::vector<double> yield(n), moisture(n);
     for (std::size_t i = 0; i < n; ++i) {
         yield[i] = yieldOf(i);
-        moisture[i] = lag != nullptr ? lag->moistureAt(points, i) : points[i].moisture;
+        moisture[i] = lag != nullptr ? lag->moistureAt(points, i) : points.moisture(i);
     }
     const FieldNumbersInput input{
         {{}, {}, track.groundPerUnit, onPass}, yield, moisture, kept, crop};
@@ -89,15 +89,13 @@ LogNumbers numbersOf(std::span<const YieldPoint> points, std::span<const std::ui
 
 }  // namespace
 
-LogNumbers logNumbers(std::span<const YieldPoint> points, std::span<const std::uint8_t> kept,
-                      std::string_view crop, const LogNumbersOptions& options,
-                      std::span<const std::uint8_t> onPass) {
+LogNumbers logNumbers(PointView points, std::span<const std::uint8_t> kept, std::string_view crop,
+                      const LogNumbersOptions& options, std::span<const std::uint8_t> onPass) {
     return numbersOf(points, kept, crop, options, onPass, nullptr);
 }
 
-LogNumbers logNumbers(std::span<const YieldPoint> points, const CleaningResult& cleaning,
-                      std::string_view crop, const LogNumbersOptions& options,
-                      std::span<const std::uint8_t> onPass) {
+LogNumbers logNumbers(PointView points, const CleaningResult& cleaning, std::string_view crop,
+                      const LogNumbersOptions& options, std::span<const std::uint8_t> onPass) {
     std::vector<std::uint8_t> kept(points.size());
     for (std::size_t i = 0; i < kept.size(); ++i) {
         kept[i] = cleaning.isKept(i) ? 1 : 0;

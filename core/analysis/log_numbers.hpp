@@ -13,7 +13,7 @@
 #include "analysis/cleaning.hpp"
 #include "analysis/field_numbers.hpp"
 #include "analysis/surface.hpp"
-#include "model/yield_point.hpp"
+#include "model/point_store.hpp"
 
 namespace vornakite::analysis {
 
@@ -33,15 +33,13 @@ struct LogNumbers {
 // judged from the track alone (findPassPoints over the log's positions in its UTM zone).
 // `onPass`, when not empty, replaces both. The yields and moistures are the records' (the lag
 // undone).
-LogNumbers logNumbers(std::span<const YieldPoint> points, const CleaningResult& cleaning,
-                      std::string_view crop, const LogNumbersOptions& options,
-                      std::span<const std::uint8_t> onPass = {});
+LogNumbers logNumbers(PointView points, const CleaningResult& cleaning, std::string_view crop,
+                      const LogNumbersOptions& options, std::span<const std::uint8_t> onPass = {});
 
 // The same over points whose verdicts are given as kept flags (non-zero: kept), such as the
 // logs of a merged set one after another.
-LogNumbers logNumbers(std::span<const YieldPoint> points, std::span<const std::uint8_t> kept,
-                      std::string_view crop, const LogNumbersOptions& options,
-                      std::span<const std::uint8_t> onPass = {});
+LogNumbers logNumbers(PointView points, std::span<const std::uint8_t> kept, std::string_view crop,
+                      const LogNumbersOptions& options, std::span<const std::uint8_t> onPass = {});
 
 // What the cleaning line ends with: "estimated: 41.3 ac harvested, swath 9.1 m, 7,420 bu"
 // (then the dry bushels at the standard moisture when known), or why there is no area.

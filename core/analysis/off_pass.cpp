@@ -62,7 +62,7 @@ void markPasses(const Cleaner& c, const TrackPasses& t, std::vector<std::uint8_t
     const double tolerance = std::max(kLineMetres, 3.0 * c.medianStep_);
     const double slower = kTurnPace * c.medianSpeed_;
     auto continues = [&](const Line& l, std::size_t from, std::size_t to, double sign) {
-        const double speed = c.p_[c.track_[to]].speed;
+        const double speed = c.p_.speed(c.track_[to]);
         return !(speed < slower) && onLine(c, l, from, to, tolerance, sign);
     };
     for (const Pass& p : t.passes) {

@@ -148,22 +148,22 @@ void moistureLimits(Cleaner& c, PointLimits& l) {
 // The change of the speed at point i, a finite speed, against the median of the finite speeds
 // of the two points before and after it; NaN when fewer than two of those are finite or their
 // median is not above `slow`.
-double speedChange(std::span<const YieldPoint> points, std::size_t i, double slow) {
+double speedChange(PointView points, std::size_t i, double slow) {
     const std::size_t n = points.size();
     double around[4];
     int k = 0;
     if (i >= 2 && i + 2 < n) {
         // Inside the log: the four neighbours, then only the finite ones.
-        const double a[4] = {points[i - 2].speed, points[i - 1].speed, points[i + 1].speed,
-                             points[i + 2].speed};
+        const double a[4] = {points.speed(i - 2), points.speed(i - 1), points.speed(i + 1),
+                             points.speed(i + 2)};
         for (const double w : a) {
             around[k] = w;
             k += std::isfinite(w) ? 1 : 0;
         }
     } else {
         for (std::size_t j = i >= 2 ? i - 2 : 0; j <= i + 2 && j < n; ++j) {
-            if (j != i && std::isfinite(points[j].speed)) {
-                around[k++] = points[j].speed;
+            if (j != i && std::isfinite(points.speed(j))) {
+                around[k++] = points.speed(j);
             }
         }
     }
@@ -178,7 +178,7 @@ double speedChange(std::span<const YieldPoint> points, std::size_t i, double slo
         hi = std::max(hi, around[a]);
     }
     const double ref = k == 2 ? 0.5 * sum : k == 3 ? sum - lo - hi : 0.5 * (sum - lo - hi);
-    return ref > slow ? points[i].speed / ref - 1.0 : kNaN;
+    return ref > slow ? points.speed(i) / ref - 1.0 : kNaN;
 }
 
 // Flags each point by its own values; with `change`, also its speed change. The number of finite

@@ -6,7 +6,7 @@ HtmlReport::HtmlReport(std::ostream& out, std::string_view title) : out_(out) {
     out_ << reportPageStart(title);
 }
 
-void HtmlReport::addField(const FieldSummary& summary, std::span<const YieldPoint> points,
+void HtmlReport::addField(const FieldSummary& summary, PointView points,
                           const CleaningResult& result) {
     addSection(section(std::to_string(++count_), summary, points, result));
 }
@@ -15,9 +15,8 @@ void HtmlReport::addSection(std::string_view text) {
     out_ << text;
 }
 
-std::string HtmlReport::section(std::string_view id, const FieldSummary& summary,
-                                std::span<const YieldPoint> points, const CleaningResult& result,
-                                const SectionExtras& extras) {
+std::string HtmlReport::section(std::string_view id, const FieldSummary& summary, PointView points,
+                                const CleaningResult& result, const SectionExtras& extras) {
     return renderSection(reportSection(id, summary, points, result, extras));
 }
 

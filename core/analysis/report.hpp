@@ -14,7 +14,7 @@
 #include "analysis/report_html.hpp"
 #include "analysis/report_model.hpp"
 #include "analysis/summary.hpp"
-#include "model/yield_point.hpp"
+#include "model/point_store.hpp"
 
 namespace vornakite::analysis {
 
@@ -27,17 +27,15 @@ class HtmlReport {
     static constexpr std::size_t kMaxMapPoints = analysis::kMaxMapPoints;
 
     explicit HtmlReport(std::ostream& out, std::string_view title = "Yield report");
-    void addField(const FieldSummary& summary, std::span<const YieldPoint> points,
-                  const CleaningResult& result);
+    void addField(const FieldSummary& summary, PointView points, const CleaningResult& result);
     void finish();
 
     // addField in two steps, so that a log's section can be worked out on another thread: the
     // section's text, with `id` unlike every other section's in the page (a number, or the set's
     // name, which is unique in a batch), then the text added to the page. Sections are added in
     // the order of the log list.
-    static std::string section(std::string_view id, const FieldSummary& summary,
-                               std::span<const YieldPoint> points, const CleaningResult& result,
-                               const SectionExtras& extras = {});
+    static std::string section(std::string_view id, const FieldSummary& summary, PointView points,
+                               const CleaningResult& result, const SectionExtras& extras = {});
     void addSection(std::string_view text);
 
   private:

@@ -22,7 +22,7 @@ struct PointKinds {
     bool inExtent(std::size_t i) const { return (kind[i] & extent) == extent; }
 };
 
-PointKinds classify(std::span<const YieldPoint> points, const CleaningResult& result) {
+PointKinds classify(PointView points, const CleaningResult& result) {
     PointKinds k;
     k.kind.resize(points.size());
     for (std::size_t i = 0; i < points.size(); ++i) {
@@ -64,7 +64,7 @@ struct Samples {
 };
 
 // The yields are the records' (the lag undone), as the clean and removed sets hold them.
-Samples sample(std::span<const YieldPoint> points, const LagShift& lag, const PointKinds& k) {
+Samples sample(PointView points, const LagShift& lag, const PointKinds& k) {
     Samples s{Sampler(k.keptFinite),
               Sampler(k.finite),
               Sampler(k.extent == kValid ? k.valid : k.keptValid),
@@ -79,8 +79,8 @@ Samples sample(std::span<const YieldPoint> points, const LagShift& lag, const Po
             s.yields.values.push_back(lag.yieldAt(points, i));
         }
         if (s.lons.take(k.inExtent(i))) {
-            s.lons.values.push_back(points[i].longitude);
-            s.lats.push_back(points[i].latitude);
+            s.lons.values.push_back(points.longitude(i));
+            s.lats.push_back(points.latitude(i));
         }
     }
     return s;
@@ -102,7 +102,7 @@ LocalProjection projectionOf(std::vector<double>& lons, std::vector<double>& lat
 // Counts the finite yields into the histogram, and sets the map's corner and size to the
 // extent's points with a margin for the removed points around the field: headland turns, pass
 // ends. One pass for both.
-void countAndMeasure(std::span<const YieldPoint> points, const LagShift& lag, const PointKinds& k,
+void countAndMeasure(PointView points, const LagShift& lag, const PointKinds& k,
                      YieldHistogram& hist, YieldMap& map) {
     const LocalProjection& proj = map.projection;
     double minX = 1e300, maxX = -1e300, minY = 1e300, maxY = -1e300;
@@ -111,7 +111,7 @@ void countAndMeasure(std::span<const YieldPoint> points, const LagShift& lag, co
             hist.add(lag.yieldAt(points, i), (k.kind[i] & kKept) != 0);
         }
         if (k.inExtent(i)) {
-            const double x = proj.x(points[i].longitude), y = proj.y(points[i].latitude);
+            const double x = proj.x(points.longitude(i)), y = proj.y(points.latitude(i));
             minX = std::min(minX, x);
             maxX = std::max(maxX, x);
             minY = std::min(minY, y);
@@ -141,8 +141,8 @@ std::uint16_t roundUnit(double f) {
 
 // The map's points: every stride-th point with a valid position, quantised to 16 bits over the
 // map; removed points off it (GPS jumps) are left off and counted.
-void placePoints(std::span<const YieldPoint> points, const CleaningResult& result,
-                 const PointKinds& k, const std::vector<double>& breaks, YieldMap& map) {
+void placePoints(PointView points, const CleaningResult& result, const PointKinds& k,
+                 const std::vector<double>& breaks, YieldMap& map) {
     const std::size_t n = points.size();
     map.stride = n > kMaxMapPoints ? (n + kMaxMapPoints - 1) / kMaxMapPoints : 1;
     map.points.reserve(n / map.stride + 1);
@@ -152,8 +152,8 @@ void placePoints(std::span<const YieldPoint> points, const CleaningResult& resul
         if ((k.kind[i] & kValid) == 0) {
             continue;
         }
-        const double x = map.projection.x(points[i].longitude) - map.minX;
-        const double y = map.projection.y(points[i].latitude) - map.minY;
+        const double x = map.projection.x(points.longitude(i)) - map.minX;
+        const double y = map.projection.y(points.latitude(i)) - map.minY;
         if (!(x >= 0.0 && x <= w && y >= 0.0 && y <= h)) {
             ++map.offMap;
             continue;
@@ -290,9 +290,8 @@ SurfaceLayer surfaceLayer(const YieldSurface& surface, const YieldMap& map) {
     return layer;
 }
 
-ReportSection reportSection(std::string_view id, const FieldSummary& summary,
-                            std::span<const YieldPoint> points, const CleaningResult& result,
-                            const SectionExtras& extras) {
+ReportSection reportSection(std::string_view id, const FieldSummary& summary, PointView points,
+                            const CleaningResult& result, const SectionExtras& extras) {
     ReportSection s{std::string(id),
                     summary,
                     result.warnings,

@@ -15,7 +15,7 @@
 #include "analysis/geo.hpp"
 #include "analysis/summary.hpp"
 #include "analysis/surface.hpp"
-#include "model/yield_point.hpp"
+#include "model/point_store.hpp"
 
 namespace vornakite::analysis {
 
@@ -127,9 +127,8 @@ struct ReportSection {
 };
 
 // Works out the section of a log whose points `result` judged and `summary` sums up.
-ReportSection reportSection(std::string_view id, const FieldSummary& summary,
-                            std::span<const YieldPoint> points, const CleaningResult& result,
-                            const SectionExtras& extras = {});
+ReportSection reportSection(std::string_view id, const FieldSummary& summary, PointView points,
+                            const CleaningResult& result, const SectionExtras& extras = {});
 
 // The surface resampled onto the map's extent, at most kSurfaceLayerSide cells a side.
 inline constexpr std::size_t kSurfaceLayerSide = 200;

@@ -81,7 +81,7 @@ bool keptAt(const CleaningResult& result, std::size_t i) {
 // The first pass: sums, counts, extremes and the box of the kept points, and every so many
 // points a yield for the pivots of the medians. A kept record's yield and moisture are those
 // with the lag undone.
-void firstPass(std::span<const YieldPoint> points, const CleaningResult& result, Gathered& g) {
+void firstPass(PointView points, const CleaningResult& result, Gathered& g) {
     const LagShift& lag = result.lag;
     const std::size_t n = points.size();
     const std::size_t pivotStride = n / 4096 + 1;
@@ -118,7 +118,7 @@ void firstPass(std::span<const YieldPoint> points, const CleaningResult& result,
 }
 
 // The second pass: the squares, the medians and an even sample of the kept points' speeds.
-void secondPass(std::span<const YieldPoint> points, const CleaningResult& result, Gathered& g) {
+void secondPass(PointView points, const CleaningResult& result, Gathered& g) {
     const LagShift& lag = result.lag;
     g.before.startSecondPass();
     g.after.startSecondPass();
@@ -149,8 +149,7 @@ void secondPass(std::span<const YieldPoint> points, const CleaningResult& result
 
 // Two passes over the points: sums, counts and the box; then the squares, the medians and the
 // speed sample.
-FieldSummary summarizeField(std::string setName, std::span<const YieldPoint> points,
-                            const CleaningResult& result) {
+FieldSummary summarizeField(std::string setName, PointView points, const CleaningResult& result) {
     FieldSummary f;
     f.setName = std::move(setName);
     f.points = points.size();
@@ -177,7 +176,7 @@ FieldSummary summarizeField(std::string setName, std::span<const YieldPoint> poi
         return out;
     };
     f.before = g.before.stats(
-        [&] { return values(false, [&](std::size_t i) { return points[i].yield; }); });
+        [&] { return values(false, [&](std::size_t i) { return points.yield(i); }); });
     f.after = g.after.stats(
         [&] { return values(true, [&](std::size_t i) { return lag.yieldAt(points, i); }); });
     return f;

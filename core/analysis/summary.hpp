@@ -12,7 +12,7 @@
 #include "analysis/cleaning.hpp"
 #include "analysis/field_numbers.hpp"
 #include "analysis/geo.hpp"
-#include "model/yield_point.hpp"
+#include "model/point_store.hpp"
 
 namespace vornakite::analysis {
 
@@ -44,8 +44,7 @@ struct FieldSummary {
     bool analysed = true;
 };
 
-FieldSummary summarizeField(std::string setName, std::span<const YieldPoint> points,
-                            const CleaningResult& result);
+FieldSummary summarizeField(std::string setName, PointView points, const CleaningResult& result);
 
 // summary.csv: a header row, then one row per log. RFC 4180: fields with a comma, quote, CR
 // or LF are quoted with quotes doubled; rows end in CRLF, as the RFC and spreadsheets expect.

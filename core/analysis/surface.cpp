@@ -176,12 +176,12 @@ YieldSurface buildSurface(const SurfaceInput& in, double swathMetres, const Surf
     return s;
 }
 
-YieldSurface buildSurface(std::span<const YieldPoint> points, std::span<const std::uint8_t> kept,
-                          double swathMetres, const SurfaceOptions& options) {
+YieldSurface buildSurface(PointView points, std::span<const std::uint8_t> kept, double swathMetres,
+                          const SurfaceOptions& options) {
     const ProjectedTrack track = projectTrack(points);
     std::vector<double> yield(points.size());
     for (std::size_t i = 0; i < points.size(); ++i) {
-        yield[i] = points[i].yield;
+        yield[i] = points.yield(i);
     }
     YieldSurface s = buildSurface({track.x, track.y, yield, kept}, swathMetres, options);
     s.epsg = track.zone.epsg();

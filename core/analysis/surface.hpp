@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "analysis/utm.hpp"
-#include "model/yield_point.hpp"
+#include "model/point_store.hpp"
 
 namespace vornakite::analysis {
 
@@ -61,7 +61,7 @@ YieldSurface buildSurface(const SurfaceInput& input, double swathMetres,
                           const SurfaceOptions& options = {});
 
 // The same from a log's points: projected into the field's zone (projectTrack), `epsg` set.
-YieldSurface buildSurface(std::span<const YieldPoint> points, std::span<const std::uint8_t> kept,
-                          double swathMetres, const SurfaceOptions& options = {});
+YieldSurface buildSurface(PointView points, std::span<const std::uint8_t> kept, double swathMetres,
+                          const SurfaceOptions& options = {});
 
 }  // namespace vornakite::analysis

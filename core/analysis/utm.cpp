@@ -124,7 +124,7 @@ double UtmProjection::scaleFactor(double longitude, double latitude) const {
            std::hypot(r.p, r.q) / std::hypot(r.tauPrime, r.cosLambda);
 }
 
-ProjectedTrack projectTrack(std::span<const YieldPoint> points) {
+ProjectedTrack projectTrack(PointView points) {
     ProjectedTrack t;
     const LocalProjection centre = LocalProjection::around(points);
     t.zone = utmZoneAt(centre.centreLon(), centre.centreLat());

@@ -6,7 +6,7 @@
 #include <span>
 #include <vector>
 
-#include "model/yield_point.hpp"
+#include "model/point_store.hpp"
 
 namespace vornakite::analysis {
 
@@ -64,6 +64,6 @@ struct ProjectedTrack {
     bool empty() const { return x.empty(); }
 };
 
-ProjectedTrack projectTrack(std::span<const YieldPoint> points);
+ProjectedTrack projectTrack(PointView points);
 
 }  // namespace vornakite::analysis

@@ -19,6 +19,10 @@ struct YieldPoint {
     double speed;    // miles per hour
 };
 
+// Units per value of the members in the order above, as a log writes them: whole numbers of
+// 1e-7 degrees, tenths of a bushel, and so on.
+inline constexpr double kPointUnits[7] = {1e7, 1e7, 10.0, 10.0, 100.0, 10.0, 10.0};
+
 // One attribute column of every output: its dBASE name (at most 10 ASCII characters), type
 // letter, field width and decimals, and the point member it holds.
 struct AttributeColumn {

@@ -83,8 +83,9 @@ void parseSampleFields(const char* line, const std::uint32_t* separators, YieldP
     const double weight = fieldValue(line, separators, 4);
     const double dens = fieldValue(line, separators, 14);
     const double speed = fieldValue(line, separators, 1);
-    point = {lon / 10000000.0, lat / 10000000.0, yld / 10.0,  moist / 10.0,
-             weight / 100.0,   dens / 10.0,      speed / 10.0};
+    point = {lon / kPointUnits[0],   lat / kPointUnits[1],    yld / kPointUnits[2],
+             moist / kPointUnits[3], weight / kPointUnits[4], dens / kPointUnits[5],
+             speed / kPointUnits[6]};
     if (!std::isfinite(point.longitude) || !std::isfinite(point.latitude)) {
         throwNonFinite(point);
     }

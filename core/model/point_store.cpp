@@ -1,0 +1,91 @@
+#include "model/point_store.hpp"
+
+#include <algorithm>
+#include <bit>
+#include <cmath>
+
+#include "os/memory.hpp"
+
+namespace vornakite {
+namespace {
+
+constexpr double YieldPoint::*kMembers[7] = {
+    &YieldPoint::longitude, &YieldPoint::latitude, &YieldPoint::yield, &YieldPoint::moisture,
+    &YieldPoint::weight,    &YieldPoint::density,  &YieldPoint::speed,
+};
+
+// The whole number of units that gives `v` back bit for bit, if there is one in 32 bits (not
+// INT32_MIN, which marks a point kept whole).
+bool encode(double v, double units, std::int32_t& code) {
+    const double n = v * units;
+    if (!(std::fabs(n) <= 2147483647.0)) {  // also NaN
+        return false;
+    }
+    code = static_cast<std::int32_t>(n + (n < 0.0 ? -0.5 : 0.5));  // rounded
+    return std::bit_cast<std::uint64_t>(static_cast<double>(code) / units) ==
+           std::bit_cast<std::uint64_t>(v);
+}
+
+}  // namespace
+
+void PointStore::reserve(std::size_t n) {
+    os::reserveLarge(codes_, n);
+}
+
+void PointStore::append(std::span<const YieldPoint> points) {
+    for (const YieldPoint& p : points) {
+        Codes c;
+        bool exact = true;
+        for (int k = 0; k < 7 && exact; ++k) {
+            exact = encode(p.*kMembers[k], kPointUnits[k], c.v[k]);
+        }
+        if (!exact) {
+            c.v[0] = kWhole;
+            whole_.emplace_back(codes_.size(), p);
+        }
+        codes_.push_back(c);
+    }
+}
+
+void PointStore::clear() {
+    codes_.clear();
+    whole_.clear();
+}
+
+void PointStore::shrinkToFit() {
+    codes_.shrink_to_fit();
+    whole_.shrink_to_fit();
+}
+
+std::size_t PointStore::bytes() const {
+    return codes_.capacity() * sizeof(Codes) + whole_.capacity() * sizeof(whole_[0]);
+}
+
+std::span<const YieldPoint> PointStore::copy(std::size_t first, std::span<YieldPoint> out) const {
+    const std::size_t n = std::min(out.size(), size() - std::min(first, size()));
+    for (std::size_t k = 0; k < n; ++k) {
+        out[k] = (*this)[first + k];
+    }
+    return out.first(n);
+}
+
+double PointStore::member_(const YieldPoint& p, int member) {
+    return p.*kMembers[member];
+}
+
+YieldPoint PointStore::whole(std::size_t i) const {
+    const auto at = std::lower_bound(whole_.begin(), whole_.end(), i,
+                                     [](const auto& w, std::size_t k) { return w.first < k; });
+    return at->second;
+}
+
+void addAll(PointSink& sink, PointView points) {
+    std::vector<YieldPoint> room(std::min<std::size_t>(points.size(), 4096));
+    for (std::size_t i = 0; i < points.size();) {
+        const std::span<const YieldPoint> run = points.run(i, points.size() - i, room);
+        sink.addPoints(run);
+        i += run.size();
+    }
+}
+
+}  // namespace vornakite

@@ -1,0 +1,140 @@
+// A log's points held for the analysis in half the room: each value as the whole number of
+// units the log writes it in (a log's fields are whole numbers of 1e-7 degrees, tenths of a
+// bushel, hundredths of a ton...), seven 32-bit integers per point instead of seven doubles.
+// A value comes back bit for bit as it was read: it is stored so only where dividing the whole
+// number by its unit gives the same double again, and a point with any other value (not a
+// number, -0, beyond 32 bits, not a whole number of units) is kept whole beside the others.
+#pragma once
+
+#include <algorithm>
+#include <cstddef>
+#include <cstdint>
+#include <iterator>
+#include <span>
+#include <utility>
+#include <vector>
+
+#include "model/yield_point.hpp"
+
+namespace vornakite {
+
+class PointStore {
+  public:
+    PointStore() = default;
+    explicit PointStore(std::span<const YieldPoint> points) {
+        reserve(points.size());
+        append(points);
+    }
+
+    // Room for `n` points, in large pages where the system has them.
+    void reserve(std::size_t n);
+    void append(std::span<const YieldPoint> points);
+    void clear();
+    void shrinkToFit();
+    void swap(PointStore& other) noexcept {
+        codes_.swap(other.codes_);
+        whole_.swap(other.whole_);
+    }
+
+    std::size_t size() const { return codes_.size(); }
+    bool empty() const { return codes_.empty(); }
+    // The room the points take, in bytes.
+    std::size_t bytes() const;
+
+    YieldPoint operator[](std::size_t i) const {
+        const Codes& c = codes_[i];
+        if (c.v[0] == kWhole) {
+            return whole(i);
+        }
+        return {value(c, 0), value(c, 1), value(c, 2), value(c, 3),
+                value(c, 4), value(c, 5), value(c, 6)};
+    }
+    // One member of point i: `member` in YieldPoint order (0 longitude ... 6 speed).
+    double at(std::size_t i, int member) const {
+        const Codes& c = codes_[i];
+        return c.v[0] == kWhole ? member_(whole(i), member) : value(c, member);
+    }
+
+    // Points copied out from `first` on, as many as `out` holds (fewer at the end).
+    std::span<const YieldPoint> copy(std::size_t first, std::span<YieldPoint> out) const;
+
+  private:
+    static constexpr std::int32_t kWhole = INT32_MIN;  // the point is kept whole
+    struct Codes {
+        std::int32_t v[7];
+    };
+    static double value(const Codes& c, int k) {
+        return static_cast<double>(c.v[k]) / kPointUnits[k];
+    }
+    static double member_(const YieldPoint& p, int member);
+    YieldPoint whole(std::size_t i) const;
+
+    std::vector<Codes> codes_;
+    std::vector<std::pair<std::size_t, YieldPoint>> whole_;  // in point order
+};
+
+// The points the analysis reads: a store, or points held as they are (a span).
+class PointView {
+  public:
+    PointView() = default;
+    PointView(std::span<const YieldPoint> points) : plain_(points.data()), n_(points.size()) {}
+    PointView(const std::vector<YieldPoint>& points) : PointView(std::span(points)) {}
+    PointView(const PointStore& store) : store_(&store), n_(store.size()) {}
+
+    std::size_t size() const { return n_; }
+    bool empty() const { return n_ == 0; }
+    YieldPoint operator[](std::size_t i) const { return plain_ ? plain_[i] : (*store_)[i]; }
+    double longitude(std::size_t i) const {
+        return plain_ ? plain_[i].longitude : store_->at(i, 0);
+    }
+    double latitude(std::size_t i) const { return plain_ ? plain_[i].latitude : store_->at(i, 1); }
+    double yield(std::size_t i) const { return plain_ ? plain_[i].yield : store_->at(i, 2); }
+    double moisture(std::size_t i) const { return plain_ ? plain_[i].moisture : store_->at(i, 3); }
+    double speed(std::size_t i) const { return plain_ ? plain_[i].speed : store_->at(i, 6); }
+
+    // Points from `first` on as a span: the points themselves, or copied into `room`.
+    std::span<const YieldPoint> run(std::size_t first, std::size_t count,
+                                    std::span<YieldPoint> room) const {
+        if (plain_ != nullptr) {
+            return {plain_ + first, count};
+        }
+        return store_->copy(first, room.first(std::min(count, room.size())));
+    }
+
+    class iterator {
+      public:
+        using iterator_category = std::input_iterator_tag;
+        using value_type = YieldPoint;
+        using difference_type = std::ptrdiff_t;
+        using pointer = void;
+        using reference = YieldPoint;
+        iterator(const PointView* v, std::size_t i) : v_(v), i_(i) {}
+        YieldPoint operator*() const { return (*v_)[i_]; }
+        iterator& operator++() {
+            ++i_;
+            return *this;
+        }
+        iterator operator++(int) {
+            iterator before = *this;
+            ++i_;
+            return before;
+        }
+        bool operator==(const iterator& o) const { return i_ == o.i_; }
+
+      private:
+        const PointView* v_;
+        std::size_t i_;
+    };
+    iterator begin() const { return {this, 0}; }
+    iterator end() const { return {this, n_}; }
+
+  private:
+    const YieldPoint* plain_ = nullptr;
+    const PointStore* store_ = nullptr;
+    std::size_t n_ = 0;
+};
+
+// Hands every point to `sink` in file order (in batches where they are stored compactly).
+void addAll(PointSink& sink, PointView points);
+
+}  // namespace vornakite

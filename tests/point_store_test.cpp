@@ -1,0 +1,91 @@
+// The compact point store: every value back bit for bit, whether stored as whole units or kept
+// whole, in order, in batches.
+#include <gtest/gtest.h>
+
+#include <bit>
+#include <cmath>
+#include <cstdint>
+#include <limits>
+#include <vector>
+
+#include "model/point_store.hpp"
+
+using vornakite::PointStore;
+using vornakite::PointView;
+using vornakite::YieldPoint;
+
+namespace {
+
+constexpr double kInf = std::numeric_limits<double>::infinity();
+constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+
+bool same(double a, double b) {
+    return std::bit_cast<std::uint64_t>(a) == std::bit_cast<std::uint64_t>(b);
+}
+
+void expectSame(const YieldPoint& a, const YieldPoint& b) {
+    const double x[7] = {a.longitude, a.latitude, a.yield, a.moisture,
+                         a.weight,    a.density,  a.speed};
+    const double y[7] = {b.longitude, b.latitude, b.yield, b.moisture,
+                         b.weight,    b.density,  b.speed};
+    for (int k = 0; k < 7; ++k) {
+        EXPECT_TRUE(same(x[k], y[k])) << "member " << k << ": " << x[k] << " " << y[k];
+    }
+}
+
+struct Sink : vornakite::PointSink {
+    std::vector<YieldPoint> got;
+    void addPoints(std::span<const YieldPoint> points) override {
+        got.insert(got.end(), points.begin(), points.end());
+    }
+};
+
+}  // namespace
+
+TEST(PointStore, GivesEveryValueBackBitForBit) {
+    const struct {
+        const char* name;
+        YieldPoint point;
+        bool compact;  // stored as whole units
+    } cases[] = {
+        {"as a log writes them", {-93.6123457, 42.0123456, 187.3, 18.2, 1234.56, 56.1, 4.5}, true},
+        {"zeros and negatives", {0.0, -0.0000001, 0.0, -1.5, -0.01, 0.0, 0.0}, true},
+        {"the widest units", {214.7483647, -214.7483647, 214748364.7, 0, 0, 0, 0}, true},
+        {"beyond 32 bits", {-214.7483648, 0, 0, 0, 0, 0, 0}, false},
+        {"not whole units", {-93.61234567, 42.0, 187.3, 18.2, 1.0, 56.0, 4.5}, false},
+        {"negative zero", {-93.6, 42.0, -0.0, 18.2, 1.0, 56.0, 4.5}, false},
+        {"not a number", {-93.6, 42.0, kNaN, 18.2, 1.0, 56.0, 4.5}, false},
+        {"infinite", {-93.6, 42.0, 187.3, 18.2, 1.0, 56.0, -kInf}, false},
+        {"absurd", {-93.6, 42.0, 1e308, 18.2, 1.0, 56.0, 4.5}, false},
+    };
+    std::vector<YieldPoint> all;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const PointStore one(std::span(&c.point, 1));
+        expectSame(one[0], c.point);
+        const PointView view = one;
+        EXPECT_TRUE(same(view.longitude(0), c.point.longitude));
+        EXPECT_TRUE(same(view.latitude(0), c.point.latitude));
+        EXPECT_TRUE(same(view.yield(0), c.point.yield));
+        EXPECT_TRUE(same(view.moisture(0), c.point.moisture));
+        EXPECT_TRUE(same(view.speed(0), c.point.speed));
+        EXPECT_EQ(one.bytes() < sizeof(YieldPoint), c.compact);
+        all.push_back(c.point);
+    }
+    // Mixed, in order, handed on in batches smaller than the store.
+    std::vector<YieldPoint> many;
+    for (int r = 0; r < 1000; ++r) {
+        many.insert(many.end(), all.begin(), all.end());
+    }
+    PointStore store;
+    store.append(std::span(many).first(5000));
+    store.append(std::span(many).subspan(5000));
+    ASSERT_EQ(store.size(), many.size());
+    Sink sink;
+    vornakite::addAll(sink, store);
+    ASSERT_EQ(sink.got.size(), many.size());
+    for (std::size_t i = 0; i < many.size(); i += 997) {
+        expectSame(store[i], many[i]);
+        expectSame(sink.got[i], many[i]);
+    }
+}
