@@ -149,10 +149,10 @@ void Cleaner::takeSamples() {
     bool previousPositive = false;
     double previous = 0.0;
     for (std::size_t i = 0; i < n_; ++i) {
-        const YieldPoint& p = p_[i];
+        const double speed = p_.speed(i);
         const double v = yieldOf(i), m = moistureOf(i);
         const bool positive = std::isfinite(v) && v > 0.0;
-        speeds.offer(std::isfinite(p.speed) && p.speed > 0.0, p.speed);
+        speeds.offer(std::isfinite(speed) && speed > 0.0, speed);
         yields.offer(positive, v);
         diffs.offer(positive && previousPositive, v - previous);
         moistures.offer(moisture && m >= moistureLo && m <= moistureHi, m);

@@ -194,19 +194,18 @@ std::size_t flagPoints(Cleaner& c, const PointLimits& l, double* change) {
     inHalves(c.n_, [&](std::size_t from, std::size_t to, int half) {
         std::size_t finiteChanges = 0;
         for (std::size_t i = from; i < to; ++i) {
-            const YieldPoint& p = c.p_[i];
+            const double speed = c.p_.speed(i);
             const double v = c.yieldOf(i), m = c.moistureOf(i);
             c.r_.flags[i] |= static_cast<FilterMask>(
-                (p.speed < l.slow ? slowBit : 0) |
-                (p.speed < l.speedLo || p.speed > l.speedHi ? bandBit : 0) |
-                (v <= 0.0 ? zeroBit : 0) |
+                (speed < l.slow ? slowBit : 0) |
+                (speed < l.speedLo || speed > l.speedHi ? bandBit : 0) | (v <= 0.0 ? zeroBit : 0) |
                 (std::isfinite(v) && v > 0.0 && (v < l.yieldLo || v > l.yieldHi) ? yieldBit : 0) |
                 (std::isfinite(m) && !(m >= l.moistureLo && m <= l.moistureHi) ? rangeBit : 0) |
                 (std::fabs(m - l.moistureCentre) > l.moistureDev ? moistureBit : 0));
             if (change == nullptr) {
                 continue;
             }
-            change[i] = std::isfinite(p.speed) ? speedChange(c.p_, i, l.slow) : kNaN;
+            change[i] = std::isfinite(speed) ? speedChange(c.p_, i, l.slow) : kNaN;
             finiteChanges += std::isfinite(change[i]) ? 1u : 0u;
         }
         finiteHalves[half] = finiteChanges;
