@@ -40,8 +40,11 @@ void PointStore::append(std::span<const YieldPoint> points) {
             exact = encode(p.*kMembers[k], kPointUnits[k], c.v[k]);
         }
         if (!exact) {
+            const std::size_t at = whole_.size();
             c.v[0] = kWhole;
-            whole_.emplace_back(codes_.size(), p);
+            c.v[1] = static_cast<std::int32_t>(at >> 31);
+            c.v[2] = static_cast<std::int32_t>(at & 0x7fffffffu);
+            whole_.push_back(p);
         }
         codes_.push_back(c);
     }
@@ -69,14 +72,8 @@ std::span<const YieldPoint> PointStore::copy(std::size_t first, std::span<YieldP
     return out.first(n);
 }
 
-double PointStore::member_(const YieldPoint& p, int member) {
+double PointStore::memberOf(const YieldPoint& p, int member) {
     return p.*kMembers[member];
-}
-
-YieldPoint PointStore::whole(std::size_t i) const {
-    const auto at = std::lower_bound(whole_.begin(), whole_.end(), i,
-                                     [](const auto& w, std::size_t k) { return w.first < k; });
-    return at->second;
 }
 
 void addAll(PointSink& sink, PointView points) {

@@ -3,7 +3,8 @@
 // bushel, hundredths of a ton...), seven 32-bit integers per point instead of seven doubles.
 // A value comes back bit for bit as it was read: it is stored so only where dividing the whole
 // number by its unit gives the same double again, and a point with any other value (not a
-// number, -0, beyond 32 bits, not a whole number of units) is kept whole beside the others.
+// number, -0, beyond 32 bits, not a whole number of units) is kept whole beside the others
+// (84 bytes then: a log of such points takes half again the room of plain points).
 #pragma once
 
 #include <algorithm>
@@ -11,7 +12,6 @@
 #include <cstdint>
 #include <iterator>
 #include <span>
-#include <utility>
 #include <vector>
 
 #include "model/yield_point.hpp"
@@ -44,7 +44,7 @@ class PointStore {
     YieldPoint operator[](std::size_t i) const {
         const Codes& c = codes_[i];
         if (c.v[0] == kWhole) {
-            return whole(i);
+            return whole_[wholeIndex(c)];
         }
         return {value(c, 0), value(c, 1), value(c, 2), value(c, 3),
                 value(c, 4), value(c, 5), value(c, 6)};
@@ -52,25 +52,28 @@ class PointStore {
     // One member of point i: `member` in YieldPoint order (0 longitude ... 6 speed).
     double at(std::size_t i, int member) const {
         const Codes& c = codes_[i];
-        return c.v[0] == kWhole ? member_(whole(i), member) : value(c, member);
+        return c.v[0] == kWhole ? memberOf(whole_[wholeIndex(c)], member) : value(c, member);
     }
 
     // Points copied out from `first` on, as many as `out` holds (fewer at the end).
     std::span<const YieldPoint> copy(std::size_t first, std::span<YieldPoint> out) const;
 
   private:
-    static constexpr std::int32_t kWhole = INT32_MIN;  // the point is kept whole
+    // v[0] == kWhole: the point is kept whole, at whole_[v[1] * 2^31 + v[2]].
+    static constexpr std::int32_t kWhole = INT32_MIN;
     struct Codes {
         std::int32_t v[7];
     };
+    static std::size_t wholeIndex(const Codes& c) {
+        return (static_cast<std::size_t>(c.v[1]) << 31) + static_cast<std::size_t>(c.v[2]);
+    }
     static double value(const Codes& c, int k) {
         return static_cast<double>(c.v[k]) / kPointUnits[k];
     }
-    static double member_(const YieldPoint& p, int member);
-    YieldPoint whole(std::size_t i) const;
+    static double memberOf(const YieldPoint& p, int member);
 
     std::vector<Codes> codes_;
-    std::vector<std::pair<std::size_t, YieldPoint>> whole_;  // in point order
+    std::vector<YieldPoint> whole_;  // in point order
 };
 
 // The points the analysis reads: a store, or points held as they are (a span).
