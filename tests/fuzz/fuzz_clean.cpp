@@ -1,6 +1,7 @@
 // Fuzzing the analysis: any points (out-of-range and non-finite values, repeats, extremes) are
 // cleaned, summarised and reported without a fault, with a flag per point, counts that add up,
-// one CSV row, and a report whose embedded data holds no NaN.
+// one CSV row, and a report whose embedded data holds no NaN; kept in the compact store they
+// come back bit for bit and are judged alike.
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -15,6 +16,7 @@
 #include "analysis/cleaning.hpp"
 #include "analysis/report.hpp"
 #include "analysis/summary.hpp"
+#include "model/point_store.hpp"
 
 using namespace vornakite::analysis;
 using vornakite::YieldPoint;
@@ -91,6 +93,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     for (const FilterMask m : r.flags) {
         check(r.judged() || (m & ~alone) == 0, "an unjudged log has only invalid points removed");
     }
+    // The compact store a converted log's points are kept in gives them back bit for bit, and
+    // the filters judge them alike.
+    const vornakite::PointStore store(points);
+    for (std::size_t i = 0; i < points.size(); ++i) {
+        const YieldPoint q = store[i];
+        check(std::memcmp(&q, &points[i], sizeof q) == 0, "the store gives the points back");
+    }
+    check(cleanPoints(store, options).flags == r.flags, "the stored points judged alike");
     const std::string line = cleaningLine(r);
     check(r.judged() == (line.find("; not judged otherwise: ") == std::string::npos &&
                          line.find("Cleaning: kept all ") != 0),
