@@ -89,3 +89,25 @@ TEST(PointStore, GivesEveryValueBackBitForBit) {
         expectSame(sink.got[i], many[i]);
     }
 }
+
+TEST(PointStore, KeepsALogOfOtherDecimalsAsPlainPoints) {
+    std::vector<YieldPoint> points;
+    for (int i = 0; i < 20000; ++i) {  // every fifth point as a log writes it, the others not
+        const double lon = -93.6 + (i % 5 == 0 ? 1e-7 : 1.234e-9) * i;
+        points.push_back({lon, 42.0, 150.0 + 0.1 * (i % 50), 18.2, 1.5, 56.0, 4.5});
+    }
+    PointStore store;
+    store.reserve(points.size());
+    for (std::size_t i = 0; i < points.size(); i += 4096) {  // as a log's lines arrive
+        store.append(std::span(points).subspan(i, std::min<std::size_t>(4096, points.size() - i)));
+    }
+    ASSERT_TRUE(store.plain());
+    ASSERT_EQ(store.size(), points.size());
+    EXPECT_LE(store.bytes(), points.size() * sizeof(YieldPoint));
+    const PointView view = store;
+    for (std::size_t i = 0; i < points.size(); i += 7) {
+        expectSame(store[i], points[i]);
+        expectSame(view[i], points[i]);
+        EXPECT_TRUE(same(view.longitude(i), points[i].longitude));
+    }
+}

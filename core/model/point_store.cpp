@@ -28,12 +28,36 @@ bool encode(double v, double units, std::int32_t& code) {
 
 }  // namespace
 
+// Points kept whole before the store holds all so: at least this many, and a quarter.
+constexpr std::size_t kWholeBeforePlain = 4096;
+
 void PointStore::reserve(std::size_t n) {
-    os::reserveLarge(codes_, n);
+    if (plain_) {
+        os::reserveLarge(whole_, n);
+    } else {
+        os::reserveLarge(codes_, n);
+    }
+}
+
+void PointStore::becomePlain() {
+    std::vector<YieldPoint> all;
+    os::reserveLarge(all, codes_.capacity());
+    for (std::size_t i = 0; i < codes_.size(); ++i) {
+        all.push_back((*this)[i]);
+    }
+    whole_.swap(all);
+    std::vector<Codes>().swap(codes_);
+    plain_ = true;
 }
 
 void PointStore::append(std::span<const YieldPoint> points) {
-    for (const YieldPoint& p : points) {
+    for (std::size_t i = 0; i < points.size(); ++i) {
+        if (plain_) {
+            whole_.insert(whole_.end(), points.begin() + static_cast<std::ptrdiff_t>(i),
+                          points.end());
+            return;
+        }
+        const YieldPoint& p = points[i];
         Codes c;
         bool exact = true;
         for (int k = 0; k < 7 && exact; ++k) {
@@ -47,17 +71,10 @@ void PointStore::append(std::span<const YieldPoint> points) {
             whole_.push_back(p);
         }
         codes_.push_back(c);
+        if (!exact && whole_.size() >= kWholeBeforePlain && 4 * whole_.size() >= codes_.size()) {
+            becomePlain();
+        }
     }
-}
-
-void PointStore::clear() {
-    codes_.clear();
-    whole_.clear();
-}
-
-void PointStore::shrinkToFit() {
-    codes_.shrink_to_fit();
-    whole_.shrink_to_fit();
 }
 
 std::size_t PointStore::bytes() const {

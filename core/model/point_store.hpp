@@ -4,7 +4,8 @@
 // A value comes back bit for bit as it was read: it is stored so only where dividing the whole
 // number by its unit gives the same double again, and a point with any other value (not a
 // number, -0, beyond 32 bits, not a whole number of units) is kept whole beside the others
-// (84 bytes then: a log of such points takes half again the room of plain points).
+// (84 bytes then). Once a quarter of the points are kept whole (a log written with more decimals
+// than its units), all are, 56 bytes each as plain points.
 #pragma once
 
 #include <algorithm>
@@ -12,6 +13,7 @@
 #include <cstdint>
 #include <iterator>
 #include <span>
+#include <utility>
 #include <vector>
 
 #include "model/yield_point.hpp"
@@ -29,19 +31,24 @@ class PointStore {
     // Room for `n` points, in large pages where the system has them.
     void reserve(std::size_t n);
     void append(std::span<const YieldPoint> points);
-    void clear();
-    void shrinkToFit();
     void swap(PointStore& other) noexcept {
         codes_.swap(other.codes_);
         whole_.swap(other.whole_);
+        std::swap(plain_, other.plain_);
     }
 
-    std::size_t size() const { return codes_.size(); }
-    bool empty() const { return codes_.empty(); }
+    std::size_t size() const { return plain_ ? whole_.size() : codes_.size(); }
+    bool empty() const { return size() == 0; }
+    // Every point kept whole, in order, at plainPoints() (see above).
+    bool plain() const { return plain_; }
+    const YieldPoint* plainPoints() const { return whole_.data(); }
     // The room the points take, in bytes.
     std::size_t bytes() const;
 
     YieldPoint operator[](std::size_t i) const {
+        if (plain_) {
+            return whole_[i];
+        }
         const Codes& c = codes_[i];
         if (c.v[0] == kWhole) {
             return whole_[wholeIndex(c)];
@@ -51,6 +58,9 @@ class PointStore {
     }
     // One member of point i: `member` in YieldPoint order (0 longitude ... 6 speed).
     double at(std::size_t i, int member) const {
+        if (plain_) {
+            return memberOf(whole_[i], member);
+        }
         const Codes& c = codes_[i];
         return c.v[0] == kWhole ? memberOf(whole_[wholeIndex(c)], member) : value(c, member);
     }
@@ -71,9 +81,11 @@ class PointStore {
         return static_cast<double>(c.v[k]) / kPointUnits[k];
     }
     static double memberOf(const YieldPoint& p, int member);
+    void becomePlain();
 
     std::vector<Codes> codes_;
-    std::vector<YieldPoint> whole_;  // in point order
+    std::vector<YieldPoint> whole_;  // in point order: the points kept whole, or all when plain_
+    bool plain_ = false;
 };
 
 // The points the analysis reads: a store, or points held as they are (a span).
@@ -82,7 +94,10 @@ class PointView {
     PointView() = default;
     PointView(std::span<const YieldPoint> points) : plain_(points.data()), n_(points.size()) {}
     PointView(const std::vector<YieldPoint>& points) : PointView(std::span(points)) {}
-    PointView(const PointStore& store) : store_(&store), n_(store.size()) {}
+    PointView(const PointStore& store)
+        : plain_(store.plain() ? store.plainPoints() : nullptr),
+          store_(store.plain() ? nullptr : &store),
+          n_(store.size()) {}
 
     std::size_t size() const { return n_; }
     bool empty() const { return n_ == 0; }
