@@ -236,10 +236,9 @@ TEST(LagCleaning, LowYieldLimitStaysAFractionOfTheTypicalYield) {
 TEST(LagCleaning, JudgesTheStoredPointsAsThePointsThemselves) {
     Field f = field(13, true);
     for (YieldPoint& p : f.points) {  // as a log writes them: whole units
-        double* v[7] = {&p.longitude, &p.latitude, &p.yield, &p.moisture,
-                        &p.weight,    &p.density,  &p.speed};
         for (int k = 0; k < 7; ++k) {
-            *v[k] = std::round(*v[k] * vornakite::kPointUnits[k]) / vornakite::kPointUnits[k];
+            double& v = p.*vornakite::kPointMembers[k];
+            v = std::round(v * vornakite::kPointUnits[k]) / vornakite::kPointUnits[k];
         }
     }
     const vornakite::PointStore store(f.points);

@@ -9,11 +9,6 @@
 namespace vornakite {
 namespace {
 
-constexpr double YieldPoint::*kMembers[7] = {
-    &YieldPoint::longitude, &YieldPoint::latitude, &YieldPoint::yield, &YieldPoint::moisture,
-    &YieldPoint::weight,    &YieldPoint::density,  &YieldPoint::speed,
-};
-
 // The whole number of units that gives `v` back bit for bit, if there is one in 32 bits (not
 // INT32_MIN, which marks a point kept whole).
 bool encode(double v, double units, std::int32_t& code) {
@@ -61,7 +56,7 @@ void PointStore::append(std::span<const YieldPoint> points) {
         Codes c;
         bool exact = true;
         for (int k = 0; k < 7 && exact; ++k) {
-            exact = encode(p.*kMembers[k], kPointUnits[k], c.v[k]);
+            exact = encode(p.*kPointMembers[k], kPointUnits[k], c.v[k]);
         }
         if (!exact) {
             const std::size_t at = whole_.size();
@@ -87,10 +82,6 @@ std::span<const YieldPoint> PointStore::copy(std::size_t first, std::span<YieldP
         out[k] = (*this)[first + k];
     }
     return out.first(n);
-}
-
-double PointStore::memberOf(const YieldPoint& p, int member) {
-    return p.*kMembers[member];
 }
 
 void addAll(PointSink& sink, PointView points) {

@@ -59,10 +59,10 @@ class PointStore {
     // One member of point i: `member` in YieldPoint order (0 longitude ... 6 speed).
     double at(std::size_t i, int member) const {
         if (plain_) {
-            return memberOf(whole_[i], member);
+            return whole_[i].*kPointMembers[member];
         }
         const Codes& c = codes_[i];
-        return c.v[0] == kWhole ? memberOf(whole_[wholeIndex(c)], member) : value(c, member);
+        return c.v[0] == kWhole ? whole_[wholeIndex(c)].*kPointMembers[member] : value(c, member);
     }
 
     // Points copied out from `first` on, as many as `out` holds (fewer at the end).
@@ -80,7 +80,6 @@ class PointStore {
     static double value(const Codes& c, int k) {
         return static_cast<double>(c.v[k]) / kPointUnits[k];
     }
-    static double memberOf(const YieldPoint& p, int member);
     void becomePlain();
 
     std::vector<Codes> codes_;
@@ -102,13 +101,15 @@ class PointView {
     std::size_t size() const { return n_; }
     bool empty() const { return n_ == 0; }
     YieldPoint operator[](std::size_t i) const { return plain_ ? plain_[i] : (*store_)[i]; }
-    double longitude(std::size_t i) const {
-        return plain_ ? plain_[i].longitude : store_->at(i, 0);
+    double longitude(std::size_t i) const { return member(i, 0); }
+    double latitude(std::size_t i) const { return member(i, 1); }
+    double yield(std::size_t i) const { return member(i, 2); }
+    double moisture(std::size_t i) const { return member(i, 3); }
+    double speed(std::size_t i) const { return member(i, 6); }
+    // One member of point i, in YieldPoint order as PointStore::at.
+    double member(std::size_t i, int k) const {
+        return plain_ ? plain_[i].*kPointMembers[k] : store_->at(i, k);
     }
-    double latitude(std::size_t i) const { return plain_ ? plain_[i].latitude : store_->at(i, 1); }
-    double yield(std::size_t i) const { return plain_ ? plain_[i].yield : store_->at(i, 2); }
-    double moisture(std::size_t i) const { return plain_ ? plain_[i].moisture : store_->at(i, 3); }
-    double speed(std::size_t i) const { return plain_ ? plain_[i].speed : store_->at(i, 6); }
 
     // Points from `first` on as a span: the points themselves, or copied into `room`.
     std::span<const YieldPoint> run(std::size_t first, std::size_t count,

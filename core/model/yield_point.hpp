@@ -19,8 +19,12 @@ struct YieldPoint {
     double speed;    // miles per hour
 };
 
-// Units per value of the members in the order above, as a log writes them: whole numbers of
-// 1e-7 degrees, tenths of a bushel, and so on.
+// The members in the order above, and the units a log writes each in: whole numbers of 1e-7
+// degrees, tenths of a bushel, and so on.
+inline constexpr double YieldPoint::*kPointMembers[7] = {
+    &YieldPoint::longitude, &YieldPoint::latitude, &YieldPoint::yield, &YieldPoint::moisture,
+    &YieldPoint::weight,    &YieldPoint::density,  &YieldPoint::speed,
+};
 inline constexpr double kPointUnits[7] = {1e7, 1e7, 10.0, 10.0, 100.0, 10.0, 10.0};
 
 // One attribute column of every output: its dBASE name (at most 10 ASCII characters), type
