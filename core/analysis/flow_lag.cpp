@@ -290,20 +290,24 @@ FlowLagEstimate estimateFlowLag(std::span<const double> x, std::span<const doubl
 }
 
 std::vector<FlowLagEstimate> estimateFlowLags(std::span<const double> x, std::span<const double> y,
-                                              std::span<const std::span<const double>> values,
+                                              std::span<const LagValues> values,
                                               const FlowLagOptions& options,
                                               std::span<const PaceOf> paces) {
     if (values.empty()) {
         return {};
     }
     std::size_t n = std::min(x.size(), y.size());
-    for (const std::span<const double> v : values) {
-        n = std::min(n, v.size());
+    for (const LagValues& v : values) {
+        n = v.at ? n : std::min(n, v.held.size());
     }
     // A long log (several fields, a season) is judged from stretches of it spread evenly over
     // it, which bounds the cost: the lag is the machine's, the same throughout.
     const bool chunked = n > kChunks * kChunk;
     auto stretchStart = [&](std::size_t k) { return k * (n - kChunk) / (kChunks - 1); };
+    // Sample i of what the estimate sees: of the stretches, or of the whole log.
+    auto sampleOf = [&](std::size_t i) {
+        return chunked ? stretchStart(i / kChunk) + i % kChunk : i;
+    };
     auto stretches = [&](std::span<const double> all) {
         std::vector<double> c;
         c.reserve(kChunks * kChunk);
@@ -331,16 +335,24 @@ std::vector<FlowLagEstimate> estimateFlowLags(std::span<const double> x, std::sp
         }
         pace.resize(setup.t.size());
         for (std::size_t i = 0; i < pace.size(); ++i) {
-            pace[i] = paces[v](chunked ? stretchStart(i / kChunk) + i % kChunk : i);
+            pace[i] = paces[v](sampleOf(i));
         }
         return pace;
     };
     std::vector<FlowLagEstimate> out(values.size());
     auto one = [&](std::size_t v) {
-        if (chunked && setup.ready) {
-            out[v] = estimate(setup, stretches(values[v]), paceOf(v));
+        if (!setup.ready) {
+            out[v] = estimate(setup, {}, {});
+        } else if (values[v].at) {
+            std::vector<double> read(setup.t.size());
+            for (std::size_t i = 0; i < read.size(); ++i) {
+                read[i] = values[v].at(sampleOf(i));
+            }
+            out[v] = estimate(setup, read, paceOf(v));
+        } else if (chunked) {
+            out[v] = estimate(setup, stretches(values[v].held), paceOf(v));
         } else {
-            out[v] = estimate(setup, values[v].first(n), paceOf(v));
+            out[v] = estimate(setup, values[v].held.first(n), paceOf(v));
         }
     };
     auto others = [&] {
@@ -357,6 +369,18 @@ std::vector<FlowLagEstimate> estimateFlowLags(std::span<const double> x, std::sp
         others();
     }
     return out;
+}
+
+std::vector<FlowLagEstimate> estimateFlowLags(std::span<const double> x, std::span<const double> y,
+                                              std::span<const std::span<const double>> values,
+                                              const FlowLagOptions& options,
+                                              std::span<const PaceOf> paces) {
+    std::vector<LagValues> held;
+    held.reserve(values.size());
+    for (const std::span<const double> v : values) {
+        held.emplace_back(v);
+    }
+    return estimateFlowLags(x, y, held, options, paces);
 }
 
 double secondsPerSample(std::span<const double> x, std::span<const double> y,

@@ -9,6 +9,7 @@
 #include <functional>
 #include <span>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace vornakite::analysis {
@@ -62,9 +63,22 @@ FlowLagEstimate estimateFlowLag(std::span<const double> x, std::span<const doubl
                                 std::span<const double> value, const FlowLagOptions& options = {},
                                 const PaceOf& pace = {});
 
-// The lags of several values of the same length on the same track, each as estimateFlowLag would
-// find it alone (with paces[v] as its pace where there is one): the track's share of the work is
-// done once, and on a long log the values are judged side by side on two threads.
+// The values of one sensor, one per sample: an array, or where none is held, a function that
+// reads sample i's (a long log's values are then read for the stretches judged only).
+struct LagValues {
+    std::span<const double> held;
+    std::function<double(std::size_t)> at;
+    explicit LagValues(std::span<const double> values) : held(values) {}
+    explicit LagValues(std::function<double(std::size_t)> read) : at(std::move(read)) {}
+};
+
+// The lags of several values on the same track, each as estimateFlowLag would find it alone
+// (with paces[v] as its pace where there is one): the track's share of the work is done once,
+// and on a long log the values are judged side by side on two threads.
+std::vector<FlowLagEstimate> estimateFlowLags(std::span<const double> x, std::span<const double> y,
+                                              std::span<const LagValues> values,
+                                              const FlowLagOptions& options = {},
+                                              std::span<const PaceOf> paces = {});
 std::vector<FlowLagEstimate> estimateFlowLags(std::span<const double> x, std::span<const double> y,
                                               std::span<const std::span<const double>> values,
                                               const FlowLagOptions& options = {},

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstddef>
+#include <functional>
 #include <limits>
 #include <span>
 #include <utility>
@@ -156,20 +157,18 @@ void Cleaner::estimateLags(FlowLagEstimate& flowEstimate, FlowLagEstimate& moist
         return std::isfinite(mph) ? std::max(mph, double{kPaceFloorMph}) : kNaN;
     };
     if (estimateMoisture) {
-        std::vector<double>& moistures = scratch();
-        for (std::size_t k = 0; k < m; ++k) {
-            moistures[k] = p_.moisture(track_[k]);
-        }
-        const std::span<const double> moisture(moistures.data(), m);
+        // The moistures are read where the estimate looks (a long log's stretches only).
+        const LagValues moisture(std::function<double(std::size_t)>(
+            [&](std::size_t k) { return p_.moisture(track_[k]); }));
         if (estimateFlow) {
             // Both on the same track: its share of the work done once.
-            const std::span<const double> values[2] = {yields, moisture};
+            const LagValues values[2] = {LagValues(yields), moisture};
             const PaceOf paces[1] = {pace};
             std::vector<FlowLagEstimate> both = estimateFlowLags(x, y, values, options, paces);
             flowEstimate = std::move(both[0]);
             moistureEstimate = std::move(both[1]);
         } else {
-            moistureEstimate = estimateFlowLag(x, y, moisture, options);
+            moistureEstimate = std::move(estimateFlowLags(x, y, {&moisture, 1}, options).front());
         }
     } else if (estimateFlow) {
         flowEstimate = estimateFlowLag(x, y, yields, options, pace);
