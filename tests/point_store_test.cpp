@@ -79,9 +79,25 @@ TEST(PointStore, GivesEveryValueBackBitForBit) {
     Sink sink;
     vornakite::addAll(sink, store);
     ASSERT_EQ(sink.got.size(), many.size());
-    for (std::size_t i = 0; i < many.size(); i += 997) {
+    for (std::size_t i = 0; i < many.size(); ++i) {  // blocks of values far apart among them
         expectSame(store[i], many[i]);
         expectSame(sink.got[i], many[i]);
+    }
+}
+
+TEST(PointStore, KeepsATrackInAQuarterOfTheRoom) {
+    std::vector<YieldPoint> track;     // 2 m a sample, values wandering, a jump of 5 km
+    for (int i = 0; i < 10000; ++i) {  // each value as a log's reader makes it: units / unit
+        const int lat = 420000000 + 18 * (i % 3000) + (i >= 6000 ? 450000 : 0);
+        track.push_back({(-936000000 + i % 97) / 1e7, lat / 1e7, (i * 37) % 3000 / 10.0,
+                         (150 + i % 80) / 10.0, i % 700 / 100.0, (560 + i % 9) / 10.0,
+                         i % 80 / 10.0});
+    }
+    PointStore store(track);
+    ASSERT_FALSE(store.plain());
+    EXPECT_LE(store.bytes(), 16 * track.size());
+    for (std::size_t i = 0; i < track.size(); ++i) {
+        expectSame(store[i], track[i]);
     }
 }
 

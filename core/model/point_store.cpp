@@ -3,15 +3,15 @@
 #include <algorithm>
 #include <bit>
 #include <cmath>
+#include <limits>
 
 #include "os/memory.hpp"
 
 namespace vornakite {
 namespace {
 
-// The whole number of units that gives `v` back bit for bit, if there is one in 32 bits (not
-// INT32_MIN, which marks a point kept whole).
-bool encode(double v, double units, std::int32_t& code) {
+// The whole number of units that gives `v` back bit for bit, if there is one in 32 bits.
+bool wholeUnits(double v, double units, std::int32_t& code) {
     const double n = v * units;
     if (!(std::fabs(n) <= 2147483647.0)) {  // also NaN
         return false;
@@ -31,6 +31,7 @@ void PointStore::reserve(std::size_t n) {
         os::reserveLarge(whole_, n);
     } else {
         os::reserveLarge(codes_, n);
+        bases_.reserve(n / kBlock + 1);
     }
 }
 
@@ -42,7 +43,32 @@ void PointStore::becomePlain() {
     }
     whole_.swap(all);
     std::vector<Codes>().swap(codes_);
+    std::vector<Base>().swap(bases_);
     plain_ = true;
+}
+
+// Point p as steps from the base of its block (the last one), which the first point of a block
+// stored so sets; false when a value cannot be.
+bool PointStore::encode(const YieldPoint& p, Codes& c) {
+    Base units;
+    for (int k = 0; k < 7; ++k) {
+        if (!wholeUnits(p.*kPointMembers[k], kPointUnits[k], units.v[k])) {
+            return false;
+        }
+    }
+    if (!lastBased_) {
+        bases_.back() = units;
+        lastBased_ = true;
+    }
+    const Base& b = bases_.back();
+    for (int k = 0; k < 7; ++k) {
+        const std::int64_t step = std::int64_t{units.v[k]} - b.v[k];
+        if (step <= kWhole || step > std::numeric_limits<std::int16_t>::max()) {
+            return false;
+        }
+        c.v[k] = static_cast<std::int16_t>(step);
+    }
+    return true;
 }
 
 void PointStore::append(std::span<const YieldPoint> points) {
@@ -53,27 +79,31 @@ void PointStore::append(std::span<const YieldPoint> points) {
             return;
         }
         const YieldPoint& p = points[i];
-        Codes c;
-        bool exact = true;
-        for (int k = 0; k < 7 && exact; ++k) {
-            exact = encode(p.*kPointMembers[k], kPointUnits[k], c.v[k]);
+        if (codes_.size() % kBlock == 0) {
+            bases_.emplace_back();
+            lastBased_ = false;
         }
-        if (!exact) {
+        Codes c;
+        const bool stored = encode(p, c);
+        if (!stored) {
             const std::size_t at = whole_.size();
             c.v[0] = kWhole;
-            c.v[1] = static_cast<std::int32_t>(at >> 31);
-            c.v[2] = static_cast<std::int32_t>(at & 0x7fffffffu);
+            for (int k = 1; k <= 3; ++k) {
+                c.v[k] =
+                    static_cast<std::int16_t>(static_cast<std::uint16_t>(at >> (16 * (3 - k))));
+            }
             whole_.push_back(p);
         }
         codes_.push_back(c);
-        if (!exact && whole_.size() >= kWholeBeforePlain && 4 * whole_.size() >= codes_.size()) {
+        if (!stored && whole_.size() >= kWholeBeforePlain && 4 * whole_.size() >= codes_.size()) {
             becomePlain();
         }
     }
 }
 
 std::size_t PointStore::bytes() const {
-    return codes_.capacity() * sizeof(Codes) + whole_.capacity() * sizeof(whole_[0]);
+    return codes_.capacity() * sizeof(Codes) + bases_.capacity() * sizeof(Base) +
+           whole_.capacity() * sizeof(whole_[0]);
 }
 
 std::span<const YieldPoint> PointStore::copy(std::size_t first, std::span<YieldPoint> out) const {
