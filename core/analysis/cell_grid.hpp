@@ -134,16 +134,31 @@ class CellGrid {
   private:
     static constexpr float kInf = std::numeric_limits<float>::infinity();
 
-    // The pool's points listed cell by cell, each cell's in track order.
+    // The pool's points listed cell by cell, each cell's in track order. The keys are worked
+    // out twice, to count and to list, so that no array of the points' cells is held.
     template <class KeyOf, class InPool>
     void list(std::size_t m, KeyOf keyOf, InPool inPool) {
-        std::vector<std::uint32_t> cellOf;
-        os::reserveLarge(cellOf, m);
-        cellOf.assign(m, kNone);
-        std::uint64_t lastKey = ~0ull;  // consecutive points mostly share a cell
-        std::uint32_t id = kNone;
         std::size_t n = 0;
         slots_.assign(64, Slot{});
+        forEachCell(m, keyOf, inPool, true, [&](std::size_t, std::uint32_t id) {
+            ++counts_[id];
+            ++n;
+        });
+        starts_.assign(counts_.size() + 1, 0);
+        for (std::size_t c = 0; c < counts_.size(); ++c) {
+            starts_[c + 1] = starts_[c] + counts_[c];
+        }
+        os::resizeLarge(members_, n);
+        std::vector<std::uint32_t> fill(starts_.begin(), starts_.end() - 1);
+        forEachCell(m, keyOf, inPool, false, [&](std::size_t k, std::uint32_t id) {
+            members_[fill[id]++] = static_cast<std::uint32_t>(k);
+        });
+    }
+    // Calls visit(k, cell) for each pool point k; `add`: cells not yet in the grid are added.
+    template <class KeyOf, class InPool, class Visit>
+    void forEachCell(std::size_t m, KeyOf& keyOf, InPool& inPool, bool add, Visit visit) {
+        std::uint64_t lastKey = ~0ull;  // consecutive points mostly share a cell
+        std::uint32_t id = kNone;
         for (std::size_t k = 0; k < m; ++k) {
             if (!inPool(k)) {
                 continue;
@@ -152,27 +167,14 @@ class CellGrid {
             if (key != lastKey) {
                 lastKey = key;
                 id = find(key);
-                if (id == kNone) {
+                if (id == kNone && add) {
                     if (2 * (counts_.size() + 1) > slots_.size()) {
                         grow();
                     }
                     id = insert(key);
                 }
             }
-            cellOf[k] = id;
-            ++counts_[id];
-            ++n;
-        }
-        starts_.assign(counts_.size() + 1, 0);
-        for (std::size_t c = 0; c < counts_.size(); ++c) {
-            starts_[c + 1] = starts_[c] + counts_[c];
-        }
-        os::resizeLarge(members_, n);
-        std::vector<std::uint32_t> fill(starts_.begin(), starts_.end() - 1);
-        for (std::size_t k = 0; k < m; ++k) {
-            if (cellOf[k] != kNone) {
-                members_[fill[cellOf[k]]++] = static_cast<std::uint32_t>(k);
-            }
+            visit(k, id);
         }
     }
 

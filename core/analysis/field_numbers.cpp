@@ -50,16 +50,22 @@ void computeYields(const FieldNumbersInput& in, const TrackWalk& walk, FieldNumb
     double plainSum = 0.0;
     std::size_t plainCount = 0;
     const bool hasStandard = std::isfinite(r.standardMoisture);
+    const bool moistures = in.valuesAt || !in.moisture.empty();
     for (std::size_t i = 0; i < n; ++i) {
-        if (!kept(i) || !std::isfinite(in.yield[i])) {
+        if (!kept(i)) {
             continue;
         }
-        plainSum += in.yield[i];
+        const auto [yield, moisture] =
+            in.valuesAt ? in.valuesAt(i)
+                        : std::pair(in.yield[i], in.moisture.empty() ? kNaN : in.moisture[i]);
+        if (!std::isfinite(yield)) {
+            continue;
+        }
+        plainSum += yield;
         ++plainCount;
-        wet.add(walk.length[i], in.yield[i]);
-        if (hasStandard && !in.moisture.empty()) {
-            dry.add(walk.length[i],
-                    yieldAtMoisture(in.yield[i], in.moisture[i], r.standardMoisture));
+        wet.add(walk.length[i], yield);
+        if (hasStandard && moistures) {
+            dry.add(walk.length[i], yieldAtMoisture(yield, moisture, r.standardMoisture));
         }
     }
     r.plainMeanYield = plainCount > 0 ? plainSum / static_cast<double>(plainCount) : kNaN;
@@ -93,7 +99,7 @@ FieldNumbers computeFieldNumbers(const FieldNumbersInput& input, const TrackWalk
                                  const SwathEstimate& swath, const FieldNumbersOptions& options) {
     const std::size_t n = walk.length.size();
     const std::size_t positions = input.track.size();
-    if ((positions != 0 && positions != n) || input.yield.size() != n ||
+    if ((positions != 0 && positions != n) || (!input.valuesAt && input.yield.size() != n) ||
         (!input.moisture.empty() && input.moisture.size() != n) ||
         (!input.kept.empty() && input.kept.size() != n)) {
         throw std::invalid_argument("Point arrays of different lengths");

@@ -5,10 +5,12 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <span>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "analysis/crops.hpp"
@@ -22,6 +24,9 @@ struct FieldNumbersInput {
     std::span<const double> moisture;    // percent
     std::span<const std::uint8_t> kept;  // non-zero: passed the quality filters; empty: all
     std::string_view crop;               // the header's crop name
+    // When set, point i's yield and moisture are read through it, and the two spans above are
+    // empty: no array of them is held.
+    std::function<std::pair<double, double>(std::size_t)> valuesAt{};
 };
 
 struct FieldNumbersOptions {

@@ -64,17 +64,19 @@ LogNumbers numbersOf(PointView points, std::span<const std::uint8_t> kept, std::
     // Only the lengths are read from here on.
     walk.piece = {};
     walk.heading = {};
-    std::vector<double> yield(n), moisture(n);
-    for (std::size_t i = 0; i < n; ++i) {
-        yield[i] = yieldOf(i);
-        moisture[i] = lag != nullptr ? lag->moistureAt(points, i) : points.moisture(i);
-    }
+    // The yields and moistures are read where they are summed.
     const FieldNumbersInput input{
-        {{}, {}, track.groundPerUnit, onPass}, yield, moisture, kept, crop};
+        {{}, {}, track.groundPerUnit, onPass}, {}, {}, kept, crop, [&](std::size_t i) {
+            return std::pair(yieldOf(i),
+                             lag != nullptr ? lag->moistureAt(points, i) : points.moisture(i));
+        }};
     LogNumbers r{computeFieldNumbers(input, walk, swath, options.field), std::nullopt, {}};
     if (surfaceToo) {
         walk = {};
-        moisture = {};
+        std::vector<double> yield(n);
+        for (std::size_t i = 0; i < n; ++i) {
+            yield[i] = yieldOf(i);
+        }
         SurfaceOptions surface;
         surface.cellMetres = options.gridCellMetres;
         try {
