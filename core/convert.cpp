@@ -70,6 +70,9 @@ void judgeAndWrite(PreparedLog::State& s, LogPoints& visitor, const ConversionOp
     auto awaitNumbers = [&] {
         if (alongside.joinable()) {
             alongside.join();
+            // The numbers' arrays (about 24 bytes a point) were freed on that thread, whose
+            // room this one cannot reuse: it goes back before the report section is rendered.
+            os::returnFreedMemory(s.analysed->points.size() * 24);
         }
         if (numbersFailure) {
             std::rethrow_exception(numbersFailure);

@@ -48,6 +48,7 @@ struct Cleaner {
     double threshold(std::string_view option, double automaticValue) const;
     double use(std::string_view option, double automaticValue);
     std::vector<double>& scratch();
+    void releaseScratch();  // the steps after the one that lets it go need none
     // A record's yield and moisture as the filters judge them: with the lag undone.
     double yieldOf(std::size_t i) const { return r_.lag.yieldAt(p_, i); }
     double moistureOf(std::size_t i) const { return r_.lag.moistureAt(p_, i); }

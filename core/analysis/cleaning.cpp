@@ -46,6 +46,10 @@ std::vector<double>& Cleaner::scratch() {
     return scratch_;
 }
 
+void Cleaner::releaseScratch() {
+    std::vector<double>().swap(scratch_);
+}
+
 // The first pass: the track, the flags that need no statistics (NAN, POS, DUP) and the counts.
 // False, with the note set, when the log cannot be judged.
 bool Cleaner::readPoints() {
@@ -172,10 +176,6 @@ void Cleaner::run() {
         takeSamples();
         pointFilters();
         passEnds();
-        // The last step needs no scratch array: its room goes first, with what the earlier
-        // steps let go.
-        std::vector<double>().swap(scratch_);
-        os::returnFreedMemory(n_ * sizeof(double));
         localOutliers();
     } else {
         // A log that cannot be judged still has its invalid values and positions flagged: those

@@ -18,6 +18,7 @@
 #include "analysis/flow_lag.hpp"
 #include "analysis/geo.hpp"
 #include "analysis/robust.hpp"
+#include "os/memory.hpp"
 
 namespace vornakite::analysis::detail {
 namespace {
@@ -241,6 +242,9 @@ void Cleaner::undoLag() {
     lag.moistureMode = opt_.moistureLag.mode;
     FlowLagEstimate flowEstimate, moistureEstimate;
     estimateLags(flowEstimate, moistureEstimate);
+    // On a long log the estimates ran partly on a second thread, whose freed room this thread
+    // cannot reuse: it goes back now (about 70 bytes a sample looked at, at most 2^18 of them).
+    os::returnFreedMemory(std::min<std::size_t>(track_.size(), std::size_t{1} << 18) * 70);
     settleLags(flowEstimate, moistureEstimate);
     if (lag.flow == 0 && lag.moisture == 0) {
         return;

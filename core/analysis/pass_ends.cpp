@@ -216,6 +216,8 @@ void Cleaner::passEnds() {
     const TrackPasses t =
         findPasses(tx_, ty_, medianStep_ + jumpMetres_, std::max(10.0, 2.0 * medianStep_),
                    std::span<double>(scratch().data(), m));
+    // The distances along the track are not read: the room goes before TRN's grid is made.
+    releaseScratch();
     offPass(t);
     if (!on(Filter::PassEnd)) {
         return;
