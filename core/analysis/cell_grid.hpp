@@ -22,12 +22,12 @@ class CellGrid {
     // inPool(k) holds. The keys are worked out as the points are listed, so that no array of
     // them is held.
     template <class KeyOf, class InPool>
-    CellGrid(std::size_t m, KeyOf keyOf, const std::vector<double>& v, InPool inPool) {
+    CellGrid(std::size_t m, KeyOf keyOf, const std::vector<float>& v, InPool inPool) {
         list(m, keyOf, inPool);
         extremes_.resize(counts_.size());
         for (std::size_t c = 0; c < counts_.size(); ++c) {
             for (std::uint32_t j = starts_[c]; j < starts_[c + 1]; ++j) {
-                extremes_[c].add(static_cast<float>(v[members_[j]]), j);
+                extremes_[c].add(v[members_[j]], j);
             }
         }
     }

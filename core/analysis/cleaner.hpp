@@ -52,6 +52,7 @@ struct Cleaner {
     // A record's yield and moisture as the filters judge them: with the lag undone.
     double yieldOf(std::size_t i) const { return r_.lag.yieldAt(p_, i); }
     double moistureOf(std::size_t i) const { return r_.lag.moistureAt(p_, i); }
+    double trackYield(std::size_t k) const { return yieldOf(track_[k]); }
 
     PointView p_;
     std::size_t n_;
@@ -59,9 +60,11 @@ struct Cleaner {
     CleaningResult& r_;
 
     // The valid positions in file order (after dropJumps without the jumps): the point, x and y
-    // in metres (degrees until positions() projects them), and its yield.
+    // in metres (degrees until positions() projects them), and its yield in single precision
+    // (as the local outliers compare yields; the yield itself is yieldOf(track_[k])).
     std::vector<std::uint32_t> track_;  // point numbers: a log of 2^32 points or more is not judged
-    std::vector<double> tx_, ty_, tv_;
+    std::vector<double> tx_, ty_;
+    std::vector<float> tv_;
     std::vector<double> scratch_;  // n values, for one step at a time
     // Counted while reading: positive yields, points whose yield and previous yield are
     // positive, positive speeds, finite and plausible moistures.

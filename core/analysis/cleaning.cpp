@@ -92,7 +92,7 @@ bool Cleaner::readPoints() {
             track_.push_back(static_cast<std::uint32_t>(i));
             tx_.push_back(p.longitude);
             ty_.push_back(p.latitude);
-            tv_.push_back(p.yield);
+            tv_.push_back(static_cast<float>(p.yield));
         } else {
             flags |= position;
         }

@@ -151,7 +151,9 @@ void Cleaner::estimateLags(FlowLagEstimate& flowEstimate, FlowLagEstimate& moist
     const std::span<const double> x(tx_.data(), m), y(ty_.data(), m);
     const bool estimateFlow = opt_.flowLag.mode == LagSetting::Mode::Auto;
     const bool estimateMoisture = opt_.moistureLag.mode == LagSetting::Mode::Auto;
-    const std::span<const double> yields(tv_.data(), m);
+    // The yields as logged (the lag is not undone yet), read where the estimate looks.
+    const LagValues yields(
+        std::function<double(std::size_t)>([&](std::size_t k) { return p_.yield(track_[k]); }));
     // The yield is the flow over the speed: the flow is what lags (the moisture is no rate).
     const PaceOf pace = [&](std::size_t k) {
         const double mph = p_.speed(track_[k]);
@@ -163,7 +165,7 @@ void Cleaner::estimateLags(FlowLagEstimate& flowEstimate, FlowLagEstimate& moist
             [&](std::size_t k) { return p_.moisture(track_[k]); }));
         if (estimateFlow) {
             // Both on the same track: its share of the work done once.
-            const LagValues values[2] = {LagValues(yields), moisture};
+            const LagValues values[2] = {yields, moisture};
             const PaceOf paces[1] = {pace};
             std::vector<FlowLagEstimate> both = estimateFlowLags(x, y, values, options, paces);
             flowEstimate = std::move(both[0]);
@@ -172,7 +174,8 @@ void Cleaner::estimateLags(FlowLagEstimate& flowEstimate, FlowLagEstimate& moist
             moistureEstimate = std::move(estimateFlowLags(x, y, {&moisture, 1}, options).front());
         }
     } else if (estimateFlow) {
-        flowEstimate = estimateFlowLag(x, y, yields, options, pace);
+        const PaceOf paces[1] = {pace};
+        flowEstimate = std::move(estimateFlowLags(x, y, {&yields, 1}, options, paces).front());
     }
     // Passes side by side are about a swath apart: the pairs' radius is 1.5x that.
     if (estimateFlow) {
@@ -253,7 +256,7 @@ void Cleaner::undoLag() {
     lag.scale = paceScale(p_, lag);
     recountShifted();
     for (std::size_t k = 0; k < track_.size(); ++k) {
-        tv_[k] = yieldOf(track_[k]);
+        tv_[k] = static_cast<float>(yieldOf(track_[k]));
     }
 }
 

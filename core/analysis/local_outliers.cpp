@@ -70,7 +70,7 @@ class LocalJudge {
     // The j-th listed point of the grid: position, yield, and the point.
     double cellX(std::size_t j) const { return c_.tx_[s_.grid.member(j)]; }
     double cellY(std::size_t j) const { return c_.ty_[s_.grid.member(j)]; }
-    float cellV(std::size_t j) const { return static_cast<float>(c_.tv_[s_.grid.member(j)]); }
+    float cellV(std::size_t j) const { return c_.tv_[s_.grid.member(j)]; }
     std::size_t cellId(std::size_t j) const { return c_.track_[s_.grid.member(j)]; }
     bool near(std::size_t j) const {
         const float dx = static_cast<float>(cellX(j) - originX_) - px_;
@@ -106,7 +106,7 @@ class LocalJudge {
 void LocalJudge::judge(std::size_t from, std::size_t to) {
     for (std::size_t k = from; k < to; ++k) {
         const std::size_t i = c_.track_[k];
-        const double v = c_.tv_[k];
+        const double v = c_.trackYield(k);
         if (c_.has(i, s_.hard) || !(v > 0.0) || !std::isfinite(v)) {
             continue;
         }
@@ -336,7 +336,7 @@ void Cleaner::localOutliers() {
     // 8 bytes a point at the filters' peak).
     const CellGrid grid(
         track_.size(), [&](std::size_t k) { return CellGrid::keyOf(tx_[k], ty_[k], radius); }, tv_,
-        [&](std::size_t k) { return !has(track_[k], untrusted) && tv_[k] > 0.0; });
+        [&](std::size_t k) { return !has(track_[k], untrusted) && trackYield(k) > 0.0; });
     if (grid.size() < kMinPointsToJudge) {
         return;
     }

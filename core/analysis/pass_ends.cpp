@@ -27,7 +27,7 @@ class RampFinder {
     void pass(const Pass& p);
 
   private:
-    double yieldAt(std::size_t k) const { return c_.tv_[k]; }
+    double yieldAt(std::size_t k) const { return c_.trackYield(k); }
     bool rampable(std::size_t k, double limit) const {
         const double v = yieldAt(k);
         return std::isfinite(v) && v > 0.0 && v < limit;
