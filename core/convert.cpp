@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <exception>
 #include <functional>
+#include <limits>
 #include <new>
 #include <system_error>
 #include <thread>
@@ -196,6 +197,9 @@ PreparedLog prepareLog(const std::filesystem::path& inputPath,
     try {
         readAndWrite(*state, inputPath, batch, keepsPoints(batch.options));
     } catch (const KeptTooMuch&) {
+        // The room the kept points took goes back to the system first: the allocator may keep
+        // freed room for reuse, where the plain reading's buffers and threads cannot use it.
+        os::returnFreedMemory(std::numeric_limits<std::size_t>::max());
         readAndWrite(*state, inputPath, batch, false);
     }
     return PreparedLog(std::move(state));

@@ -1,5 +1,7 @@
 #include "write/background_writer.hpp"
 
+#include <system_error>
+
 namespace vornakite {
 
 BackgroundWriter::~BackgroundWriter() {
@@ -8,14 +10,20 @@ BackgroundWriter::~BackgroundWriter() {
 
 void BackgroundWriter::addPoints(std::span<const YieldPoint> points) {
     if (!thread_.joinable()) {
-        if (passedThrough_ < kStartAfterPoints) {
+        if (passedThrough_ < kStartAfterPoints || alone_) {
             passedThrough_ += points.size();
+            target_.addPoints(points);
+            return;
+        }
+        try {
+            thread_ = std::thread([this] { run(); });
+        } catch (const std::system_error&) {
+            alone_ = true;  // no thread to be had (no room for its stack): written here
             target_.addPoints(points);
             return;
         }
         queue_.resize(kQueuedPieces);
         filling_.reserve(kPiecePoints);
-        thread_ = std::thread([this] { run(); });
     }
     filling_.insert(filling_.end(), points.begin(), points.end());
     if (filling_.size() >= kPiecePoints) {

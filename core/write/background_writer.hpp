@@ -42,6 +42,7 @@ class BackgroundWriter : public PointSink {
 
     PointSink& target_;
     std::size_t passedThrough_ = 0;
+    bool alone_ = false;  // no thread could be started: every point passes straight through
     std::vector<YieldPoint> filling_;  // the piece being filled, not yet handed over
     std::thread thread_;
     std::mutex mutex_;
