@@ -8,6 +8,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <limits>
 #include <span>
 #include <string>
 #include <string_view>
@@ -59,7 +60,14 @@ struct LagShift : LagFound {
         return static_cast<int>(room[i]) >= d ? i + static_cast<std::size_t>(d) : kNone;
     }
     // Record i's yield and moisture; NaN where it has none of its own.
-    double yieldAt(PointView points, std::size_t i) const;
+    double yieldAt(PointView points, std::size_t i) const {
+        const std::size_t s = source(i, flow);
+        if (s == i) {
+            return points.yield(i);
+        }
+        return s == kNone ? std::numeric_limits<double>::quiet_NaN()
+                          : points.yield(s) * static_cast<double>(scale[i]);
+    }
     double moistureAt(PointView points, std::size_t i) const;
     // Record i as the clean and removed sets hold it.
     YieldPoint record(PointView points, std::size_t i) const;

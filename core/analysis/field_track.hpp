@@ -33,8 +33,8 @@ struct TrackInput {
     LocalProjection frame{};
 
     std::size_t size() const { return points.empty() ? x.size() : points.size(); }
-    double xAt(std::size_t i) const { return points.empty() ? x[i] : frame.x(points[i]); }
-    double yAt(std::size_t i) const { return points.empty() ? y[i] : frame.y(points[i]); }
+    double xAt(std::size_t i) const { return points.empty() ? x[i] : frame.x(points, i); }
+    double yAt(std::size_t i) const { return points.empty() ? y[i] : frame.y(points, i); }
 };
 
 // A chord of the track is at least this long: its direction and length are those of the track,

@@ -53,7 +53,7 @@ LocalProjection LocalProjection::around(PointView points) {
     if (!found) {
         return LocalProjection(0.0, 0.0);
     }
-    auto valid = [&](std::size_t i) { return validPosition(points[i]); };
+    auto valid = [&](std::size_t i) { return validPosition(points, i); };
     std::vector<double> lats =
         collectSample(points.size(), valid, [&](std::size_t i) { return points.latitude(i); });
     std::vector<double> lons = collectSample(points.size(), valid, [&](std::size_t i) {

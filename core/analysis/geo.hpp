@@ -13,9 +13,16 @@ namespace vornakite::analysis {
 
 // Inside -90..90 latitude and -180..180 longitude, finite, and not (0, 0): a receiver without a
 // fix often reports zeros. (NaN fails every comparison.)
+inline bool validPosition(double longitude, double latitude) {
+    return latitude >= -90.0 && latitude <= 90.0 && longitude >= -180.0 && longitude <= 180.0 &&
+           !(latitude == 0.0 && longitude == 0.0);
+}
 inline bool validPosition(const YieldPoint& p) {
-    return p.latitude >= -90.0 && p.latitude <= 90.0 && p.longitude >= -180.0 &&
-           p.longitude <= 180.0 && !(p.latitude == 0.0 && p.longitude == 0.0);
+    return validPosition(p.longitude, p.latitude);
+}
+// Point i's, its other values not read.
+inline bool validPosition(PointView points, std::size_t i) {
+    return validPosition(points.longitude(i), points.latitude(i));
 }
 
 // The length of a step of dx east and dy north metres. Plain Euclidean: no overflow is possible
@@ -55,6 +62,17 @@ class LocalProjection {
     }
     double y(const YieldPoint& p) const {
         return validPosition(p) ? y(p.latitude) : std::numeric_limits<double>::quiet_NaN();
+    }
+    // Point i's, its other values not read.
+    double x(PointView points, std::size_t i) const {
+        const double lon = points.longitude(i);
+        return validPosition(lon, points.latitude(i)) ? x(lon)
+                                                      : std::numeric_limits<double>::quiet_NaN();
+    }
+    double y(PointView points, std::size_t i) const {
+        const double lat = points.latitude(i);
+        return validPosition(points.longitude(i), lat) ? y(lat)
+                                                       : std::numeric_limits<double>::quiet_NaN();
     }
     double centreLon() const { return lon0_; }
     double centreLat() const { return lat0_; }

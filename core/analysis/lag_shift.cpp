@@ -12,14 +12,6 @@ constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 
 }  // namespace
 
-double LagShift::yieldAt(PointView points, std::size_t i) const {
-    const std::size_t s = source(i, flow);
-    if (s == i) {
-        return points.yield(i);
-    }
-    return s == kNone ? kNaN : points.yield(s) * static_cast<double>(scale[i]);
-}
-
 double LagShift::moistureAt(PointView points, std::size_t i) const {
     const std::size_t s = source(i, moisture);
     return s == kNone ? kNaN : points.moisture(s);

@@ -336,7 +336,11 @@ void Cleaner::localOutliers() {
     // 8 bytes a point at the filters' peak).
     const CellGrid grid(
         track_.size(), [&](std::size_t k) { return CellGrid::keyOf(tx_[k], ty_[k], radius); }, tv_,
-        [&](std::size_t k) { return !has(track_[k], untrusted) && trackYield(k) > 0.0; });
+        [&](std::size_t k) {
+            // A positive yield's single-precision value is positive, or 0 below 1e-45.
+            return !has(track_[k], untrusted) &&
+                   (tv_[k] > 0.0f || (tv_[k] == 0.0f && trackYield(k) > 0.0));
+        });
     if (grid.size() < kMinPointsToJudge) {
         return;
     }

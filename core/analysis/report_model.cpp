@@ -27,7 +27,7 @@ PointKinds classify(PointView points, const CleaningResult& result) {
     k.kind.resize(points.size());
     for (std::size_t i = 0; i < points.size(); ++i) {
         const bool f = std::isfinite(result.lag.yieldAt(points, i)), kept = result.flags[i] == 0;
-        const bool v = validPosition(points[i]);
+        const bool v = validPosition(points, i);
         k.kind[i] =
             static_cast<std::uint8_t>((f ? kFinite : 0) | (kept ? kKept : 0) | (v ? kValid : 0));
         k.finite += f ? 1u : 0u;
