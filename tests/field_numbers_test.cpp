@@ -6,6 +6,8 @@
 #include <limits>
 #include <random>
 #include <string>
+#include <tuple>
+#include <utility>
 #include <vector>
 
 #include "analysis/crops.hpp"
@@ -216,6 +218,14 @@ TEST(FieldNumbers, AreaAndProductionOfARectangle) {
     EXPECT_NEAR(f.totalBushels, f.meanYield * f.areaAcres, 1e-6);
     EXPECT_NEAR(f.meanTonnesPerHectare, f.meanYield * 0.0627669, 1e-3);
     EXPECT_NEAR(f.dryMeanYield, f.meanYield * 80.0 / 84.5, 1e-6);
+    // The values read through a function instead of held: the same figures to the bit.
+    FieldNumbersInput read = input;
+    read.yield = {};
+    read.moisture = {};
+    read.valuesAt = [&](std::size_t i) { return std::pair(yield[i], r.moisture[i]); };
+    const FieldNumbers e = computeFieldNumbers(read);
+    EXPECT_EQ(std::tie(e.meanYield, e.plainMeanYield, e.dryMeanYield, e.yieldPoints),
+              std::tie(f.meanYield, f.plainMeanYield, f.dryMeanYield, f.yieldPoints));
     // A caller's standard moisture; an unknown crop: no tonnes, no dry yield unless set.
     FieldNumbersInput other = input;
     other.crop = "Hemp";

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <functional>
 #include <span>
 #include <vector>
 
@@ -167,7 +168,14 @@ TEST(FlowLag, SeveralValuesOnOneTrackAreEachEstimatedAsAlone) {
         const std::span<const double> values[2] = {t.value, other};
         const std::vector<FlowLagEstimate> both = estimateFlowLags(t.x, t.y, values);
         ASSERT_EQ(both.size(), 2u) << c.name;
+        // The second value read through a function where the estimate looks, not held.
+        const LagValues mixed[2] = {
+            LagValues(values[0]),
+            LagValues(std::function<double(std::size_t)>([&](std::size_t i) { return other[i]; }))};
+        const std::vector<FlowLagEstimate> read = estimateFlowLags(t.x, t.y, mixed);
         for (std::size_t v = 0; v < 2; ++v) {
+            EXPECT_EQ(read[v].lagSamples, both[v].lagSamples) << c.name;
+            EXPECT_EQ(read[v].cost, both[v].cost) << c.name;
             const FlowLagEstimate alone = estimateFlowLag(t.x, t.y, values[v]);
             EXPECT_EQ(both[v].found, alone.found) << c.name;
             EXPECT_EQ(both[v].lagSamples, alone.lagSamples) << c.name;
