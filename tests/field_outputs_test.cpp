@@ -90,10 +90,13 @@ TEST(FieldOutputs, MapDataIsCompactAndExact) {
         {3, bit(Filter::NonFinite) | bit(Filter::PassEnd), {kNaN, 15.5, 5, 56, 4.6}},
         {4, 0, {big, 15.5, 5, 56, 4.5}},
     };
+    std::vector<vornakite::YieldPoint> records(5, vornakite::YieldPoint{});  // point 2 not mapped
     for (const auto& p : points) {
         s.map.points.push_back({1, 2, 0, p.flags, p.index});
-        s.map.values.push_back(p.values);
+        const auto& v = p.values;
+        records[p.index] = {-93.6, 42.0, v[0], v[1], v[2], v[3], v[4]};
     }
+    s.map.source = records;  // the values are read from the section's points
     const std::string js = mapDataScript(s);
     EXPECT_NE(js.find("{d:1,c:155}"), std::string::npos) << js;  // moisture: one value
     EXPECT_NE(js.find("{d:1,c:560}"), std::string::npos) << js;  // density

@@ -1,5 +1,6 @@
 #include "analysis/report_data.hpp"
 
+#include <array>
 #include <cmath>
 #include <cstdio>
 #include <iterator>
@@ -37,41 +38,61 @@ std::string exactText(double v) {
     return text;
 }
 
-// The value columns: each as one constant or the zig-zag varints of the differences of its
-// scaled values; values that do not fit listed apart in `exceptions` as [point, column, text].
-void appendColumns(std::string& s, const YieldMap& map) {
-    std::string exceptions;
-    s += ",cols:[";
-    for (std::size_t c = 0; c < std::size(kAttributeColumns); ++c) {
-        const int decimals = kAttributeColumns[c].decimals;
-        const double scale = std::pow(10.0, decimals);
-        std::vector<std::uint8_t> bytes;
-        std::int64_t previous = 0, first = 0;
-        bool constant = true;
-        for (std::size_t i = 0; i < map.values.size(); ++i) {
-            const double v = map.values[i][c] * scale;
-            std::int64_t q = previous;
-            if (std::isfinite(v) && std::fabs(v) < kLargestScaled) {
-                q = std::llround(v);
-            } else {
-                exceptions += (exceptions.empty() ? "[" : ",[") + std::to_string(i) + "," +
-                              std::to_string(c) + ",\"" + exactText(map.values[i][c]) + "\"]";
-                constant = false;
-            }
-            first = i == 0 ? q : first;
-            constant = constant && q == first;
-            appendVarint(bytes, zigZag(q - previous));
-            previous = q;
-        }
-        s += (c ? ",{d:" : "{d:") + std::to_string(decimals);
-        if (constant && !map.values.empty()) {
-            s += ",c:" + std::to_string(first) + "}";
+// One value column as it is written: one constant or the zig-zag varints of the differences of
+// its scaled values; values that do not fit listed apart as [point, column, text].
+struct ColumnWriter {
+    std::size_t column = 0;
+    double scale = 1.0;
+    std::vector<std::uint8_t> bytes;
+    std::int64_t previous = 0, first = 0;
+    bool constant = true;
+    std::string exceptions;  // each entry after a comma
+
+    void add(std::size_t i, double value) {
+        const double v = value * scale;
+        std::int64_t q = previous;
+        if (std::isfinite(v) && std::fabs(v) < kLargestScaled) {
+            q = std::llround(v);
         } else {
-            appendBase64Field(s, "b", bytes);
-            s += "}";
+            exceptions += ",[" + std::to_string(i) + "," + std::to_string(column) + ",\"" +
+                          exactText(value) + "\"]";
+            constant = false;
+        }
+        first = i == 0 ? q : first;
+        constant = constant && q == first;
+        appendVarint(bytes, zigZag(q - previous));
+        previous = q;
+    }
+};
+
+// The value columns, the exceptions of each in column order. Each map point's record is read
+// once, from the section's points, and its values go to the five columns side by side.
+void appendColumns(std::string& s, const YieldMap& map) {
+    std::array<ColumnWriter, std::size(kAttributeColumns)> columns;
+    for (std::size_t c = 0; c < columns.size(); ++c) {
+        columns[c].column = c;
+        columns[c].scale = std::pow(10.0, kAttributeColumns[c].decimals);
+    }
+    for (std::size_t i = 0; i < map.points.size(); ++i) {
+        const YieldPoint r = map.record(map.points[i]);
+        for (std::size_t c = 0; c < columns.size(); ++c) {
+            columns[c].add(i, r.*kAttributeColumns[c].member);
         }
     }
-    s += "],exc:[" + exceptions + "]";
+    std::string exceptions;
+    s += ",cols:[";
+    for (std::size_t c = 0; c < columns.size(); ++c) {
+        const ColumnWriter& w = columns[c];
+        s += (c ? ",{d:" : "{d:") + std::to_string(kAttributeColumns[c].decimals);
+        if (w.constant && !map.points.empty()) {
+            s += ",c:" + std::to_string(w.first) + "}";
+        } else {
+            appendBase64Field(s, "b", w.bytes);
+            s += "}";
+        }
+        exceptions += w.exceptions;
+    }
+    s += "],exc:[" + (exceptions.empty() ? exceptions : exceptions.substr(1)) + "]";
 }
 
 // The points' positions, and their indices among the section's points unless every point is

@@ -146,7 +146,8 @@ void placePoints(PointView points, const CleaningResult& result, const PointKind
     const std::size_t n = points.size();
     map.stride = n > kMaxMapPoints ? (n + kMaxMapPoints - 1) / kMaxMapPoints : 1;
     map.points.reserve(n / map.stride + 1);
-    map.values.reserve(n / map.stride + 1);
+    map.source = points;
+    map.lag = &result.lag;
     const double w = map.width, h = map.height;
     for (std::size_t i = 0; i < n; i += map.stride) {
         if ((k.kind[i] & kValid) == 0) {
@@ -161,13 +162,12 @@ void placePoints(PointView points, const CleaningResult& result, const PointKind
         MapPoint p{w > 0 ? roundUnit(x / w) : std::uint16_t{0},
                    h > 0 ? roundUnit(y / h) : std::uint16_t{0}, kRemovedClass, result.flags[i],
                    static_cast<std::uint32_t>(i)};
-        const YieldPoint v = result.lag.record(points, i);
         if (p.flags == 0) {
-            p.yieldClass = std::isfinite(v.yield) && !breaks.empty() ? classOf(v.yield, breaks)
-                                                                     : std::uint8_t{0};
+            const double v = result.lag.yieldAt(points, i);
+            p.yieldClass =
+                std::isfinite(v) && !breaks.empty() ? classOf(v, breaks) : std::uint8_t{0};
         }
         map.points.push_back(p);
-        map.values.push_back({v.yield, v.moisture, v.weight, v.density, v.speed});
     }
     // Dot size: about the spacing of the points, from the extent and their number.
     const double area = std::max(w * h, 1.0);

@@ -82,8 +82,14 @@ struct YieldMap {
     std::size_t stride = 1;            // every stride-th point of the log is mapped
     std::size_t offMap = 0;            // removed points that lie off the map and are left off
     std::vector<MapPoint> points;      // in log order
-    // Per map point: yield, moisture, weight, density and speed, as logged.
-    std::vector<std::array<double, 5>> values;
+    // Where each map point's values (yield, moisture, weight, density and speed, as the clean
+    // and removed sets hold them) are read when the map is written: the section's points,
+    // which must outlive it until then, with their lag undone. They are not copied.
+    PointView source;
+    const LagShift* lag = nullptr;  // none: the points as they are
+    YieldPoint record(const MapPoint& p) const {
+        return lag != nullptr ? lag->record(source, p.index) : source[p.index];
+    }
 };
 
 // The yield surface as the map shows it: resampled into the map's metres (cells of `cell`
