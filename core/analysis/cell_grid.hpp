@@ -117,11 +117,11 @@ class CellGrid {
         }
         const std::size_t mask = slots_.size() - 1;
         for (std::size_t s = h & mask;; s = (s + 1) & mask) {
-            if (slots_[s].idPlusOne == 0) {
+            if (slots_[s] == 0) {
                 return kNone;
             }
-            if (slots_[s].key == key) {
-                return slots_[s].idPlusOne - 1;
+            if (keys_[slots_[s] - 1] == key) {
+                return slots_[s] - 1;
             }
         }
     }
@@ -139,7 +139,7 @@ class CellGrid {
     template <class KeyOf, class InPool>
     void list(std::size_t m, KeyOf keyOf, InPool inPool) {
         std::size_t n = 0;
-        slots_.assign(64, Slot{});
+        slots_.assign(64, 0);
         forEachCell(m, keyOf, inPool, true, [&](std::size_t, std::uint32_t id) {
             ++counts_[id];
             ++n;
@@ -191,6 +191,7 @@ class CellGrid {
     std::uint32_t insert(std::uint64_t key) {
         const auto id = static_cast<std::uint32_t>(counts_.size());
         counts_.push_back(0);
+        keys_.push_back(key);
         const std::size_t bit = bitOf(hash(key));
         occupied_[bit / 64] |= std::uint64_t{1} << (bit % 64);
         place(key, id + 1);
@@ -199,27 +200,23 @@ class CellGrid {
     void place(std::uint64_t key, std::uint32_t idPlusOne) {
         const std::size_t mask = slots_.size() - 1;
         std::size_t s = hash(key) & mask;
-        while (slots_[s].idPlusOne != 0) {
+        while (slots_[s] != 0) {
             s = (s + 1) & mask;
         }
-        slots_[s] = {key, idPlusOne};
+        slots_[s] = idPlusOne;
     }
     void grow() {
-        std::vector<Slot> old = std::move(slots_);
-        slots_.assign(old.size() * 2, Slot{});
-        for (const Slot& slot : old) {
-            if (slot.idPlusOne != 0) {
-                place(slot.key, slot.idPlusOne);
-            }
+        slots_.assign(slots_.size() * 2, 0);
+        for (std::size_t id = 0; id < keys_.size(); ++id) {
+            place(keys_[id], static_cast<std::uint32_t>(id + 1));
         }
     }
 
-    // Key and id side by side: one cache line per probe.
-    struct Slot {
-        std::uint64_t key = 0;
-        std::uint32_t idPlusOne = 0;  // 0: empty
-    };
-    std::vector<Slot> slots_;
+    // The open-addressing table holds cell ids plus one (0: empty); a cell's key is kept once,
+    // by its id, so that the table, at least twice as large as the cells are many, takes 4
+    // bytes a slot instead of 16.
+    std::vector<std::uint32_t> slots_;
+    std::vector<std::uint64_t> keys_;  // per cell
     // A bit per hash of the cells that have points: most lookups of an empty cell end here, in
     // a megabyte that stays in the processor's cache, instead of in the table of slots (a
     // million points each in a cell of its own make that table larger than any cache).
