@@ -282,11 +282,16 @@ FlowLagEstimate estimate(const TrackSetup& s, std::span<const double> value,
 }  // namespace
 
 FlowLagEstimate estimateFlowLag(std::span<const double> x, std::span<const double> y,
+                                const LagValues& value, const FlowLagOptions& options,
+                                const PaceOf& pace) {
+    const PaceOf paces[1] = {pace};
+    return std::move(estimateFlowLags(x, y, {&value, 1}, options, paces).front());
+}
+
+FlowLagEstimate estimateFlowLag(std::span<const double> x, std::span<const double> y,
                                 std::span<const double> value, const FlowLagOptions& options,
                                 const PaceOf& pace) {
-    const std::span<const double> values[1] = {value};
-    const PaceOf paces[1] = {pace};
-    return std::move(estimateFlowLags(x, y, values, options, paces).front());
+    return estimateFlowLag(x, y, LagValues(value), options, pace);
 }
 
 std::vector<FlowLagEstimate> estimateFlowLags(std::span<const double> x, std::span<const double> y,

@@ -55,14 +55,6 @@ struct FlowLagEstimate {
 // would blur the field's pattern the lag is found from. Not finite or not positive: unknown.
 using PaceOf = std::function<double(std::size_t)>;
 
-// The lag of `value` behind the positions (x, y) in metres, one of each per sample in log
-// order. Positions that are not finite, and values that are not finite or not positive (zeros
-// of a raised header, a dropout), are skipped; a step far longer than usual (a gap, a turn
-// not logged) is never crossed by a shift. With `pace`, the value is a rate over it (above).
-FlowLagEstimate estimateFlowLag(std::span<const double> x, std::span<const double> y,
-                                std::span<const double> value, const FlowLagOptions& options = {},
-                                const PaceOf& pace = {});
-
 // The values of one sensor, one per sample: an array, or where none is held, a function that
 // reads sample i's (a long log's values are then read for the stretches judged only).
 struct LagValues {
@@ -71,6 +63,17 @@ struct LagValues {
     explicit LagValues(std::span<const double> values) : held(values) {}
     explicit LagValues(std::function<double(std::size_t)> read) : at(std::move(read)) {}
 };
+
+// The lag of `value` behind the positions (x, y) in metres, one of each per sample in log
+// order. Positions that are not finite, and values that are not finite or not positive (zeros
+// of a raised header, a dropout), are skipped; a step far longer than usual (a gap, a turn
+// not logged) is never crossed by a shift. With `pace`, the value is a rate over it (above).
+FlowLagEstimate estimateFlowLag(std::span<const double> x, std::span<const double> y,
+                                const LagValues& value, const FlowLagOptions& options = {},
+                                const PaceOf& pace = {});
+FlowLagEstimate estimateFlowLag(std::span<const double> x, std::span<const double> y,
+                                std::span<const double> value, const FlowLagOptions& options = {},
+                                const PaceOf& pace = {});
 
 // The lags of several values on the same track, each as estimateFlowLag would find it alone
 // (with paces[v] as its pace where there is one): the track's share of the work is done once,

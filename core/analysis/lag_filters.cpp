@@ -171,11 +171,10 @@ void Cleaner::estimateLags(FlowLagEstimate& flowEstimate, FlowLagEstimate& moist
             flowEstimate = std::move(both[0]);
             moistureEstimate = std::move(both[1]);
         } else {
-            moistureEstimate = std::move(estimateFlowLags(x, y, {&moisture, 1}, options).front());
+            moistureEstimate = estimateFlowLag(x, y, moisture, options);
         }
     } else if (estimateFlow) {
-        const PaceOf paces[1] = {pace};
-        flowEstimate = std::move(estimateFlowLags(x, y, {&yields, 1}, options, paces).front());
+        flowEstimate = estimateFlowLag(x, y, yields, options, pace);
     }
     // Passes side by side are about a swath apart: the pairs' radius is 1.5x that.
     if (estimateFlow) {
