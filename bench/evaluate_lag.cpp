@@ -179,11 +179,12 @@ LagScore scoreLag(const std::string& name, std::span<const vornakite::YieldPoint
     s.trueMoistureLag = truth.moistureLag;
     const auto projection = vornakite::analysis::LocalProjection::around(points);
     const std::size_t n = points.size();
-    std::vector<double> x(n), y(n), yield(n), moisture(n), speed(n);
+    std::vector<float> x(n), y(n);
+    std::vector<double> yield(n), moisture(n), speed(n);
     for (std::size_t i = 0; i < n; ++i) {
         const bool valid = vornakite::analysis::validPosition(points[i]);
-        x[i] = valid ? projection.x(points[i].longitude) : kNaN;
-        y[i] = valid ? projection.y(points[i].latitude) : kNaN;
+        x[i] = static_cast<float>(valid ? projection.x(points[i].longitude) : kNaN);
+        y[i] = static_cast<float>(valid ? projection.y(points[i].latitude) : kNaN);
         yield[i] = points[i].yield;
         moisture[i] = points[i].moisture;
         speed[i] = points[i].speed * 0.44704;

@@ -373,10 +373,11 @@ BENCHMARK(BM_HtmlReport)->Arg(1000000)->Unit(benchmark::kMillisecond);
 void BM_EstimateFlowLag(benchmark::State& state) {
     const auto& points = fieldPoints(static_cast<std::size_t>(state.range(0)));
     const auto projection = vornakite::analysis::LocalProjection::around(points);
-    std::vector<double> x, y, yield, speed;
+    std::vector<float> x, y;
+    std::vector<double> yield, speed;
     for (const YieldPoint& p : points) {
-        x.push_back(projection.x(p.longitude));
-        y.push_back(projection.y(p.latitude));
+        x.push_back(static_cast<float>(projection.x(p.longitude)));
+        y.push_back(static_cast<float>(projection.y(p.latitude)));
         yield.push_back(p.yield);
         speed.push_back(p.speed * 0.44704);
     }

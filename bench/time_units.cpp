@@ -74,9 +74,12 @@ void timeLog(const char* path) {
     });
     FlowLagOptions lag;
     timed("lag", [&] {
-        lag.sampleSeconds = secondsPerSample(track.x, track.y, speed);
-        estimateFlowLag(track.x, track.y, yield, lag);
-        estimateFlowLag(track.x, track.y, moisture, lag);
+        // The filters hold their track's positions in single precision.
+        const std::vector<float> x(track.x.begin(), track.x.end()),
+            y(track.y.begin(), track.y.end());
+        lag.sampleSeconds = secondsPerSample(x, y, speed);
+        estimateFlowLag(x, y, yield, lag);
+        estimateFlowLag(x, y, moisture, lag);
     });
     std::printf("\n");
 }

@@ -15,7 +15,8 @@ using namespace vornakite::analysis;
 namespace {
 
 struct Track {
-    std::vector<double> x, y, value;
+    std::vector<float> x, y;  // as the filters hold them
+    std::vector<double> value;
 };
 
 struct FieldCase {
@@ -35,7 +36,8 @@ struct FieldCase {
 // one way. The value logged at sample t is the crop's at the position of sample t - lag, with
 // 6 % noise.
 Track harvest(const FieldCase& c) {
-    std::vector<double> px, py, crop;
+    std::vector<float> px, py;
+    std::vector<double> crop;
     std::uint64_t state = 7;
     auto noise = [&] {  // splitmix64: uniform in -0.5..0.5
         std::uint64_t z = (state += 0x9E3779B97F4A7C15ull);
@@ -47,15 +49,16 @@ Track harvest(const FieldCase& c) {
         const double y = 9.0 * j;
         for (double u = 0; u <= 300; u += c.step) {
             const double x = j % 2 == 0 || c.oneWay ? u : 300 - u;
-            px.push_back(x + c.gpsNoise * 2.45 * (noise() + noise()));
-            py.push_back(y + c.gpsNoise * 2.45 * (noise() + noise()));
+            px.push_back(static_cast<float>(x + c.gpsNoise * 2.45 * (noise() + noise())));
+            py.push_back(static_cast<float>(y + c.gpsNoise * 2.45 * (noise() + noise())));
             crop.push_back(100 * (1 + c.amplitude * std::sin(x / 37) * std::cos(y / 23)) *
                            (1 + 0.2 * noise()));
         }
         for (int k = 1; k < 6 && c.turnsLogged && !c.oneWay && j + 1 < c.passes; ++k) {
             const double a = 3.14159265 * k / 6;
-            px.push_back(j % 2 == 0 ? 300 + 4.5 * std::sin(a) : -4.5 * std::sin(a));
-            py.push_back(y + 4.5 - 4.5 * std::cos(a));
+            px.push_back(
+                static_cast<float>(j % 2 == 0 ? 300 + 4.5 * std::sin(a) : -4.5 * std::sin(a)));
+            py.push_back(static_cast<float>(y + 4.5 - 4.5 * std::cos(a)));
             crop.push_back(0.0);
         }
     }

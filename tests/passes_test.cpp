@@ -16,10 +16,10 @@ namespace {
 constexpr double kPi = 3.14159265358979323846;
 
 struct Track {
-    std::vector<double> x, y;
+    std::vector<float> x, y;  // as the filters hold them
     void add(double px, double py) {
-        x.push_back(px);
-        y.push_back(py);
+        x.push_back(static_cast<float>(px));
+        y.push_back(static_cast<float>(py));
     }
 };
 

@@ -60,10 +60,11 @@ struct Cleaner {
     CleaningResult& r_;
 
     // The valid positions in file order (after dropJumps without the jumps): the point, x and y
-    // in metres (degrees until positions() projects them), and its yield in single precision
-    // (as the local outliers compare yields; the yield itself is yieldOf(track_[k])).
+    // in metres from the field's middle (from positions() on), and its yield, both in single
+    // precision (a tenth of a millimetre at 1 km: far below GPS noise; the local outliers compare
+    // yields so; the yield itself is yieldOf(track_[k])).
     std::vector<std::uint32_t> track_;  // point numbers: a log of 2^32 points or more is not judged
-    std::vector<double> tx_, ty_;
+    std::vector<float> tx_, ty_;
     std::vector<float> tv_;
     std::vector<double> scratch_;  // n values, for one step at a time
     // Counted while reading: positive yields, points whose yield and previous yield are

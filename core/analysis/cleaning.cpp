@@ -54,8 +54,6 @@ void Cleaner::releaseScratch() {
 // False, with the note set, when the log cannot be judged.
 bool Cleaner::readPoints() {
     os::reserveLarge(track_, n_);
-    os::reserveLarge(tx_, n_);
-    os::reserveLarge(ty_, n_);
     os::reserveLarge(tv_, n_);
     const double moistureLo = opt_.moistureMin.value_or(5.0);
     const double moistureHi = opt_.moistureMax.value_or(45.0);
@@ -78,7 +76,8 @@ bool Cleaner::readPoints() {
         plausibleMoistures_ += p.moisture >= moistureLo && p.moisture <= moistureHi ? 1u : 0u;
         FilterMask flags = isFinite(p) ? FilterMask{0} : nonFinite;
         if (validPosition(p)) {
-            if (!track_.empty() && (p.latitude != ty_[0] || p.longitude != tx_[0])) {
+            if (!track_.empty() &&
+                (p.latitude != p_.latitude(track_[0]) || p.longitude != p_.longitude(track_[0]))) {
                 onePlace = false;
             }
             if (positive) {
@@ -90,8 +89,6 @@ bool Cleaner::readPoints() {
                 flags |= duplicate;
             }
             track_.push_back(static_cast<std::uint32_t>(i));
-            tx_.push_back(p.longitude);
-            ty_.push_back(p.latitude);
             tv_.push_back(static_cast<float>(p.yield));
         } else {
             flags |= position;

@@ -205,7 +205,7 @@ struct TrackSetup {
 
 // The setup over the n samples of (x, y); `chunk`: they are pieces of the log this long, each
 // its own stretch of track (0: the whole log).
-void setUp(TrackSetup& s, std::span<const double> x, std::span<const double> y, std::size_t n,
+void setUp(TrackSetup& s, std::span<const float> x, std::span<const float> y, std::size_t n,
            const FlowLagOptions& options, std::size_t chunk) {
     FlowLagEstimate& e = s.e;
     Track& t = s.t;
@@ -281,20 +281,20 @@ FlowLagEstimate estimate(const TrackSetup& s, std::span<const double> value,
 
 }  // namespace
 
-FlowLagEstimate estimateFlowLag(std::span<const double> x, std::span<const double> y,
+FlowLagEstimate estimateFlowLag(std::span<const float> x, std::span<const float> y,
                                 const LagValues& value, const FlowLagOptions& options,
                                 const PaceOf& pace) {
     const PaceOf paces[1] = {pace};
     return std::move(estimateFlowLags(x, y, {&value, 1}, options, paces).front());
 }
 
-FlowLagEstimate estimateFlowLag(std::span<const double> x, std::span<const double> y,
+FlowLagEstimate estimateFlowLag(std::span<const float> x, std::span<const float> y,
                                 std::span<const double> value, const FlowLagOptions& options,
                                 const PaceOf& pace) {
     return estimateFlowLag(x, y, LagValues(value), options, pace);
 }
 
-std::vector<FlowLagEstimate> estimateFlowLags(std::span<const double> x, std::span<const double> y,
+std::vector<FlowLagEstimate> estimateFlowLags(std::span<const float> x, std::span<const float> y,
                                               std::span<const LagValues> values,
                                               const FlowLagOptions& options,
                                               std::span<const PaceOf> paces) {
@@ -313,8 +313,8 @@ std::vector<FlowLagEstimate> estimateFlowLags(std::span<const double> x, std::sp
     auto sampleOf = [&](std::size_t i) {
         return chunked ? stretchStart(i / kChunk) + i % kChunk : i;
     };
-    auto stretches = [&](std::span<const double> all) {
-        std::vector<double> c;
+    auto stretches = [&](auto all) {
+        std::vector<typename decltype(all)::value_type> c;
         c.reserve(kChunks * kChunk);
         for (std::size_t k = 0; k < kChunks; ++k) {
             const std::size_t start = stretchStart(k);
@@ -323,15 +323,14 @@ std::vector<FlowLagEstimate> estimateFlowLags(std::span<const double> x, std::sp
         }
         return c;
     };
-    std::vector<double> cx, cy;
+    std::vector<float> cx, cy;
     if (chunked) {
         cx = stretches(x);
         cy = stretches(y);
     }
     TrackSetup setup;
-    setUp(setup, chunked ? std::span<const double>(cx) : x,
-          chunked ? std::span<const double>(cy) : y, chunked ? cx.size() : n, options,
-          chunked ? kChunk : 0);
+    setUp(setup, chunked ? std::span<const float>(cx) : x, chunked ? std::span<const float>(cy) : y,
+          chunked ? cx.size() : n, options, chunked ? kChunk : 0);
     // The pace of value v at each sample the estimate sees; none without one.
     auto paceOf = [&](std::size_t v) {
         std::vector<double> pace;
@@ -376,7 +375,7 @@ std::vector<FlowLagEstimate> estimateFlowLags(std::span<const double> x, std::sp
     return out;
 }
 
-std::vector<FlowLagEstimate> estimateFlowLags(std::span<const double> x, std::span<const double> y,
+std::vector<FlowLagEstimate> estimateFlowLags(std::span<const float> x, std::span<const float> y,
                                               std::span<const std::span<const double>> values,
                                               const FlowLagOptions& options,
                                               std::span<const PaceOf> paces) {
@@ -388,7 +387,7 @@ std::vector<FlowLagEstimate> estimateFlowLags(std::span<const double> x, std::sp
     return estimateFlowLags(x, y, held, options, paces);
 }
 
-double secondsPerSample(std::span<const double> x, std::span<const double> y,
+double secondsPerSample(std::span<const float> x, std::span<const float> y,
                         std::span<const double> speedMps) {
     const double step = distancePerSample(x, y);
     std::vector<double> speeds = collectSample(

@@ -68,21 +68,21 @@ struct LagValues {
 // order. Positions that are not finite, and values that are not finite or not positive (zeros
 // of a raised header, a dropout), are skipped; a step far longer than usual (a gap, a turn
 // not logged) is never crossed by a shift. With `pace`, the value is a rate over it (above).
-FlowLagEstimate estimateFlowLag(std::span<const double> x, std::span<const double> y,
+FlowLagEstimate estimateFlowLag(std::span<const float> x, std::span<const float> y,
                                 const LagValues& value, const FlowLagOptions& options = {},
                                 const PaceOf& pace = {});
-FlowLagEstimate estimateFlowLag(std::span<const double> x, std::span<const double> y,
+FlowLagEstimate estimateFlowLag(std::span<const float> x, std::span<const float> y,
                                 std::span<const double> value, const FlowLagOptions& options = {},
                                 const PaceOf& pace = {});
 
 // The lags of several values on the same track, each as estimateFlowLag would find it alone
 // (with paces[v] as its pace where there is one): the track's share of the work is done once,
 // and on a long log the values are judged side by side on two threads.
-std::vector<FlowLagEstimate> estimateFlowLags(std::span<const double> x, std::span<const double> y,
+std::vector<FlowLagEstimate> estimateFlowLags(std::span<const float> x, std::span<const float> y,
                                               std::span<const LagValues> values,
                                               const FlowLagOptions& options = {},
                                               std::span<const PaceOf> paces = {});
-std::vector<FlowLagEstimate> estimateFlowLags(std::span<const double> x, std::span<const double> y,
+std::vector<FlowLagEstimate> estimateFlowLags(std::span<const float> x, std::span<const float> y,
                                               std::span<const std::span<const double>> values,
                                               const FlowLagOptions& options = {},
                                               std::span<const PaceOf> paces = {});
@@ -95,7 +95,7 @@ void agreeLags(FlowLagEstimate& flow, FlowLagEstimate& moisture, double sampleSe
 // Seconds between samples: the distance covered per sample (the median displacement over ten
 // samples / 10, which GPS noise hardly moves) over the median of the positive speeds (m/s).
 // 1 when either is unknown.
-double secondsPerSample(std::span<const double> x, std::span<const double> y,
+double secondsPerSample(std::span<const float> x, std::span<const float> y,
                         std::span<const double> speedMps);
 
 }  // namespace vornakite::analysis

@@ -20,7 +20,7 @@ constexpr std::size_t kMaxBucketPoints = 512;
 
 }  // namespace
 
-double distancePerSample(std::span<const double> x, std::span<const double> y) {
+double distancePerSample(std::span<const float> x, std::span<const float> y) {
     const std::size_t n = std::min(x.size(), y.size());
     if (n <= 10) {
         return 0.0;

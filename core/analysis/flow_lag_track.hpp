@@ -18,7 +18,7 @@ inline bool usable(double a, double b) {
 // The track: positions, the distance covered per sample, the GPS noise, and its pieces between
 // gaps and turns.
 struct Track {
-    std::span<const double> x, y;
+    std::span<const float> x, y;  // metres
     double perSample = 0.0;
     double noise = 0.0;                 // GPS noise, metres
     std::size_t chord = 2;              // samples each way for a heading
@@ -49,7 +49,7 @@ struct Track {
 };
 
 // The distance covered per sample: the median displacement over ten samples / 10.
-double distancePerSample(std::span<const double> x, std::span<const double> y);
+double distancePerSample(std::span<const float> x, std::span<const float> y);
 
 // The GPS noise: the standard deviation of one coordinate.
 double gpsNoise(const Track& t);

@@ -148,7 +148,7 @@ void Cleaner::estimateLags(FlowLagEstimate& flowEstimate, FlowLagEstimate& moist
     // No longer lag than can be undone is searched (a log that hardly moves between samples
     // would otherwise ask for shifts beyond counting).
     options.maxSamples = kMostLagSamples;
-    const std::span<const double> x(tx_.data(), m), y(ty_.data(), m);
+    const std::span<const float> x(tx_.data(), m), y(ty_.data(), m);
     const bool estimateFlow = opt_.flowLag.mode == LagSetting::Mode::Auto;
     const bool estimateMoisture = opt_.moistureLag.mode == LagSetting::Mode::Auto;
     // The yields as logged (the lag is not undone yet), read where the estimate looks.

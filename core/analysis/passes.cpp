@@ -17,7 +17,7 @@ constexpr std::size_t kLongestChord = 400;
 constexpr std::size_t kRun = 16;
 
 // The gaps, and the distance along the track to each point.
-void markGaps(std::span<const double> x, std::span<const double> y, double gapMetres,
+void markGaps(std::span<const float> x, std::span<const float> y, double gapMetres,
               std::span<double> along, std::vector<std::uint8_t>& gapBefore) {
     along[0] = 0.0;
     for (std::size_t k = 1; k < x.size(); ++k) {
@@ -30,7 +30,7 @@ void markGaps(std::span<const double> x, std::span<const double> y, double gapMe
 // The walk over the track that marks the turns, a stretch of it at a time.
 class TurnWalk {
   public:
-    TurnWalk(std::span<const double> x, std::span<const double> y, const double* along,
+    TurnWalk(std::span<const float> x, std::span<const float> y, const double* along,
              double chordMetres, TrackPasses& t)
         : x_(x),
           y_(y),
@@ -49,8 +49,8 @@ class TurnWalk {
             Box& b = boxes_[q];
             b = {x[q * kRun], x[q * kRun], y[q * kRun], y[q * kRun]};
             for (std::size_t k = q * kRun + 1; k < (q + 1) * kRun; ++k) {
-                b.xLo = std::min(b.xLo, x[k]), b.xHi = std::max(b.xHi, x[k]);
-                b.yLo = std::min(b.yLo, y[k]), b.yHi = std::max(b.yHi, y[k]);
+                b.xLo = std::min<double>(b.xLo, x[k]), b.xHi = std::max<double>(b.xHi, x[k]);
+                b.yLo = std::min<double>(b.yLo, y[k]), b.yHi = std::max<double>(b.yHi, y[k]);
             }
         }
     }
@@ -78,7 +78,7 @@ class TurnWalk {
         double xLo, xHi, yLo, yHi;
     };
 
-    std::span<const double> x_, y_;
+    std::span<const float> x_, y_;
     const double* along_;
     std::size_t m_;
     double chord2_;
@@ -212,7 +212,7 @@ void listPasses(TrackPasses& t) {
 
 }  // namespace
 
-TrackPasses findPasses(std::span<const double> x, std::span<const double> y, double gapMetres,
+TrackPasses findPasses(std::span<const float> x, std::span<const float> y, double gapMetres,
                        double chordMetres, std::span<double> along) {
     const std::size_t m = x.size();
     TrackPasses t;

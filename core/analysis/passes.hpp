@@ -37,7 +37,7 @@ inline constexpr double kTurnDegrees = 35.0;
 // The chords do not cross a gap, and each search stops after 400 points (a long stop). `along`
 // (as many values as points) is work space: on return it holds the distance along the track
 // to each point. Long tracks are shared with a second thread.
-TrackPasses findPasses(std::span<const double> x, std::span<const double> y, double gapMetres,
+TrackPasses findPasses(std::span<const float> x, std::span<const float> y, double gapMetres,
                        double chordMetres, std::span<double> along);
 
 }  // namespace vornakite::analysis

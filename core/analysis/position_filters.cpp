@@ -9,6 +9,7 @@
 #include "analysis/geo.hpp"
 #include "analysis/halves.hpp"
 #include "analysis/robust.hpp"
+#include "os/memory.hpp"
 
 namespace vornakite::analysis::detail {
 namespace {
@@ -96,15 +97,19 @@ void Cleaner::positions() {
     const std::size_t m = track_.size();
     // The first valid position anchors longitudes, so that a field across the antimeridian is
     // measured as one piece.
-    const double anchor = tx_[0];
+    auto lon = [&](std::size_t k) { return p_.longitude(track_[k]); };
+    auto lat = [&](std::size_t k) { return p_.latitude(track_[k]); };
+    const double anchor = lon(0);
     auto all = [](std::size_t) { return true; };
-    std::vector<double> lats = collectSample(m, m, all, [&](std::size_t k) { return ty_[k]; });
+    std::vector<double> lats = collectSample(m, m, all, lat);
     std::vector<double> lons =
-        collectSample(m, m, all, [&](std::size_t k) { return wrapLongitude(tx_[k] - anchor); });
+        collectSample(m, m, all, [&](std::size_t k) { return wrapLongitude(lon(k) - anchor); });
     const LocalProjection proj(anchor + median(lons), median(lats));
+    os::resizeLarge(tx_, m);
+    os::resizeLarge(ty_, m);
     for (std::size_t k = 0; k < m; ++k) {
-        tx_[k] = proj.x(tx_[k]);
-        ty_[k] = proj.y(ty_[k]);
+        tx_[k] = static_cast<float>(proj.x(lon(k)));
+        ty_[k] = static_cast<float>(proj.y(lat(k)));
     }
 }
 
