@@ -296,6 +296,11 @@ def analysis_case(args, convert, genlog, data, say, goals):
     say()
     goals.append(("%s samples: --clean --summary --report at most 2x the plain conversion"
                   % format(n, ","), f / p <= 2.0))
+    goals.append(("%s samples: the same with the grain-flow lag undone at most 2.5x"
+                  % format(n, ","), f / p <= 2.5))
+    if n == 1_000_000:
+        goals.append(("1,000,000 samples: --clean --summary --report peak memory at most 64 MiB",
+                      peak <= 64 * 2**20))
 
 
 def finish(args, say, report, goals):
