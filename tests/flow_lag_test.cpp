@@ -207,7 +207,8 @@ TEST(FlowLag, BoundsThePairsAndDerivesTheSampleInterval) {
 
 TEST(FlowLag, AFlatFlowMinimumIsTakenWhereTheMoistureLagAgrees) {
     // An estimate with a minimum at `at` (samples) placed within `error`, 60 shifts from -6.
-    auto estimate = [](bool found, double at, double error, double confidence) {
+    auto estimate = [](bool found, double at, double error, double confidence,
+                       double significance) {
         FlowLagEstimate e;
         e.found = found;
         e.lagSamples = at;
@@ -215,7 +216,7 @@ TEST(FlowLag, AFlatFlowMinimumIsTakenWhereTheMoistureLagAgrees) {
         e.uncertainty = error;
         e.confidence = confidence;
         e.depth = 0.15;
-        e.significance = 3.0;
+        e.significance = significance;
         e.firstShift = -6;
         e.cost.assign(60, 1.0);
         return e;
@@ -226,6 +227,7 @@ TEST(FlowLag, AFlatFlowMinimumIsTakenWhereTheMoistureLagAgrees) {
         double moistureAt, moistureConfidence;
         double seconds;   // per sample
         double expected;  // lag taken; -1: none
+        double flowSignificance = 3.0;
     } cases[] = {
         // 0.5 s per sample: 3.4 samples (1.7 s) apart, within twice the combined error.
         {"flat flow 1.7 s off a sharp moisture", 26.4, 1.9, 29.8, 0.9, 0.5, 29.6},
@@ -234,11 +236,15 @@ TEST(FlowLag, AFlatFlowMinimumIsTakenWhereTheMoistureLagAgrees) {
         // 1 s per sample: 3.4 samples is 3.4 s, more than two seconds apart.
         {"same samples apart at 1 s per sample", 12.0, 1.9, 15.4, 0.9, 1.0, -1},
         {"flat flow a sample off at 1 s per sample", 14.0, 1.5, 15.0, 0.9, 1.0, 14.9},
+        // A minimum as deep as chance gives, within a sample of an uncertain moisture lag.
+        {"chance-deep flow within a sample of a weak moisture", 7.4, 0.9, 7.7, 0.3, 2.0, 7.7, 1.0},
+        {"chance-deep flow two samples off a weak moisture", 5.7, 0.9, 7.7, 0.3, 2.0, -1, 1.0},
+        {"flow shallower than chance beside a weak moisture", 7.4, 0.9, 7.7, 0.3, 2.0, -1, 0.8},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        FlowLagEstimate flow = estimate(false, c.flowAt, c.flowError, 0.0);
-        FlowLagEstimate moisture = estimate(true, c.moistureAt, 0.25, c.moistureConfidence);
+        FlowLagEstimate flow = estimate(false, c.flowAt, c.flowError, 0.0, c.flowSignificance);
+        FlowLagEstimate moisture = estimate(true, c.moistureAt, 0.25, c.moistureConfidence, 3.0);
         agreeLags(flow, moisture, c.seconds);
         EXPECT_EQ(flow.found, c.expected >= 0.0);
         if (c.expected >= 0.0) {

@@ -160,10 +160,12 @@ void takeAsFound(FlowLagEstimate& e) {
 // are unlikely to do so by chance. A flow lag whose curve still has a minimum (5 % deep, 1.2x
 // chance, placed within 2.5 samples or 1.25 s) is taken where a moisture lag found on its own
 // (confidence 0.5 or more) lies within twice their combined standard error of it, and within 2
-// samples or 2 s; the lag is then the two weighed by their precision (a flat flow curve places
-// its minimum a few samples off, the moisture's sharper one does not). Two lags neither found on
-// their own are taken when both curves have a deep minimum (30 %, placed within a sample; on a
-// small field chance alone may reach as deep) and the two lie within a sample of each other.
+// samples or 2 s; or where one found at any confidence lies within a sample of a minimum as
+// deep as chance gives (a curve that chance shaped seldom puts its minimum within a sample of
+// the other sensor's). The lag is then the two weighed by their precision (a flat flow curve
+// places its minimum a few samples off, the moisture's sharper one does not). Two lags neither
+// found on their own are taken when both curves have a deep minimum (30 %, placed within a sample;
+// on a small field chance alone may reach as deep) and the two lie within a sample of each other.
 // Confidences are then at most half.
 void agreeLags(FlowLagEstimate& flow, FlowLagEstimate& moisture, double sampleSeconds) {
     if (flow.found) {
@@ -174,8 +176,10 @@ void agreeLags(FlowLagEstimate& flow, FlowLagEstimate& moisture, double sampleSe
         const double flat = std::max(2.5, 1.25 * samplesPerSecond);
         const double apart = std::fabs(flow.lagSamples - moisture.lagSamples);
         const double spread = std::hypot(flow.uncertainty, moisture.uncertainty);
-        if (moisture.confidence >= 0.5 && hasMinimum(flow, 1.2, flat) &&
-            apart <= std::max(2.0, std::min(2.0 * spread, 2.0 * samplesPerSecond))) {
+        const bool agrees = moisture.confidence >= 0.5 && hasMinimum(flow, 1.2, flat) &&
+                            apart <= std::max(2.0, std::min(2.0 * spread, 2.0 * samplesPerSecond));
+        const bool within = apart <= 1.0 && hasMinimum(flow, 1.0, flat);
+        if (agrees || within) {
             const double wf = 1.0 / std::max(0.25, flow.uncertainty * flow.uncertainty);
             const double wm = 1.0 / std::max(0.25, moisture.uncertainty * moisture.uncertainty);
             flow.lagSamples = (wf * flow.lagSamples + wm * moisture.lagSamples) / (wf + wm);
