@@ -61,7 +61,7 @@ struct Cleaner {
 
     // The valid positions in file order (after dropJumps without the jumps): the point, x and y
     // in metres from the field's middle (from positions() on), and its yield, both in single
-    // precision (a tenth of a millimetre at 1 km: far below GPS noise; the local outliers compare
+    // precision (within 0.03 mm at 1 km: far below GPS noise; the local outliers compare
     // yields so; the yield itself is yieldOf(track_[k])).
     std::vector<std::uint32_t> track_;  // point numbers: a log of 2^32 points or more is not judged
     std::vector<float> tx_, ty_;
