@@ -91,6 +91,9 @@ void BackgroundWriter::finish() {
         handOver();
     }
     stop(true);
+    // The pieces' room goes now: the analysis of a long log comes next.
+    std::vector<YieldPoint>().swap(filling_);
+    std::vector<std::vector<YieldPoint>>().swap(queue_);
     if (failure_) {
         std::rethrow_exception(failure_);
     }
