@@ -64,6 +64,7 @@ bool Cleaner::readPoints() {
     double lo = std::numeric_limits<double>::infinity();
     double hi = -lo;
     bool onePlace = true;
+    double firstLon = 0.0, firstLat = 0.0;  // the first valid position
     bool previousPositive = false;
     for (std::size_t i = 0; i < n_; ++i) {
         const YieldPoint& p = p_[i];
@@ -76,8 +77,10 @@ bool Cleaner::readPoints() {
         plausibleMoistures_ += p.moisture >= moistureLo && p.moisture <= moistureHi ? 1u : 0u;
         FilterMask flags = isFinite(p) ? FilterMask{0} : nonFinite;
         if (validPosition(p)) {
-            if (!track_.empty() &&
-                (p.latitude != p_.latitude(track_[0]) || p.longitude != p_.longitude(track_[0]))) {
+            if (track_.empty()) {
+                firstLon = p.longitude;
+                firstLat = p.latitude;
+            } else if (p.latitude != firstLat || p.longitude != firstLon) {
                 onePlace = false;
             }
             if (positive) {

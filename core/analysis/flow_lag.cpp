@@ -313,20 +313,15 @@ std::vector<FlowLagEstimate> estimateFlowLags(std::span<const float> x, std::spa
     auto sampleOf = [&](std::size_t i) {
         return chunked ? stretchStart(i / kChunk) + i % kChunk : i;
     };
-    auto stretches = [&](auto all) {
-        std::vector<typename decltype(all)::value_type> c;
-        c.reserve(kChunks * kChunk);
-        for (std::size_t k = 0; k < kChunks; ++k) {
-            const std::size_t start = stretchStart(k);
-            c.insert(c.end(), all.begin() + static_cast<std::ptrdiff_t>(start),
-                     all.begin() + static_cast<std::ptrdiff_t>(start + kChunk));
-        }
-        return c;
-    };
+    // The positions of the samples the estimate sees, copied where they are stretches.
     std::vector<float> cx, cy;
     if (chunked) {
-        cx = stretches(x);
-        cy = stretches(y);
+        cx.resize(kChunks * kChunk);
+        cy.resize(kChunks * kChunk);
+        for (std::size_t i = 0; i < cx.size(); ++i) {
+            cx[i] = x[sampleOf(i)];
+            cy[i] = y[sampleOf(i)];
+        }
     }
     TrackSetup setup;
     setUp(setup, chunked ? std::span<const float>(cx) : x, chunked ? std::span<const float>(cy) : y,
@@ -345,18 +340,18 @@ std::vector<FlowLagEstimate> estimateFlowLags(std::span<const float> x, std::spa
     };
     std::vector<FlowLagEstimate> out(values.size());
     auto one = [&](std::size_t v) {
+        const LagValues& value = values[v];
         if (!setup.ready) {
             out[v] = estimate(setup, {}, {});
-        } else if (values[v].at) {
-            std::vector<double> read(setup.t.size());
-            for (std::size_t i = 0; i < read.size(); ++i) {
-                read[i] = values[v].at(sampleOf(i));
-            }
-            out[v] = estimate(setup, read, paceOf(v));
-        } else if (chunked) {
-            out[v] = estimate(setup, stretches(values[v].held), paceOf(v));
+        } else if (!value.at && !chunked) {
+            out[v] = estimate(setup, value.held.first(n), paceOf(v));
         } else {
-            out[v] = estimate(setup, values[v].held.first(n), paceOf(v));
+            // The values of the samples the estimate sees: read, or copied from the stretches.
+            std::vector<double> seen(setup.t.size());
+            for (std::size_t i = 0; i < seen.size(); ++i) {
+                seen[i] = value.at ? value.at(sampleOf(i)) : value.held[sampleOf(i)];
+            }
+            out[v] = estimate(setup, seen, paceOf(v));
         }
     };
     auto others = [&] {
