@@ -252,3 +252,27 @@ TEST(LagCleaning, JudgesTheStoredPointsAsThePointsThemselves) {
         ASSERT_EQ(std::memcmp(&x, &y, sizeof x), 0) << i;
     }
 }
+
+// The filters hold positions in single precision, from the middle of the log: a field a season's
+// log puts hundreds of kilometres from that middle is judged as the same field alone.
+TEST(LagCleaning, JudgesAFieldFarFromTheLogsMiddleAsTheFieldAlone) {
+    const Field f = field(13, true);
+    const std::size_t n = f.points.size();
+    const CleaningResult alone = cleanPoints(f.points);
+    for (const double degrees : {0.01, 4.0}) {  // about 800 m, and 330 km between two copies
+        SCOPED_TRACE(degrees);
+        std::vector<YieldPoint> season = f.points;
+        for (std::size_t i = 0; i < n; ++i) {
+            season.push_back(f.points[i]);
+            season.back().longitude += degrees;
+        }
+        const CleaningResult r = cleanPoints(season);
+        EXPECT_EQ(r.lag.flow, alone.lag.flow);
+        std::size_t differ = 0;
+        for (std::size_t i = 0; i < n; ++i) {
+            differ += r.flags[i] != alone.flags[i] ? 1u : 0u;
+            differ += r.flags[n + i] != alone.flags[i] ? 1u : 0u;
+        }
+        EXPECT_EQ(differ, 0u) << cleaningLine(r) << "\n" << cleaningLine(alone);
+    }
+}
