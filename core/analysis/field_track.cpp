@@ -32,10 +32,22 @@ class Walker {
 
   private:
     bool usable(std::size_t i) const {
-        return (in_.onPass.empty() || in_.onPass[i] != 0) && std::isfinite(in_.xAt(i)) &&
-               std::isfinite(in_.yAt(i));
+        if (!in_.onPass.empty() && in_.onPass[i] == 0) {
+            return false;
+        }
+        const Vec p = at(i);
+        return std::isfinite(p.x) && std::isfinite(p.y);
     }
-    Vec at(std::size_t i) const { return {in_.xAt(i) * g_, in_.yAt(i) * g_}; }
+    // Point i in metres on the ground. The walk reads each point several times, close together:
+    // the last positions are kept, since a stored point costs more to decode than to use.
+    Vec at(std::size_t i) const {
+        Cached& c = cache_[i % kCached];
+        if (c.i != i) {
+            const PlanePosition p = in_.at(i);
+            c = {i, {p.x * g_, p.y * g_}};
+        }
+        return c.at;
+    }
     double step(std::size_t a, std::size_t b) const {
         const Vec p = at(a), q = at(b);
         return planeDistance(q.x - p.x, q.y - p.y);
@@ -53,6 +65,12 @@ class Walker {
     double g_ = 1.0;
     std::int32_t piece_ = -1;
     std::vector<double> steps_;  // the steps of the chord being added
+    static constexpr std::size_t kCached = 64;
+    struct Cached {
+        std::size_t i = ~std::size_t{0};
+        Vec at;
+    };
+    mutable Cached cache_[kCached];
 };
 
 double Walker::medianStep() const {

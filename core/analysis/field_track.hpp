@@ -35,6 +35,9 @@ struct TrackInput {
     std::size_t size() const { return points.empty() ? x.size() : points.size(); }
     double xAt(std::size_t i) const { return points.empty() ? x[i] : frame.x(points, i); }
     double yAt(std::size_t i) const { return points.empty() ? y[i] : frame.y(points, i); }
+    PlanePosition at(std::size_t i) const {
+        return points.empty() ? PlanePosition{x[i], y[i]} : frame.at(points, i);
+    }
 };
 
 // A chord of the track is at least this long: its direction and length are those of the track,

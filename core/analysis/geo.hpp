@@ -38,6 +38,11 @@ inline double wrapLongitude(double lon) {
     return lon >= -180.0 && lon < 180.0 ? lon : wrapLongitudeSlow(lon);
 }
 
+// A projected position: x east and y north.
+struct PlanePosition {
+    double x, y;
+};
+
 // x east and y north in metres from a centre, longitude scaled by cos(latitude of the centre)
 // so that a field is not stretched; longitudes are taken relative to the centre across the
 // antimeridian. Accurate to a fraction of a percent over a few kilometres.
@@ -73,6 +78,15 @@ class LocalProjection {
         const double lat = points.latitude(i);
         return validPosition(points.longitude(i), lat) ? y(lat)
                                                        : std::numeric_limits<double>::quiet_NaN();
+    }
+    // Both, each value read once.
+    PlanePosition at(PointView points, std::size_t i) const {
+        const double lon = points.longitude(i), lat = points.latitude(i);
+        if (!validPosition(lon, lat)) {
+            constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+            return {kNaN, kNaN};
+        }
+        return {x(lon), y(lat)};
     }
     double centreLon() const { return lon0_; }
     double centreLat() const { return lat0_; }

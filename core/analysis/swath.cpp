@@ -54,8 +54,10 @@ class SpacingFinder {
     bool onPiece(std::size_t i) const {
         return walk_.piece[i] >= 0 && std::isfinite(walk_.heading[i]);
     }
-    double x(std::size_t i) const { return in_.xAt(i) * g_; }
-    double y(std::size_t i) const { return in_.yAt(i) * g_; }
+    PlanePosition ground(std::size_t i) const {
+        const PlanePosition p = in_.at(i);
+        return {p.x * g_, p.y * g_};
+    }
     void makeGrid();
     // The state of one thread's measurements.
     struct Scratch {
@@ -64,10 +66,12 @@ class SpacingFinder {
     };
     void measureAll(std::span<const std::size_t> samples, std::vector<double>& out) const;
     std::uint64_t keyOf(std::size_t i) const {
-        return CellGrid::keyOf(x(i) - x0_, y(i) - y0_, kSwathMaxMetres);
+        const PlanePosition p = ground(i);
+        return CellGrid::keyOf(p.x - x0_, p.y - y0_, kSwathMaxMetres);
     }
     void measure(std::size_t s, Scratch& scratch, std::vector<double>& out) const;
-    void consider(std::size_t s, std::size_t q, double hx, double hy, Scratch& scratch) const;
+    void consider(std::size_t s, PlanePosition from, std::size_t q, double hx, double hy,
+                  Scratch& scratch) const;
 
     const TrackInput& in_;
     const TrackWalk& walk_;
@@ -82,8 +86,9 @@ void SpacingFinder::makeGrid() {
     x0_ = y0_ = std::numeric_limits<double>::infinity();
     for (std::size_t i = 0; i < in_.size(); ++i) {
         if (onPiece(i)) {
-            x0_ = std::min(x0_, x(i));
-            y0_ = std::min(y0_, y(i));
+            const PlanePosition p = ground(i);
+            x0_ = std::min(x0_, p.x);
+            y0_ = std::min(y0_, p.y);
         }
     }
     grid_.emplace(
@@ -125,15 +130,16 @@ void SpacingFinder::measureAll(std::span<const std::size_t> samples,
     }
 }
 
-// Point q's spacing from sampled point s (heading hx, hy), when it lies on a parallel piece
-// beside it.
-void SpacingFinder::consider(std::size_t s, std::size_t q, double hx, double hy,
+// Point q's spacing from sampled point s (at `from`, heading hx, hy), when it lies on a parallel
+// piece beside it.
+void SpacingFinder::consider(std::size_t s, PlanePosition from, std::size_t q, double hx, double hy,
                              Scratch& scratch) const {
     const std::int32_t piece = walk_.piece[s];
     const double theta = walk_.heading[s];
     const double cosParallel = std::cos(kParallelDegrees * kPi / 180.0);
     const std::int32_t other = walk_.piece[q];
-    const double dx = x(q) - x(s), dy = y(q) - y(s);
+    const PlanePosition p = ground(q);
+    const double dx = p.x - from.x, dy = p.y - from.y;
     const double across = hx * dy - hy * dx;  // positive: to the left
     if (other == piece || std::abs(hx * dx + hy * dy) > along_ ||
         std::abs(across) < kSwathMinMetres || std::abs(across) > kSwathMaxMetres ||
@@ -155,7 +161,8 @@ void SpacingFinder::measure(std::size_t s, Scratch& scratch, std::vector<double>
     const double theta = walk_.heading[s];
     const double hx = std::cos(theta), hy = std::sin(theta);
     scratch.neighbours.clear();
-    const double sx = x(s) - x0_, sy = y(s) - y0_;
+    const PlanePosition at = ground(s);
+    const double sx = at.x - x0_, sy = at.y - y0_;
     const std::int64_t c0 = CellGrid::column(sx - kSwathMaxMetres, kSwathMaxMetres);
     const std::int64_t c1 = CellGrid::column(sx + kSwathMaxMetres, kSwathMaxMetres);
     const std::int64_t r0 = CellGrid::column(sy - kSwathMaxMetres, kSwathMaxMetres);
@@ -178,7 +185,7 @@ void SpacingFinder::measure(std::size_t s, Scratch& scratch, std::vector<double>
     for (std::size_t k = 0; k < found; ++k) {
         const std::size_t begin = grid_->begin(cells[k]), count = grid_->end(cells[k]) - begin;
         for (; next < seen + count; next += stride) {
-            consider(s, grid_->member(begin + (next - seen)), hx, hy, scratch);
+            consider(s, at, grid_->member(begin + (next - seen)), hx, hy, scratch);
         }
         seen += count;
     }
