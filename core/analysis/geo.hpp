@@ -110,18 +110,19 @@ struct BoundingBox {
 // (-180..180 or 0..360) the narrower one, so that a field on the antimeridian gets a narrow box.
 class BoxBuilder {
   public:
-    void add(const YieldPoint& p) {
-        if (!validPosition(p)) {
+    void add(const YieldPoint& p) { add(p.longitude, p.latitude); }
+    void add(double longitude, double latitude) {
+        if (!validPosition(longitude, latitude)) {
             return;
         }
-        const double lon = wrapLongitude(p.longitude);
+        const double lon = wrapLongitude(longitude);
         const double lon360 = lon < 0.0 ? lon + 360.0 : lon;
         minLon_ = lon < minLon_ ? lon : minLon_;
         maxLon_ = lon > maxLon_ ? lon : maxLon_;
         minLon360_ = lon360 < minLon360_ ? lon360 : minLon360_;
         maxLon360_ = lon360 > maxLon360_ ? lon360 : maxLon360_;
-        minLat_ = p.latitude < minLat_ ? p.latitude : minLat_;
-        maxLat_ = p.latitude > maxLat_ ? p.latitude : maxLat_;
+        minLat_ = latitude < minLat_ ? latitude : minLat_;
+        maxLat_ = latitude > maxLat_ ? latitude : maxLat_;
     }
     BoundingBox box() const;
 

@@ -87,11 +87,10 @@ void firstPass(PointView points, const CleaningResult& result, Gathered& g) {
     const std::size_t pivotStride = n / 4096 + 1;
     std::size_t nextPivot = 0;
     for (std::size_t i = 0; i < n; ++i) {
-        const YieldPoint& p = points[i];
         if (i > nextPivot) {
             nextPivot += pivotStride;
         }
-        const double v = p.yield;
+        const double v = points.yield(i);
         if (std::isfinite(v)) {
             g.before.add(v);
             if (i == nextPivot) {
@@ -112,8 +111,8 @@ void firstPass(PointView points, const CleaningResult& result, Gathered& g) {
             g.moisture += km;
             ++g.moistures;
         }
-        g.speeds += std::isfinite(p.speed) ? 1u : 0u;
-        g.box.add(p);
+        g.speeds += std::isfinite(points.speed(i)) ? 1u : 0u;
+        g.box.add(points.longitude(i), points.latitude(i));
     }
 }
 
@@ -127,17 +126,21 @@ void secondPass(PointView points, const CleaningResult& result, Gathered& g) {
     g.speedSample.reserve(g.speeds / speedStride + 1);
     std::size_t seen = 0, next = 0;
     for (std::size_t i = 0; i < points.size(); ++i) {
-        const YieldPoint& p = points[i];
         const bool k = keptAt(result, i);
-        if (std::isfinite(p.yield)) {
-            g.before.addAgain(p.yield);
+        const double v = points.yield(i);
+        if (std::isfinite(v)) {
+            g.before.addAgain(v);
         }
-        if (k && std::isfinite(lag.yieldAt(points, i))) {
-            g.after.addAgain(lag.yieldAt(points, i));
+        if (!k) {
+            continue;
         }
-        if (k && std::isfinite(p.speed)) {
+        const double kv = lag.yieldAt(points, i), speed = points.speed(i);
+        if (std::isfinite(kv)) {
+            g.after.addAgain(kv);
+        }
+        if (std::isfinite(speed)) {
             if (seen == next) {
-                g.speedSample.push_back(p.speed);
+                g.speedSample.push_back(speed);
                 next += speedStride;
             }
             ++seen;
