@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdint>
 #include <functional>
+#include <limits>
 #include <span>
 #include <vector>
 
@@ -206,6 +207,7 @@ TEST(FlowLag, BoundsThePairsAndDerivesTheSampleInterval) {
 }
 
 TEST(FlowLag, AFlatFlowMinimumIsTakenWhereTheMoistureLagAgrees) {
+    constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
     // An estimate with a minimum at `at` (samples) placed within `error`, 60 shifts from -6.
     auto estimate = [](bool found, double at, double error, double confidence,
                        double significance) {
@@ -240,6 +242,11 @@ TEST(FlowLag, AFlatFlowMinimumIsTakenWhereTheMoistureLagAgrees) {
         {"chance-deep flow within a sample of a weak moisture", 7.4, 0.9, 7.7, 0.3, 2.0, 7.7, 1.0},
         {"chance-deep flow two samples off a weak moisture", 5.7, 0.9, 7.7, 0.3, 2.0, -1, 1.0},
         {"flow shallower than chance beside a weak moisture", 7.4, 0.9, 7.7, 0.3, 2.0, -1, 0.8},
+        // However flat, a minimum twice as deep as chance within a sample: the moisture's lag.
+        {"unplaced flow twice chance within a sample", 9.9, kNaN, 10.3, 0.9, 1.0, 10.3, 2.5},
+        {"very flat flow twice chance within a sample", 29.6, 25.0, 30.4, 0.9, 0.5, 30.4, 3.5},
+        {"very flat flow twice chance two samples off", 28.5, 25.0, 30.5, 0.9, 0.5, -1, 3.5},
+        {"unplaced flow below twice chance within a sample", 9.9, kNaN, 10.3, 0.9, 1.0, -1, 1.9},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -251,6 +258,7 @@ TEST(FlowLag, AFlatFlowMinimumIsTakenWhereTheMoistureLagAgrees) {
             EXPECT_NEAR(flow.lagSamples, c.expected, 0.1);
             EXPECT_EQ(flow.lag, static_cast<int>(std::lround(c.expected)));
             EXPECT_LE(flow.confidence, 0.5);
+            EXPECT_GT(flow.confidence, 0.0);
         } else {
             EXPECT_EQ(flow.lagSamples, c.flowAt);
         }

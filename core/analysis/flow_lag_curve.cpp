@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 
 #include "analysis/robust.hpp"
 
@@ -137,19 +138,25 @@ void judge(FlowLagEstimate& e, const Curves& curves, double chance, std::size_t 
 namespace vornakite::analysis {
 namespace {
 
+constexpr double kAnyPlacement = std::numeric_limits<double>::infinity();
+
 // Whether an estimate not found still has a minimum inside the range searched: at least `depth`
-// deep, `significance` times chance, placed within `uncertainty` samples.
+// deep, `significance` times chance, placed within `uncertainty` samples (kAnyPlacement: however
+// flat, its placement not even measured).
 bool hasMinimum(const FlowLagEstimate& e, double significance, double uncertainty,
                 double depth = 0.05) {
-    return e.depth >= depth && e.significance >= significance && e.uncertainty <= uncertainty &&
-           e.lagSamples >= 0.0 && !e.cost.empty() &&
-           e.lag - e.firstShift + 3 < static_cast<int>(e.cost.size());
+    const bool placed = uncertainty == kAnyPlacement || e.uncertainty <= uncertainty;
+    return e.depth >= depth && e.significance >= significance && placed && e.lagSamples >= 0.0 &&
+           !e.cost.empty() && e.lag - e.firstShift + 3 < static_cast<int>(e.cost.size());
 }
 
-void takeAsFound(FlowLagEstimate& e) {
+// Found, with a confidence of at most half: less the more `uncertainty` (samples, the flow's own
+// placement, taken as `flat` where it is flatter or not measured).
+void takeAsFound(FlowLagEstimate& e, double flat = 1.0) {
     e.found = true;
-    e.confidence = 0.5 * std::min(1.0, e.significance / flowlag::kFullSignificance) *
-                   (1.0 - 0.2 * e.uncertainty);
+    const double u = e.uncertainty <= flat ? e.uncertainty : flat;
+    e.confidence =
+        0.5 * std::min(1.0, e.significance / flowlag::kFullSignificance) * (1.0 - 0.2 * u);
     e.note.clear();
 }
 
@@ -162,7 +169,8 @@ void takeAsFound(FlowLagEstimate& e) {
 // (confidence 0.5 or more) lies within twice their combined standard error of it, and within 2
 // samples or 2 s; or where one found at any confidence lies within a sample of a minimum as
 // deep as chance gives (a curve that chance shaped seldom puts its minimum within a sample of
-// the other sensor's). The lag is then the two weighed by their precision (a flat flow curve
+// the other sensor's); or, however flat, where a minimum twice as deep as chance gives lies
+// within a sample of it. The lag is then the two weighed by their precision (a flat flow curve
 // places its minimum a few samples off, the moisture's sharper one does not). Two lags neither
 // found on their own are taken when both curves have a deep minimum (30 %, placed within a sample;
 // on a small field chance alone may reach as deep) and the two lie within a sample of each other.
@@ -178,13 +186,17 @@ void agreeLags(FlowLagEstimate& flow, FlowLagEstimate& moisture, double sampleSe
         const double spread = std::hypot(flow.uncertainty, moisture.uncertainty);
         const bool agrees = moisture.confidence >= 0.5 && hasMinimum(flow, 1.2, flat) &&
                             apart <= std::max(2.0, std::min(2.0 * spread, 2.0 * samplesPerSecond));
-        const bool within = apart <= 1.0 && hasMinimum(flow, 1.0, flat);
+        const bool within =
+            apart <= 1.0 && (hasMinimum(flow, 1.0, flat) || hasMinimum(flow, 2.0, kAnyPlacement));
         if (agrees || within) {
-            const double wf = 1.0 / std::max(0.25, flow.uncertainty * flow.uncertainty);
+            // A flow minimum whose placement could not be measured weighs nothing.
+            const double wf = std::isfinite(flow.uncertainty)
+                                  ? 1.0 / std::max(0.25, flow.uncertainty * flow.uncertainty)
+                                  : 0.0;
             const double wm = 1.0 / std::max(0.25, moisture.uncertainty * moisture.uncertainty);
             flow.lagSamples = (wf * flow.lagSamples + wm * moisture.lagSamples) / (wf + wm);
             flow.lag = std::max(0, static_cast<int>(std::lround(flow.lagSamples)));
-            takeAsFound(flow);
+            takeAsFound(flow, flat);
         }
         return;
     }
