@@ -260,13 +260,15 @@ std::size_t trimOffLine(const TrackInput& t, double g, const TrackWalk& walk, st
     if (along < 30.0 || near == far) {
         return from;
     }
-    const double xNear = t.xAt(near), yNear = t.yAt(near);
-    const double dx = (t.xAt(far) - xNear) * g, dy = (t.yAt(far) - yNear) * g;
+    const PlanePosition a = t.at(near), b = t.at(far);
+    const double dx = (b.x - a.x) * g, dy = (b.y - a.y) * g;
     const double len = planeDistance(dx, dy);
+    auto offLine = [&](std::size_t k) {
+        const PlanePosition p = t.at(k);
+        return std::abs(dx * (p.y - a.y) * g - dy * (p.x - a.x) * g) / len > kOffLineMetres;
+    };
     std::size_t k = from;
-    while (k != near && len > 0.0 &&
-           std::abs(dx * (t.yAt(k) - yNear) * g - dy * (t.xAt(k) - xNear) * g) / len >
-               kOffLineMetres) {
+    while (k != near && len > 0.0 && offLine(k)) {
         k = next(k);
     }
     return k;

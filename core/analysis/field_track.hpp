@@ -33,8 +33,6 @@ struct TrackInput {
     LocalProjection frame{};
 
     std::size_t size() const { return points.empty() ? x.size() : points.size(); }
-    double xAt(std::size_t i) const { return points.empty() ? x[i] : frame.x(points, i); }
-    double yAt(std::size_t i) const { return points.empty() ? y[i] : frame.y(points, i); }
     PlanePosition at(std::size_t i) const {
         return points.empty() ? PlanePosition{x[i], y[i]} : frame.at(points, i);
     }

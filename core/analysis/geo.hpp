@@ -68,18 +68,7 @@ class LocalProjection {
     double y(const YieldPoint& p) const {
         return validPosition(p) ? y(p.latitude) : std::numeric_limits<double>::quiet_NaN();
     }
-    // Point i's, its other values not read.
-    double x(PointView points, std::size_t i) const {
-        const double lon = points.longitude(i);
-        return validPosition(lon, points.latitude(i)) ? x(lon)
-                                                      : std::numeric_limits<double>::quiet_NaN();
-    }
-    double y(PointView points, std::size_t i) const {
-        const double lat = points.latitude(i);
-        return validPosition(points.longitude(i), lat) ? y(lat)
-                                                       : std::numeric_limits<double>::quiet_NaN();
-    }
-    // Both, each value read once.
+    // Point i's position, its other values not read; NaN where it has no valid one.
     PlanePosition at(PointView points, std::size_t i) const {
         const double lon = points.longitude(i), lat = points.latitude(i);
         if (!validPosition(lon, lat)) {
