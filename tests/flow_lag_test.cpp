@@ -247,6 +247,9 @@ TEST(FlowLag, AFlatFlowMinimumIsTakenWhereTheMoistureLagAgrees) {
         {"very flat flow twice chance within a sample", 29.6, 25.0, 30.4, 0.9, 0.5, 30.4, 3.5},
         {"very flat flow twice chance two samples off", 28.5, 25.0, 30.5, 0.9, 0.5, -1, 3.5},
         {"unplaced flow below twice chance within a sample", 9.9, kNaN, 10.3, 0.9, 1.0, -1, 1.9},
+        // The range searched ends at 53: a minimum in its last two shifts may lie beyond it.
+        {"flow minimum two shifts inside the range's end", 51.0, 0.9, 51.3, 0.9, 1.0, 51.2},
+        {"flow minimum in the range's last two shifts", 52.0, 0.9, 52.3, 0.9, 1.0, -1},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);

@@ -140,14 +140,15 @@ namespace {
 
 constexpr double kAnyPlacement = std::numeric_limits<double>::infinity();
 
-// Whether an estimate not found still has a minimum inside the range searched: at least `depth`
-// deep, `significance` times chance, placed within `uncertainty` samples (kAnyPlacement: however
-// flat, its placement not even measured).
+// Whether an estimate not found still has a minimum inside the range searched (not in its last
+// two shifts, as the estimate itself asks of a minimum found): at least `depth` deep,
+// `significance` times chance, placed within `uncertainty` samples (kAnyPlacement: however flat,
+// its placement not even measured).
 bool hasMinimum(const FlowLagEstimate& e, double significance, double uncertainty,
                 double depth = 0.05) {
     const bool placed = uncertainty == kAnyPlacement || e.uncertainty <= uncertainty;
     return e.depth >= depth && e.significance >= significance && placed && e.lagSamples >= 0.0 &&
-           !e.cost.empty() && e.lag - e.firstShift + 3 < static_cast<int>(e.cost.size());
+           !e.cost.empty() && e.lag - e.firstShift + 2 < static_cast<int>(e.cost.size());
 }
 
 // Found, with a confidence of at most half: less the more `uncertainty` (samples, the flow's own
