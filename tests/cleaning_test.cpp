@@ -2,6 +2,7 @@
 // logs no filter may fail on.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 #include <string>
@@ -17,16 +18,17 @@ namespace {
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 constexpr double kInf = std::numeric_limits<double>::infinity();
 
-// A clean serpentine field: `passes` passes of `perPass` samples 2 m apart heading east and
-// west, 9 m apart, 200 bu/ac with a small deterministic wobble, 18 % moisture, 4.5 mph.
-std::vector<YieldPoint> field(int passes = 6, int perPass = 60) {
+// A clean serpentine field: `passes` passes of `perPass` samples `step` m apart heading east and
+// west, `apart` m apart, 200 bu/ac with a small deterministic wobble, 18 % moisture, 4.5 mph.
+std::vector<YieldPoint> field(int passes = 6, int perPass = 60, double step = 2.0,
+                              double apart = 9.0) {
     std::vector<YieldPoint> pts;
     const double lat0 = 42.0, lon0 = -93.5;
     const double mLat = 110574.0, mLon = 111319.49 * std::cos(lat0 * 3.14159265358979 / 180.0);
     for (int p = 0; p < passes; ++p) {
         for (int k = 0; k < perPass; ++k) {
-            const int step = p % 2 == 0 ? k : perPass - 1 - k;
-            const double east = 2.0 * step, north = 9.0 * p;
+            const int k2 = p % 2 == 0 ? k : perPass - 1 - k;
+            const double east = step * k2, north = apart * p;
             const int n = static_cast<int>(pts.size());
             const double wobble = ((n * 37) % 11 - 5) * 1.0;  // -5..5 bu/ac
             const double speedWobble = ((n * 13) % 5 - 2) * 0.05;
@@ -168,6 +170,36 @@ TEST(YieldFilters, FlagZerosGlobalAndLocalOutliers) {
           },
           {},
           {149, 150, 151}}});
+}
+
+TEST(YieldFilters, KeepsALowAreaWherePointsLieFarApartAlongThePasses) {
+    // One sample every 2 s or so: a neighbourhood of six samples' distance would hold mostly the
+    // higher ground around a low area of 20 m radius. A spike beside it is still an outlier.
+    const struct {
+        double step, apart;  // m along the passes, m between them
+    } cases[] = {{4.0, 7.0}, {5.0, 6.5}};
+    for (const auto& c : cases) {
+        std::vector<YieldPoint> pts = field(12, 60, c.step, c.apart);
+        const double cx = 30.0 * c.step, cy = 5.5 * c.apart;
+        std::vector<std::size_t> low;
+        for (std::size_t i = 0; i < pts.size(); ++i) {
+            const double dx = (pts[i].longitude + 93.5) * 82700.0 - cx;
+            const double dy = (pts[i].latitude - 42.0) * 110574.0 - cy;
+            const double d = std::hypot(dx, dy);  // 45 % inside 15 m, a rim out to 20 m
+            if (d < 20.0) {
+                pts[i].yield *= 0.45 + 0.55 * std::clamp((d - 15.0) / 5.0, 0.0, 1.0);
+                low.push_back(i);
+            }
+        }
+        pts[5].yield = 300.0;
+        const CleaningResult r = cleanPoints(pts);
+        std::size_t taken = 0;
+        for (std::size_t i : low) {
+            taken += flaggedBy(r, i, Filter::LocalOutlier) ? 1u : 0u;
+        }
+        EXPECT_LE(taken, low.size() / 20) << c.step << " m steps, of " << low.size();
+        EXPECT_TRUE(flaggedBy(r, 5, Filter::LocalOutlier)) << c.step << " m steps";
+    }
 }
 
 TEST(YieldFilters, FlagASpikeInAShortLog) {

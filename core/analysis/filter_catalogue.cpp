@@ -77,7 +77,8 @@ const std::array<ThresholdInfo, kThresholdCount> kThresholdInfo = {{
      "median + 5 robust SD of the positive yields; of those above, when over 2 % (and 20) are",
      &CleaningOptions::yieldMax},
     {Filter::LocalOutlier, "local-radius-m", "neighbour radius", "m",
-     "6x the distance per sample (over ten samples), within 8 to 50 m",
+     "6x the distance per sample (over ten samples), at most twice the swath where the passes "
+     "give it, within 8 to 50 m",
      &CleaningOptions::localRadiusMetres},
     {Filter::LocalOutlier, "local-sd", "local deviation limit", "robust SD",
      "4 local robust SD (MAD of the neighbours), the SD at least the log's sample-to-sample noise",

@@ -322,7 +322,13 @@ void Cleaner::localOutliers() {
     if (!on(Filter::LocalOutlier)) {
         return;
     }
-    const double radius = use("local-radius-m", std::clamp(6.0 * trackStep_, 8.0, 50.0));
+    // Six samples' distance along the track, but no farther than the second pass on either side
+    // where the passes give the swath: at 2 s per sample a wider circle holds mostly the higher
+    // ground around a wet spot, whose points it then takes for outliers.
+    const double along = 6.0 * trackStep_;
+    const double radius =
+        use("local-radius-m",
+            std::clamp(swath_ > 0.0 ? std::min(along, 2.0 * swath_) : along, 8.0, 50.0));
     const double sigmas = use("local-sd", 4.0);
     if (!(radius > 0.0)) {
         return;
