@@ -17,6 +17,8 @@ constexpr double kMinDepth = 0.05;
 constexpr double kMinCost = 0.005 * 0.005;
 constexpr double kMinSignificance = 2.0;  // depth / the depth of chance
 constexpr double kMaxUncertainty = 1.0;   // samples
+// A minimum in the last shifts searched may lie beyond them: it is no lag found.
+constexpr std::size_t kEndShifts = 2;
 // The significance at which it adds nothing more to the confidence.
 constexpr double kFullSignificance = 6.0;
 
@@ -116,7 +118,7 @@ void judge(FlowLagEstimate& e, const Curves& curves, double chance, std::size_t 
                                                  : std::clamp(v, static_cast<double>(lo),
                                                               static_cast<double>(hi)));
     e.lag = std::max(0, static_cast<int>(std::lround(e.lagSamples)));
-    if (best + 2 >= shifts) {
+    if (best + kEndShifts >= shifts) {
         e.note = "the mismatch is lowest beyond the longest lag searched";
     } else if (e.lagSamples < -2.0) {
         e.note = "the mismatch is lowest below a lag of 0";
@@ -141,14 +143,16 @@ namespace {
 constexpr double kAnyPlacement = std::numeric_limits<double>::infinity();
 
 // Whether an estimate not found still has a minimum inside the range searched (not in its last
-// two shifts, as the estimate itself asks of a minimum found): at least `depth` deep,
+// shifts, as the estimate itself asks of a minimum found): at least `depth` deep,
 // `significance` times chance, placed within `uncertainty` samples (kAnyPlacement: however flat,
 // its placement not even measured).
 bool hasMinimum(const FlowLagEstimate& e, double significance, double uncertainty,
                 double depth = 0.05) {
     const bool placed = uncertainty == kAnyPlacement || e.uncertainty <= uncertainty;
     return e.depth >= depth && e.significance >= significance && placed && e.lagSamples >= 0.0 &&
-           !e.cost.empty() && e.lag - e.firstShift + 2 < static_cast<int>(e.cost.size());
+           !e.cost.empty() &&
+           e.lag - e.firstShift + static_cast<int>(flowlag::kEndShifts) <
+               static_cast<int>(e.cost.size());
 }
 
 // Found, with a confidence of at most half: less the more `uncertainty` (samples, the flow's own
